@@ -1,0 +1,31 @@
+// duzez-cli: the command-line front end over the recovery engine.
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/version.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Duzez Quarnel: find and recover deleted or lost files, above all photographs,\n"
+        "on disks, memory cards and drive images. Nothing is ever written to the drive\n"
+        "being analysed.",
+        "duzez-cli"};
+    app.set_version_flag("--version", std::string("duzez-cli ") + duzez::cli::kVersion);
+    duzez::cli::CommandBody body;
+    duzez::cli::AddSettingsCommand(app, body);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? duzez::cli::kDone : duzez::cli::kBadInput;
+    }
+    if (!body) {
+        std::fputs(app.help().c_str(), stdout);
+        return duzez::cli::kDone;
+    }
+    return body();
+}

@@ -1,0 +1,115 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "platform/unique_fd.h"
+
+namespace duzez::platform {
+namespace {
+
+void SetError(FileError* error, const std::string& what, const std::filesystem::path& path,
+              int code) {
+    if (error != nullptr) {
+        error->message = what + " '" + path.string() + "': " + std::strerror(code);
+    }
+}
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,
+                                                       std::uintmax_t maxBytes, FileError* error) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        SetError(error, "cannot open", path, errno);
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        SetError(error, "cannot examine", path, errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        SetError(error, "not a regular file", path, EINVAL);
+        return std::nullopt;
+    }
+    if (static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        SetError(error, "file too large", path, EFBIG);
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            SetError(error, "cannot read", path, errno);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            bytes.resize(done);  // the file shrank while being read
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return bytes;
+}
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                         FileError* error) {
+    std::error_code ec;
+    const auto folder =
+        path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    std::filesystem::create_directories(folder, ec);
+
+    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd) {
+        SetError(error, "cannot create temporary file for", path, errno);
+        return false;
+    }
+    ::fchmod(fd.get(), 0600);
+    if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
+        const int code = errno;
+        fd.reset();
+        ::unlink(temp.c_str());
+        SetError(error, "cannot write", path, code);
+        return false;
+    }
+    fd.reset();
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temp.c_str());
+        SetError(error, "cannot replace", path, code);
+        return false;
+    }
+    // Make the rename itself durable.
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) {
+        ::fsync(dir.get());
+    }
+    return true;
+}
+
+}  // namespace duzez::platform

@@ -1,0 +1,29 @@
+#pragma once
+
+// Whole-file reads and atomic replacement of the program's own files (never of an
+// analysed device or image).
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace duzez::platform {
+
+struct FileError {
+    std::string message;  // "what failed: why", ready for a log line
+};
+
+// Reads a regular file of at most maxBytes; a larger file is an error, not a truncation.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,
+                                                       std::uintmax_t maxBytes,
+                                                       FileError* error = nullptr);
+
+// Writes to a temporary file beside `path`, flushes it to the disk and renames it over
+// `path`, so a failure at any step leaves the previous file as it was.
+bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                         FileError* error = nullptr);
+
+}  // namespace duzez::platform

@@ -1,0 +1,86 @@
+// Runs duzez-cli as a user would and checks what it prints and stores.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+
+#include "platform/registry_store.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+};
+
+RunResult RunCli(const std::string& arguments, const std::filesystem::path& config) {
+    const std::string command =
+        "XDG_CONFIG_HOME='" + config.string() + "' '" DUZEZ_CLI_PATH "' " + arguments + " 2>&1";
+    RunResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
+        result.out += buffer.data();
+    const int status = ::pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST(Cli, VersionAndHelp) {
+    duzez::test::TempFolder dir;
+    const RunResult version = RunCli("--version", dir.path());
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("duzez-cli ", 0), 0u) << version.out;
+    const RunResult help = RunCli("", dir.path());
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("settings"), std::string::npos);
+}
+
+TEST(Cli, BadArgumentsExitWithTwo) {
+    duzez::test::TempFolder dir;
+    EXPECT_EQ(RunCli("--no-such-option", dir.path()).exitCode, 2);
+    EXPECT_EQ(RunCli("settings frobnicate", dir.path()).exitCode, 2);
+}
+
+TEST(Cli, SettingsShowDecodesTheStoredRecordAndResetRestoresDefaults) {
+    duzez::test::TempFolder dir;
+    const RunResult first = RunCli("settings show", dir.path());
+    ASSERT_EQ(first.exitCode, 0) << first.out;
+    EXPECT_NE(first.out.find("Read retry attempts: 10\n"), std::string::npos) << first.out;
+    EXPECT_NE(first.out.find("Checksum: 0x"), std::string::npos);
+    EXPECT_NE(first.out.find("Window: left 112, top 84, width 800, height 600"), std::string::npos);
+
+    // Change one field the way the program itself would, with a valid checksum.
+    const auto file = dir / "Quarnel/Duzez/registry.reg";
+    {
+        duzez::platform::RegistryStore store(file);
+        ASSERT_EQ(store.Load(), duzez::platform::StoreLoadResult::Loaded);
+        auto record = store.ReadValue("Software\\Quarnel\\Duzez\\1.0", "Settings")->data;
+        record[164] = 3;
+        record[0] = static_cast<std::uint8_t>(record[0] - 7);
+        store.WriteValue("Software\\Quarnel\\Duzez\\1.0", "Settings",
+                         duzez::platform::RegValue::FromBinary(record));
+    }
+    EXPECT_NE(RunCli("settings show", dir.path()).out.find("Read retry attempts: 3\n"),
+              std::string::npos);
+    EXPECT_EQ(RunCli("settings reset", dir.path()).exitCode, 0);
+    EXPECT_NE(RunCli("settings show", dir.path()).out.find("Read retry attempts: 10\n"),
+              std::string::npos);
+}
+
+TEST(Cli, DamagedStoreIsReportedAndSetAside) {
+    duzez::test::TempFolder dir;
+    duzez::test::WriteFile(dir / "Quarnel/Duzez/registry.reg", "\x01\x02 not a store");
+    const RunResult result = RunCli("settings show", dir.path());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_NE(result.out.find("warning: The settings store could not be read"), std::string::npos)
+        << result.out;
+    EXPECT_TRUE(std::filesystem::exists(dir / "Quarnel/Duzez/registry.reg.bad"));
+}
+
+}  // namespace
