@@ -16,5 +16,9 @@ enum ExitCode : int { kDone = 0, kDoneWithFailures = 1, kBadInput = 2 };
 using CommandBody = std::function<int()>;
 
 void AddSettingsCommand(CLI::App& app, CommandBody& body);
+void AddDriveCommands(CLI::App& app, CommandBody& body);
+
+// The drive list as 'drives' prints it, after the help of a bare call.
+void PrintDriveList();
 
 }  // namespace duzez::cli

@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("duzez-cli ") + duzez::cli::kVersion);
     duzez::cli::CommandBody body;
     duzez::cli::AddSettingsCommand(app, body);
+    duzez::cli::AddDriveCommands(app, body);
 
     try {
         app.parse(argc, argv);
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     }
     if (!body) {
         std::fputs(app.help().c_str(), stdout);
+        duzez::cli::PrintDriveList();
         return duzez::cli::kDone;
     }
     return body();

@@ -64,8 +64,8 @@ int CLog::LogText(std::string_view text, int level) {
     return 1;
 }
 
-int CLog::LogMessageArgs(std::uint32_t id, std::initializer_list<FormatArg> args) {
-    LogText(app_.Languages().Format(id, std::span(args.begin(), args.size())), Info);
+int CLog::LogMessageArgs(std::uint32_t id, std::initializer_list<FormatArg> args, int level) {
+    LogText(app_.Languages().Format(id, std::span(args.begin(), args.size())), level);
     return 1;
 }
 

@@ -47,7 +47,13 @@ class CLog {
     int LogMessage(StringId id, const Args&... args) {
         return LogMessageArgs(static_cast<std::uint32_t>(id), {FormatArg(args)...});
     }
-    int LogMessageArgs(std::uint32_t id, std::initializer_list<FormatArg> args);
+    int LogMessageArgs(std::uint32_t id, std::initializer_list<FormatArg> args, int level = Info);
+
+    // The same at level 2, for the messages the system logs as errors.
+    template <typename... Args>
+    int LogErrorMessage(StringId id, const Args&... args) {
+        return LogMessageArgs(static_cast<std::uint32_t>(id), {FormatArg(args)...}, Error);
+    }
 
     // `format` is a literal or a text loaded by identifier; logged at level 2.
     template <typename... Args>

@@ -1,0 +1,71 @@
+#include "cli/session.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace duzez::cli {
+
+Session::Session(bool listDrives) {
+    app_.LoadSettings();
+    app_.ApplyInterfaceLanguage();
+    for (const std::string& problem : app_.StartupProblems()) {
+        std::fprintf(stderr, "warning: %s\n", problem.c_str());
+    }
+    // Log lines go to the log (and stderr when the setting says so); the CLI prints its
+    // own results.
+    devices::LocalComputerOptions options;
+    options.listDrives = listDrives;
+    options.followMediaChanges = false;
+    computer_ = std::make_unique<devices::CLocalComputer>(app_, std::move(options));
+}
+
+devices::CVolume* Session::ResolveTarget(const std::string& target) {
+    auto& volumes = computer_->Volumes();
+    if (!target.empty() && target[0] == '#') {
+        std::size_t index = 0;
+        try {
+            index = std::stoul(target.substr(1));
+        } catch (const std::exception&) {
+            std::fprintf(stderr, "error: '%s' is not a drive number\n", target.c_str());
+            return nullptr;
+        }
+        if (devices::CVolume* volume = volumes.GetAt(index)) return volume;
+        std::fprintf(stderr, "error: there is no drive %s (see 'duzez-cli drives')\n",
+                     target.c_str());
+        return nullptr;
+    }
+    std::error_code ec;
+    const auto wanted = std::filesystem::weakly_canonical(target, ec);
+    for (const auto& volume : volumes.Snapshot()) {
+        if (!volume->DevicePath.empty() &&
+            std::filesystem::weakly_canonical(volume->DevicePath, ec) == wanted &&
+            volume->VolumeType != devices::VolumeKind::Found) {
+            return volume.get();
+        }
+    }
+    std::string error;
+    auto image = computer_->CreateImageVolume(target, error);
+    if (!image) {
+        std::fprintf(stderr, "error: cannot read '%s': %s\n", target.c_str(), error.c_str());
+        return nullptr;
+    }
+    devices::CVolume* raw = image.get();
+    volumes.Append(std::move(image));
+    return raw;
+}
+
+std::string HumanSize(std::uint64_t bytes) {
+    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB"};
+    if (bytes < 1024) return std::to_string(bytes) + " bytes";
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, value < 10 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
+    return text;
+}
+
+}  // namespace duzez::cli

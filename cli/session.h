@@ -1,0 +1,35 @@
+#pragma once
+
+// The engine objects one command works with, created the way every front end creates
+// them: the application object with its settings and language, then the machine.
+
+#include <memory>
+#include <string>
+
+#include "core/app.h"
+#include "devices/local_computer.h"
+
+namespace duzez::cli {
+
+class Session {
+public:
+    // Problems met on the way (a damaged store, a bad language file) go to stderr.
+    explicit Session(bool listDrives = true);
+
+    core::CApp& App() { return app_; }
+    devices::CLocalComputer& Computer() { return *computer_; }
+
+    // TARGET: "#N" from the drive list, a device path that is listed, or else an image
+    // file (or any other readable device), which joins the list as an image. Null with a
+    // message on stderr when it cannot be read.
+    devices::CVolume* ResolveTarget(const std::string& target);
+
+private:
+    core::CApp app_;
+    std::unique_ptr<devices::CLocalComputer> computer_;
+};
+
+// "1.5 GB", "640 KB", "512 bytes".
+std::string HumanSize(std::uint64_t bytes);
+
+}  // namespace duzez::cli

@@ -1,0 +1,86 @@
+#pragma once
+
+// The machine: its drive list, the log, the current volumes of analysis, the two root
+// nodes of the drive tree and the counter every volume takes its node id from.
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/app.h"
+#include "core/file_filter.h"
+#include "core/log.h"
+#include "devices/volume.h"
+#include "devices/volumes_list.h"
+#include "platform/block_device.h"
+#include "platform/drive_discovery.h"
+#include "platform/media_monitor.h"
+
+namespace duzez::devices {
+
+struct LocalComputerOptions {
+    platform::SystemRoots roots;
+    std::shared_ptr<platform::DeviceOpener> opener;  // defaults to this machine's devices
+    bool listDrives = true;                          // enumerate at construction
+    bool followMediaChanges = true;                  // start the udev monitor
+};
+
+class CLocalComputer {
+public:
+    explicit CLocalComputer(core::CApp& app, LocalComputerOptions options = {});
+    ~CLocalComputer();
+    CLocalComputer(const CLocalComputer&) = delete;
+    CLocalComputer& operator=(const CLocalComputer&) = delete;
+
+    static CLocalComputer* Instance();
+
+    core::CApp& App() { return app_; }
+    core::CLog& Log() { return log_; }
+    CVolumesList& Volumes() { return volumes_; }
+    core::CFileFilter& Filter() { return filter_; }
+    platform::DeviceOpener& Opener() { return *opener_; }
+    const platform::SystemRoots& Roots() const { return roots_; }
+
+    CVolume& ComputerRoot() { return *computerRoot_; }
+    CVolume& ImagesRoot() { return *imagesRoot_; }
+
+    // Decrements the id counter and returns the new value.
+    std::uint64_t NextId();
+
+    // A drive image file as a volume (not yet in the list); null with `error` set when the
+    // file cannot be opened.
+    std::shared_ptr<CVolume> CreateImageVolume(const std::filesystem::path& image,
+                                               std::string& error);
+
+    std::atomic<CVolume*> SelectedVolume{nullptr};
+    std::atomic<CVolume*> ActiveVolume{nullptr};
+    std::atomic<CVolume*> LastAnalysedVolume{nullptr};
+
+    // Threads that run on their own (information queries) count themselves here, so the
+    // computer outlives them.
+    void BeginBackgroundWork();
+    void EndBackgroundWork();
+
+private:
+    core::CApp& app_;
+    platform::SystemRoots roots_;
+    std::shared_ptr<platform::DeviceOpener> opener_;
+    core::CLog log_;
+    core::CFileFilter filter_;
+    std::atomic<std::uint64_t> idCounter_{NodeId::FirstCounterValue};
+    std::unique_ptr<CVolume> computerRoot_;
+    std::unique_ptr<CVolume> imagesRoot_;
+
+    std::mutex backgroundMutex_;
+    std::condition_variable backgroundDone_;
+    int backgroundThreads_ = 0;
+
+    CVolumesList volumes_;
+    std::unique_ptr<platform::MediaMonitor> monitor_;
+};
+
+}  // namespace duzez::devices

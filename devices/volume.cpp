@@ -1,0 +1,359 @@
+#include "devices/volume.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <thread>
+
+#include "core/log.h"
+#include "devices/local_computer.h"
+#include "platform/drive_discovery.h"
+#include "platform/text_encoding.h"
+
+namespace duzez::devices {
+namespace {
+
+constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+// A synthetic geometry for the information views: the kernel gives only a size.
+constexpr std::uint32_t kHeads = 255;
+constexpr std::uint32_t kSectorsPerTrack = 63;
+constexpr std::uint32_t kFixedMedia = 12;
+constexpr std::uint32_t kRemovableMedia = 11;
+constexpr std::uint32_t kDeviceTypeDisk = 7;
+
+std::string Trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// sysfs texts are meant to be ASCII; anything else is taken as Latin-1.
+std::string DeviceText(const std::string& raw) {
+    return platform::DecodeTextFile(
+               std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()))
+        .text;
+}
+
+std::uint64_t SerialFromUuid(const std::string& uuid) {
+    std::uint64_t serial = 0;
+    for (const char c : uuid) {
+        const int digit = (c >= '0' && c <= '9')   ? c - '0'
+                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                   : -1;
+        if (digit >= 0) serial = (serial << 4) | static_cast<std::uint64_t>(digit);
+    }
+    return serial & 0xFFFFFFFFu;
+}
+
+// The MBR type of a partition entry, or one that fits the file system found in it.
+std::uint8_t PartitionTypeCode(const platform::FileSystemProbe& probe) {
+    if (probe.partitionType.size() > 2 && probe.partitionType.rfind("0x", 0) == 0 &&
+        probe.partitionType.size() <= 4) {
+        return static_cast<std::uint8_t>(std::stoul(probe.partitionType.substr(2), nullptr, 16));
+    }
+    if (probe.type == "vfat") {
+        if (probe.version == "FAT32") return filesystems::FileSystemIds::Fat32;
+        if (probe.version == "FAT16") return filesystems::FileSystemIds::Fat16Large;
+        return filesystems::FileSystemIds::Fat12;
+    }
+    if (probe.type == "ntfs") return filesystems::FileSystemIds::Ntfs;
+    return 0;
+}
+
+std::string FileSystemDisplayName(const platform::FileSystemProbe& probe) {
+    if (probe.type == "vfat" && !probe.version.empty()) return probe.version;
+    if (probe.type == "ntfs") return "NTFS";
+    if (probe.type == "exfat") return "exFAT";
+    return probe.type;
+}
+
+}  // namespace
+
+CVolume::CVolume(CLocalComputer& computer, std::uint32_t volumeType)
+    : FileSystem(std::make_unique<filesystems::CFileSystem>()),
+      VolumeType(volumeType),
+      computer_(computer) {}
+
+CVolume::~CVolume() { Close(); }
+
+bool CVolume::IsOpen() const {
+    std::lock_guard lock(readMutex_);
+    return handle_ != nullptr;
+}
+
+const platform::BlockDeviceInfo* CVolume::Describe() {
+    if (!deviceInfo_) deviceInfo_ = platform::DescribeBlockDevice(computer_.Roots(), KernelName);
+    return deviceInfo_ ? &*deviceInfo_ : nullptr;
+}
+
+bool CVolume::OpenDrive() {
+    std::lock_guard lock(readMutex_);
+    return OpenLocked();
+}
+
+bool CVolume::OpenLocked() {
+    if (handle_) return true;
+    try {
+        const bool throughParent =
+            VolumeType == VolumeKind::Found || VolumeType == VolumeKind::Virtual;
+        const std::string path = throughParent && GetParentVolume() != nullptr
+                                     ? GetParentVolume()->GetDevicePath()
+                                     : GetDevicePath();
+        std::string error = "no device path";
+        std::unique_ptr<platform::BlockDevice> device;
+        if (!path.empty()) device = computer_.Opener().Open(path, error);
+        if (!device) {
+            computer_.Log().LogError("Can't open volume '%s', System Error: %s", path, error);
+            return false;
+        }
+        handle_ = std::make_unique<platform::TimedDevice>(std::move(device));
+        return true;
+    } catch (const std::exception&) {
+        computer_.Log().LogError("OpenDrive except");
+        return handle_ != nullptr;
+    }
+}
+
+void CVolume::Close() {
+    std::lock_guard lock(readMutex_);
+    handle_.reset();
+}
+
+std::uint32_t CVolume::ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                   std::int32_t count) {
+    if (count <= 0) return 0;
+    return ReadSectors(buffer, sector, static_cast<std::uint64_t>(count));
+}
+
+std::uint32_t CVolume::ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                   std::uint64_t count) {
+    if (count == 0) return 0;
+    // The byte count must fit the 32-bit result and the caller's buffer.
+    if (count > 0xFFFFFFFFull / kSectorSize || buffer.size() < count * kSectorSize) return 0;
+    if (sector > kAllOnes / kSectorSize) return 0;
+    std::lock_guard lock(readMutex_);
+    if (!OpenLocked()) return 0;
+    const std::uint64_t relative = sector * kSectorSize;
+    // Beyond the end of the volume: nothing to read, nothing to say. The end is measured
+    // from the volume's own start, so a found volume's last sectors stay readable.
+    if (relative > TotalSize) return 0;
+    const std::uint64_t offset = StartOffset + relative;
+    const std::size_t wanted = static_cast<std::size_t>(count * kSectorSize);
+    const std::span<std::uint8_t> target = buffer.first(wanted);
+    const std::uint64_t attempts =
+        std::uint64_t{computer_.App().Settings().ReadRetryAttempts()} + 1;
+
+    std::size_t lastCount = 0;
+    for (std::uint64_t attempt = 0; attempt < attempts; ++attempt) {
+        const platform::DeviceReadResult result = handle_->Read(offset, target, readWaitLimit_);
+        if (result.status != platform::DeviceReadResult::Status::Ok) {
+            std::fill(target.begin(), target.end(), 0);
+            computer_.Log().LogErrorMessage(core::StringId::VolumeReadRetry, DisplayNameText(), offset,
+                                       static_cast<std::uint32_t>(attempt + 1));
+            return 0;
+        }
+        lastCount = std::min(result.bytes, wanted);
+        // Only the part the device did not fill is cleared: no second pass over the data.
+        std::fill(target.begin() + static_cast<std::ptrdiff_t>(lastCount), target.end(), 0);
+        if (lastCount == wanted) break;
+    }
+    return static_cast<std::uint32_t>(lastCount);
+}
+
+std::uint64_t CVolume::ClusterToSector(std::uint64_t cluster) const {
+    if (cluster == 0 || SectorsPerCluster == 0) return kAllOnes;
+    return cluster * SectorsPerCluster;
+}
+
+std::uint64_t CVolume::SetProgressPosition(std::uint64_t value) {
+    if (value != kAllOnes) ProgressPosition.store(value);
+    return ProgressPosition.load();
+}
+
+std::uint64_t CVolume::SetProgressEnd(std::uint64_t value) {
+    if (value != kAllOnes) ProgressEnd.store(value);
+    return ProgressEnd.load();
+}
+
+std::string CVolume::DisplayNameText() const {
+    switch (VolumeType) {
+        case VolumeKind::Physical:
+            return Description;
+        case VolumeKind::Virtual:
+        case VolumeKind::Found:
+            return "Volume at: " + std::to_string(StartOffset);
+        case VolumeKind::Image:
+            return std::filesystem::path(DevicePath).filename().string();
+        default: {
+            const std::string label = Trimmed(VolumeLabel);
+            return label.empty() ? KernelName : KernelName + " (" + label + ")";
+        }
+    }
+}
+
+const std::string& CVolume::GetDisplayName() {
+    DisplayName = DisplayNameText();
+    return DisplayName;
+}
+
+const std::string& CVolume::GetDevicePath() {
+    if ((VolumeType == VolumeKind::Found || VolumeType == VolumeKind::Virtual)) {
+        static const std::string kNone;
+        return GetParentVolume() != nullptr ? GetParentVolume()->GetDevicePath() : kNone;
+    }
+    return DevicePath;
+}
+
+CVolume* CVolume::GetParentVolume() const { return ParentVolume == this ? nullptr : ParentVolume; }
+
+void CVolume::StartInformationQuery() {
+    InformationRunning.store(true);
+    computer_.BeginBackgroundWork();
+    std::thread([self = shared_from_this()] {
+        self->QueryInformation();
+        self->InformationRunning.store(false);
+        CLocalComputer& computer = self->computer_;
+        computer.EndBackgroundWork();
+    }).detach();
+}
+
+void CVolume::QueryInformation() {
+    try {
+        VolumeState.store(VolumeStatus::Querying);
+        deviceInfo_.reset();  // read the device once for all the queries below
+        if (VolumeType == VolumeKind::Physical) {
+            QueryPhysicalDisk();
+        } else if (VolumeType == VolumeKind::Logical) {
+            QueryLogicalVolume();
+        } else {
+            VolumeState.store(TotalSize != 0 ? VolumeStatus::Ready : VolumeStatus::NotReady);
+        }
+    } catch (const std::exception&) {
+        computer_.Log().LogError("CVolume::QueryInformation except in drive: %s (%s), code: %d",
+                                 DisplayNameText(), DevicePath, errno);
+    }
+}
+
+void CVolume::QueryPhysicalDisk() {
+    QueryDescription();
+    QueryDeviceNumber();
+    if (const auto geometry = QueryGeometry()) {
+        Geometry = *geometry;
+        BytesPerSector = geometry->BytesPerSector;
+        // The kernel's size, not cylinders x heads x sectors, which would cut off the
+        // last partial cylinder and every file in it.
+        if (const auto* info = Describe()) {
+            TotalSize = info->sizeBytes;
+        }
+        TotalSectors = TotalSize / std::max<std::uint32_t>(BytesPerSector, 1);
+        TotalClusters = TotalSize / std::max<std::uint32_t>(ClusterSize, 1);
+    }
+    QueryLayout();
+    VolumeState.store(VolumeStatus::Ready);
+}
+
+void CVolume::QueryLogicalVolume() {
+    QueryDeviceNumber();
+    DriveLayout = {};
+    DriveLayout.PartitionCount = 1;
+    const auto partition = QueryPartitionInfo();
+    if (partition) {
+        DriveLayout.PartitionEntry[0] = *partition;
+    } else {
+        computer_.Log().LogErrorMessage(core::StringId::GetPartitionInfoError, DisplayNameText());
+    }
+    computer_.Volumes().AttachToParentDisk(*this);
+    const auto* info = Describe();
+    if (partition) {
+        FileSystem->SetFileSystemName(partition->PartitionType);
+        TotalSize = partition->PartitionLength;
+    } else if (info) {
+        TotalSize = info->sizeBytes;
+    }
+    if (info) {
+        if (info->fileSystem) {
+            VolumeLabel =
+                platform::TruncateCodePoints(DeviceText(info->fileSystem->label), kLabelCapacity);
+            SerialNumber = SerialFromUuid(info->fileSystem->uuid);
+            const std::string name = FileSystemDisplayName(*info->fileSystem);
+            if (!name.empty()) FileSystem->FileSystemName = name;
+        }
+        if (!info->mountPoint.empty()) RootPath = info->mountPoint;
+        FreeBytes = info->freeBytes.value_or(0);
+    }
+    if (TotalSize != 0) {
+        TotalSectors = TotalSize / std::max<std::uint32_t>(BytesPerSector, 1);
+        TotalClusters = TotalSize / std::max<std::uint32_t>(ClusterSize, 1);
+        VolumeState.store(VolumeStatus::Ready);
+    } else {
+        VolumeState.store(VolumeStatus::NotReady);
+    }
+}
+
+bool CVolume::QueryDescription() {
+    const auto* info = Describe();
+    if (!info) return false;
+    const std::string vendor = DeviceText(info->vendor);
+    const std::string model = DeviceText(info->model);
+    if (!vendor.empty() && !model.empty()) {
+        Description = vendor + ", " + model;
+    } else if (!model.empty()) {
+        Description = model;
+    }
+    return true;
+}
+
+std::optional<DiskGeometry> CVolume::QueryGeometry() {
+    const auto* info = Describe();
+    if (!info || info->logicalSectorSize == 0) return std::nullopt;
+    DiskGeometry geometry;
+    geometry.BytesPerSector = info->logicalSectorSize;
+    geometry.TracksPerCylinder = kHeads;
+    geometry.SectorsPerTrack = kSectorsPerTrack;
+    geometry.Cylinders = info->sizeBytes / (std::uint64_t{kHeads} * kSectorsPerTrack *
+                                            info->logicalSectorSize);
+    geometry.MediaType = info->removable ? kRemovableMedia : kFixedMedia;
+    return geometry;
+}
+
+bool CVolume::QueryDeviceNumber() {
+    const auto* info = Describe();
+    if (!info) return false;
+    DeviceNumberInfo.DeviceType = kDeviceTypeDisk;
+    DeviceNumberInfo.PartitionNumber = info->partitionNumber;
+    const std::string disk = info->parentDisk.empty() ? info->name : info->parentDisk;
+    DeviceNumberInfo.DeviceNumber = computer_.Volumes().DiskNumberOf(disk).value_or(kUnqueried);
+    return true;
+}
+
+bool CVolume::QueryLayout() {
+    const auto partitions = platform::PartitionsOf(computer_.Roots(), KernelName);
+    DriveLayout = {};
+    DriveLayout.PartitionCount = static_cast<std::uint32_t>(std::min<std::size_t>(partitions.size(), 4));
+    for (std::size_t i = 0; i < DriveLayout.PartitionCount; ++i) {
+        PartitionInformation& entry = DriveLayout.PartitionEntry[i];
+        entry.StartingOffset = partitions[i].startBytes;
+        entry.PartitionLength = partitions[i].sizeBytes;
+        entry.HiddenSectors = static_cast<std::uint32_t>(partitions[i].startBytes / kSectorSize);
+        entry.PartitionNumber = partitions[i].partitionNumber;
+        entry.RecognizedPartition = 1;
+    }
+    return true;
+}
+
+std::optional<PartitionInformation> CVolume::QueryPartitionInfo() {
+    const auto* info = Describe();
+    if (!info) return std::nullopt;
+    PartitionInformation entry;
+    entry.StartingOffset = info->startBytes;
+    entry.PartitionLength = info->sizeBytes;
+    entry.HiddenSectors = static_cast<std::uint32_t>(info->startBytes / kSectorSize);
+    entry.PartitionNumber = info->partitionNumber;
+    entry.PartitionType = info->fileSystem ? PartitionTypeCode(*info->fileSystem) : 0;
+    entry.RecognizedPartition = 1;
+    return entry;
+}
+
+}  // namespace duzez::devices

@@ -1,0 +1,136 @@
+#pragma once
+
+// One readable thing: a physical disk, a partition or other file-system volume, a volume
+// found on a disk, or a drive image file. It owns its read-only device handle, reads
+// 512-byte sectors with retries and a wait limit, and carries the descriptor every other
+// part reads. It is also a node of the drive tree.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "devices/volume_types.h"
+#include "filesystems/file_system.h"
+#include "platform/drive_discovery.h"
+#include "platform/pause_gate.h"
+#include "platform/timed_device.h"
+
+namespace duzez::devices {
+
+class CLocalComputer;
+
+class CVolume : public std::enable_shared_from_this<CVolume> {
+public:
+    static constexpr std::uint32_t kSectorSize = 512;
+    static constexpr std::chrono::milliseconds kReadWaitLimit{100000};
+    static constexpr std::size_t kLabelCapacity = 30;
+
+    CVolume(CLocalComputer& computer, std::uint32_t volumeType);
+    ~CVolume();
+    CVolume(const CVolume&) = delete;
+    CVolume& operator=(const CVolume&) = delete;
+
+    // Node header, shared with found objects.
+    std::uint64_t TotalSize = 0;
+    std::uint16_t VolumeFlags = 0;
+    std::uint64_t Id = 0;
+    std::uint64_t ParentId = NodeId::ComputerRoot;
+
+    std::array<std::uint8_t, 1024> BootBuffer{};
+    std::unique_ptr<filesystems::CFileSystem> FileSystem;
+    CVolume* ParentVolume = this;
+    std::vector<CVolume*> ChildVolumes;
+    std::uint32_t DriveType = DriveCategory::Unknown;
+    std::uint32_t VolumeType;
+    std::string Description;
+    std::string VolumeLabel;
+    std::string DisplayName;
+    std::string DevicePath;
+    std::string RootPath;  // mount point of a mounted volume, else the device path
+    char DriveLetter = 0;  // no drive letters here; '0' + DriveNumber for a disk
+    std::uint32_t DriveNumber = 0;
+    std::string KernelName;  // "sdb", "sdb1"; empty for images and found volumes
+    std::atomic<std::uint32_t> VolumeState{VolumeStatus::NotReady};
+    std::atomic<std::uint64_t> ProgressPosition{0};
+    std::atomic<std::uint64_t> ProgressEnd{0};
+    std::uint64_t FreeBytes = 0;
+    std::uint64_t SerialNumber = 0;
+    std::uint64_t TotalSectors = 0;
+    std::uint64_t TotalClusters = 0;
+    std::uint64_t StartOffset = 0;
+    DiskGeometry Geometry;
+    DriveLayoutInformation DriveLayout;
+    DeviceNumberInformation DeviceNumberInfo;
+    std::uint32_t SectorsPerCluster = 1;
+    std::uint32_t BytesPerSector = 512;
+    std::uint32_t ClusterSize = 512;
+    std::atomic<std::uint32_t> FoldersFound{0};
+    std::atomic<std::uint32_t> FilesFound{0};
+    std::atomic<std::uint32_t> SectorFoldersFound{0};
+    std::atomic<std::uint32_t> SectorFilesFound{0};
+    std::atomic<std::uint32_t> VolumesOnly{0};
+    std::atomic<std::uint32_t> FileSystemPhaseRunning{0};
+    std::atomic<std::uint32_t> SectorPhaseRunning{0};
+    std::atomic<bool> InformationRunning{false};
+    // The analysis loops pass through it: closed while the medium is away.
+    platform::PauseGate AnalysisGate;
+
+    // Opens the device lazily (found and virtual volumes open their parent's device, with
+    // a handle of their own); false when it cannot be opened, with one log line.
+    bool OpenDrive();
+    void Close();
+    bool IsOpen() const;
+
+    // Reads `count` 512-byte sectors from `sector` (relative to the volume) into `buffer`;
+    // returns the bytes read, 0 on failure. Short reads are retried up to the stored retry
+    // count; the last short count is returned with the rest of the buffer zero.
+    std::uint32_t ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
+                              std::uint64_t count);
+    // The signed-count form; a negative count reads nothing.
+    std::uint32_t ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
+                              std::int32_t count);
+
+    std::uint64_t ClusterToSector(std::uint64_t cluster) const;
+    std::uint64_t SetProgressPosition(std::uint64_t value);
+    std::uint64_t SetProgressEnd(std::uint64_t value);
+
+    const std::string& GetDisplayName();
+    const std::string& GetDevicePath();
+    CVolume* GetParentVolume() const;
+
+    // Fills the descriptor from the device (disks and partitions).
+    void QueryInformation();
+    void StartInformationQuery();
+    bool QueryDescription();
+    std::optional<DiskGeometry> QueryGeometry();
+    bool QueryDeviceNumber();
+    bool QueryLayout();
+    std::optional<PartitionInformation> QueryPartitionInfo();
+
+    void SetReadWaitLimit(std::chrono::milliseconds limit) { readWaitLimit_ = limit; }
+    CLocalComputer& Computer() const { return computer_; }
+
+    // The name GetDisplayName stores, without storing it (for other threads).
+    std::string DisplayNameText() const;
+
+private:
+    bool OpenLocked();
+    const platform::BlockDeviceInfo* Describe();
+    void QueryPhysicalDisk();
+    void QueryLogicalVolume();
+
+    CLocalComputer& computer_;
+    mutable std::mutex readMutex_;  // one outstanding read per volume
+    std::optional<platform::BlockDeviceInfo> deviceInfo_;
+    std::unique_ptr<platform::TimedDevice> handle_;
+    std::chrono::milliseconds readWaitLimit_ = kReadWaitLimit;
+};
+
+}  // namespace duzez::devices

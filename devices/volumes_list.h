@@ -1,0 +1,59 @@
+#pragma once
+
+// The volumes the user can pick: the machine's disks and volumes, found every rescan, then
+// the drive images and virtual drives, which survive rescans.
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/media_monitor.h"
+
+namespace duzez::devices {
+
+class CLocalComputer;
+class CVolume;
+
+class CVolumesList {
+public:
+    static constexpr std::chrono::milliseconds kInformationWait{4000};
+
+    explicit CVolumesList(CLocalComputer& computer);
+    ~CVolumesList();
+    CVolumesList(const CVolumesList&) = delete;
+    CVolumesList& operator=(const CVolumesList&) = delete;
+
+    // Rebuilds the list and returns the number of volumes.
+    std::size_t Rescan();
+    // The same on its own thread; WaitForRescan waits for it up to `limit`.
+    void RescanAsync();
+    bool WaitForRescan(std::chrono::milliseconds limit);
+
+    CVolume* GetAt(std::size_t index) const;  // null beyond the list
+    std::size_t GetCount() const;
+    std::vector<std::shared_ptr<CVolume>> Snapshot() const;
+    void Append(std::shared_ptr<CVolume> volume);
+
+    // A medium arrived or went: the volumes on that device change state, their analysis
+    // pauses or resumes, the log says so and the main window is told.
+    void OnDeviceChange(const platform::MediaEvent& event);
+
+    // The number of the listed physical disk with this kernel name.
+    std::optional<std::uint32_t> DiskNumberOf(const std::string& kernelName) const;
+    // Links a partition to the physical disk it lies on.
+    void AttachToParentDisk(CVolume& volume);
+
+private:
+    CLocalComputer& computer_;
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<CVolume>> volumes_;
+    std::mutex rescanMutex_;
+    std::thread rescanThread_;
+    std::shared_ptr<std::atomic<bool>> rescanDone_;
+};
+
+}  // namespace duzez::devices

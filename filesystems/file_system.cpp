@@ -1,0 +1,23 @@
+#include "filesystems/file_system.h"
+
+namespace duzez::filesystems {
+
+std::string CFileSystem::NameForId(std::uint32_t id) {
+    switch (id) {
+        case FileSystemIds::Fat12:
+            return "FAT12";
+        case FileSystemIds::Fat16:
+        case FileSystemIds::Fat16Large:
+            return "FAT16";
+        case FileSystemIds::Ntfs:
+        case FileSystemIds::NtfsAlternative:
+            return "NTFS";
+        case FileSystemIds::Fat32:
+        case FileSystemIds::Fat32Lba:
+            return "FAT32";
+        default:
+            return "Unknown";
+    }
+}
+
+}  // namespace duzez::filesystems

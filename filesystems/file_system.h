@@ -1,0 +1,44 @@
+#pragma once
+
+// The file-system analyser slot of a volume. A volume starts with this generic analyser,
+// which only knows the file system's id and name; the FAT and NTFS analysers take its
+// place in the file-system phase.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace duzez::filesystems {
+
+// MBR partition-type codes used as file-system ids.
+namespace FileSystemIds {
+constexpr std::uint32_t None = 0;
+constexpr std::uint32_t Fat12 = 1;
+constexpr std::uint32_t Fat16 = 4;
+constexpr std::uint32_t Fat16Large = 6;
+constexpr std::uint32_t Ntfs = 7;
+constexpr std::uint32_t Fat32 = 11;
+constexpr std::uint32_t Fat32Lba = 12;
+constexpr std::uint32_t NtfsAlternative = 128;
+}  // namespace FileSystemIds
+
+struct SectorRange {
+    std::uint64_t firstSector = 0;
+    std::uint64_t sectorCount = 0;
+};
+
+class CFileSystem {
+public:
+    virtual ~CFileSystem() = default;
+
+    // The display name for an id: "FAT12", "FAT16", "FAT32", "NTFS", else "Unknown".
+    static std::string NameForId(std::uint32_t id);
+    virtual void SetFileSystemName(std::uint32_t id) { FileSystemName = NameForId(id); }
+
+    std::vector<SectorRange> UsedAreas;
+    std::uint32_t FileSystemId = FileSystemIds::None;
+    std::string FileSystemName = "Unknown";
+};
+
+}  // namespace duzez::filesystems

@@ -1,0 +1,59 @@
+#pragma once
+
+// A CApp and a CLocalComputer over a fake machine, for the device tests.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "core/app.h"
+#include "devices/local_computer.h"
+#include "tests/devices/fake_devices.h"
+#include "tests/support/temp_folder.h"
+
+namespace duzez::test {
+
+class MachineTest : public ::testing::Test {
+protected:
+    MachineTest() : system_(dir_.path() / "machine") {
+        core::CAppOptions options;
+        options.storePath = dir_ / "registry.reg";
+        options.languageFolder = dir_ / "Languages";
+        app_ = std::make_unique<core::CApp>(std::move(options));
+        app_->LoadSettings();
+        opener_ = std::make_shared<FakeOpener>();
+    }
+
+    // Builds the computer over the fake tree (listing it when `list`).
+    devices::CLocalComputer& Computer(bool list = true,
+                                      std::shared_ptr<platform::DeviceOpener> opener = nullptr) {
+        if (!computer_) {
+            devices::LocalComputerOptions options;
+            options.roots = {system_.sys(), system_.dev(), system_.mountInfo()};
+            options.opener = opener ? opener : opener_;
+            options.listDrives = list;
+            options.followMediaChanges = false;
+            computer_ = std::make_unique<devices::CLocalComputer>(*app_, std::move(options));
+            computer_->Log().SetTimestamps(false);
+        }
+        return *computer_;
+    }
+
+    std::vector<std::string> ErrorLines() {
+        std::vector<std::string> errors;
+        for (const auto& line : computer_->Log().Lines()) {
+            if (line.rfind("ERR: ", 0) == 0) {
+                errors.push_back(line);
+            }
+        }
+        return errors;
+    }
+
+    TempFolder dir_;
+    FakeSystem system_;
+    std::unique_ptr<core::CApp> app_;
+    std::shared_ptr<FakeOpener> opener_;
+    std::unique_ptr<devices::CLocalComputer> computer_;
+};
+
+}  // namespace duzez::test
