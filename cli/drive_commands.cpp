@@ -54,12 +54,11 @@ void PrintDriveTable(core::CApp& app, devices::CVolumesList& list) {
     const auto volumes = list.Snapshot();
     for (std::size_t i = 0; i < volumes.size(); ++i) {
         const nlohmann::ordered_json j = VolumeJson(app, i, *volumes[i]);
-        std::printf("%-3zu %-12s %-14s %-28s %10s  %-8s %s\n", i,
-                    j["kind"].get<std::string>().c_str(),
-                    j["devicePath"].get<std::string>().c_str(),
-                    j["name"].get<std::string>().c_str(), HumanSize(volumes[i]->TotalSize).c_str(),
-                    j["fileSystem"].get<std::string>().c_str(),
-                    j["state"].get<std::string>().c_str());
+        std::printf(
+            "%-3zu %-12s %-14s %-28s %10s  %-8s %s\n", i, j["kind"].get<std::string>().c_str(),
+            j["devicePath"].get<std::string>().c_str(), j["name"].get<std::string>().c_str(),
+            HumanSize(volumes[i]->TotalSize).c_str(), j["fileSystem"].get<std::string>().c_str(),
+            j["state"].get<std::string>().c_str());
     }
     if (volumes.empty()) {
         std::printf("(no drives found)\n");
@@ -85,9 +84,11 @@ int ShowDrives(bool json) {
 int ShowInfo(const std::string& target, bool json) {
     Session session;
     CVolume* volume = session.ResolveTarget(target);
-    if (volume == nullptr) return kBadInput;
+    if (volume == nullptr)
+        return kBadInput;
     std::size_t index = 0;
-    while (session.Computer().Volumes().GetAt(index) != volume) ++index;
+    while (session.Computer().Volumes().GetAt(index) != volume)
+        ++index;
     const nlohmann::ordered_json j = VolumeDetailsJson(session.App(), index, *volume);
     if (json) {
         std::cout << j.dump(2) << '\n';

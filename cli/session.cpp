@@ -29,7 +29,8 @@ devices::CVolume* Session::ResolveTarget(const std::string& target) {
             std::fprintf(stderr, "error: '%s' is not a drive number\n", target.c_str());
             return nullptr;
         }
-        if (devices::CVolume* volume = volumes.GetAt(index)) return volume;
+        if (devices::CVolume* volume = volumes.GetAt(index))
+            return volume;
         std::fprintf(stderr, "error: there is no drive %s (see 'duzez-cli drives')\n",
                      target.c_str());
         return nullptr;
@@ -56,7 +57,8 @@ devices::CVolume* Session::ResolveTarget(const std::string& target) {
 
 std::string HumanSize(std::uint64_t bytes) {
     static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB"};
-    if (bytes < 1024) return std::to_string(bytes) + " bytes";
+    if (bytes < 1024)
+        return std::to_string(bytes) + " bytes";
     double value = static_cast<double>(bytes) / 1024.0;
     std::size_t unit = 0;
     while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {

@@ -12,7 +12,7 @@
 namespace duzez::cli {
 
 class Session {
-public:
+  public:
     // Problems met on the way (a damaged store, a bad language file) go to stderr.
     explicit Session(bool listDrives = true);
 
@@ -24,7 +24,7 @@ public:
     // message on stderr when it cannot be read.
     devices::CVolume* ResolveTarget(const std::string& target);
 
-private:
+  private:
     core::CApp app_;
     std::unique_ptr<devices::CLocalComputer> computer_;
 };

@@ -27,7 +27,8 @@ CLocalComputer::CLocalComputer(core::CApp& app, LocalComputerOptions options)
     [[maybe_unused]] CLocalComputer* previous = g_instance.exchange(this);
     assert(previous == nullptr && "only one CLocalComputer may exist at a time");
 
-    if (options.listDrives) volumes_.Rescan();
+    if (options.listDrives)
+        volumes_.Rescan();
     filter_.LoadFilter(app_.Store(), app_.GetRegistryPath());
     if (options.followMediaChanges) {
         monitor_ = std::make_unique<platform::MediaMonitor>(
@@ -42,9 +43,13 @@ CLocalComputer::~CLocalComputer() {
     g_instance.store(nullptr);
 }
 
-CLocalComputer* CLocalComputer::Instance() { return g_instance.load(); }
+CLocalComputer* CLocalComputer::Instance() {
+    return g_instance.load();
+}
 
-std::uint64_t CLocalComputer::NextId() { return --idCounter_; }
+std::uint64_t CLocalComputer::NextId() {
+    return --idCounter_;
+}
 
 void CLocalComputer::BeginBackgroundWork() {
     std::lock_guard lock(backgroundMutex_);
@@ -61,7 +66,8 @@ std::shared_ptr<CVolume> CLocalComputer::CreateImageVolume(const std::filesystem
                                                            std::string& error) {
     const std::string path = std::filesystem::absolute(image).lexically_normal().string();
     const auto device = opener_->Open(path, error);
-    if (!device) return nullptr;
+    if (!device)
+        return nullptr;
     auto volume = std::make_shared<CVolume>(*this, VolumeKind::Image);
     volume->DriveType = DriveCategory::OsFile;
     volume->DevicePath = path;

@@ -30,7 +30,7 @@ struct LocalComputerOptions {
 };
 
 class CLocalComputer {
-public:
+  public:
     explicit CLocalComputer(core::CApp& app, LocalComputerOptions options = {});
     ~CLocalComputer();
     CLocalComputer(const CLocalComputer&) = delete;
@@ -65,7 +65,7 @@ public:
     void BeginBackgroundWork();
     void EndBackgroundWork();
 
-private:
+  private:
     core::CApp& app_;
     platform::SystemRoots roots_;
     std::shared_ptr<platform::DeviceOpener> opener_;

@@ -24,7 +24,8 @@ constexpr std::uint32_t kDeviceTypeDisk = 7;
 
 std::string Trimmed(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
+    if (first == std::string::npos)
+        return {};
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
@@ -42,7 +43,8 @@ std::uint64_t SerialFromUuid(const std::string& uuid) {
                           : (c >= 'a' && c <= 'f') ? c - 'a' + 10
                           : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                                    : -1;
-        if (digit >= 0) serial = (serial << 4) | static_cast<std::uint64_t>(digit);
+        if (digit >= 0)
+            serial = (serial << 4) | static_cast<std::uint64_t>(digit);
     }
     return serial & 0xFFFFFFFFu;
 }
@@ -54,18 +56,24 @@ std::uint8_t PartitionTypeCode(const platform::FileSystemProbe& probe) {
         return static_cast<std::uint8_t>(std::stoul(probe.partitionType.substr(2), nullptr, 16));
     }
     if (probe.type == "vfat") {
-        if (probe.version == "FAT32") return filesystems::FileSystemIds::Fat32;
-        if (probe.version == "FAT16") return filesystems::FileSystemIds::Fat16Large;
+        if (probe.version == "FAT32")
+            return filesystems::FileSystemIds::Fat32;
+        if (probe.version == "FAT16")
+            return filesystems::FileSystemIds::Fat16Large;
         return filesystems::FileSystemIds::Fat12;
     }
-    if (probe.type == "ntfs") return filesystems::FileSystemIds::Ntfs;
+    if (probe.type == "ntfs")
+        return filesystems::FileSystemIds::Ntfs;
     return 0;
 }
 
 std::string FileSystemDisplayName(const platform::FileSystemProbe& probe) {
-    if (probe.type == "vfat" && !probe.version.empty()) return probe.version;
-    if (probe.type == "ntfs") return "NTFS";
-    if (probe.type == "exfat") return "exFAT";
+    if (probe.type == "vfat" && !probe.version.empty())
+        return probe.version;
+    if (probe.type == "ntfs")
+        return "NTFS";
+    if (probe.type == "exfat")
+        return "exFAT";
     return probe.type;
 }
 
@@ -76,7 +84,9 @@ CVolume::CVolume(CLocalComputer& computer, std::uint32_t volumeType)
       VolumeType(volumeType),
       computer_(computer) {}
 
-CVolume::~CVolume() { Close(); }
+CVolume::~CVolume() {
+    Close();
+}
 
 bool CVolume::IsOpen() const {
     std::lock_guard lock(readMutex_);
@@ -84,7 +94,8 @@ bool CVolume::IsOpen() const {
 }
 
 const platform::BlockDeviceInfo* CVolume::Describe() {
-    if (!deviceInfo_) deviceInfo_ = platform::DescribeBlockDevice(computer_.Roots(), KernelName);
+    if (!deviceInfo_)
+        deviceInfo_ = platform::DescribeBlockDevice(computer_.Roots(), KernelName);
     return deviceInfo_ ? &*deviceInfo_ : nullptr;
 }
 
@@ -94,7 +105,8 @@ bool CVolume::OpenDrive() {
 }
 
 bool CVolume::OpenLocked() {
-    if (handle_) return true;
+    if (handle_)
+        return true;
     try {
         const bool throughParent =
             VolumeType == VolumeKind::Found || VolumeType == VolumeKind::Virtual;
@@ -103,7 +115,8 @@ bool CVolume::OpenLocked() {
                                      : GetDevicePath();
         std::string error = "no device path";
         std::unique_ptr<platform::BlockDevice> device;
-        if (!path.empty()) device = computer_.Opener().Open(path, error);
+        if (!path.empty())
+            device = computer_.Opener().Open(path, error);
         if (!device) {
             computer_.Log().LogError("Can't open volume '%s', System Error: %s", path, error);
             return false;
@@ -123,22 +136,28 @@ void CVolume::Close() {
 
 std::uint32_t CVolume::ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
                                    std::int32_t count) {
-    if (count <= 0) return 0;
+    if (count <= 0)
+        return 0;
     return ReadSectors(buffer, sector, static_cast<std::uint64_t>(count));
 }
 
 std::uint32_t CVolume::ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
                                    std::uint64_t count) {
-    if (count == 0) return 0;
+    if (count == 0)
+        return 0;
     // The byte count must fit the 32-bit result and the caller's buffer.
-    if (count > 0xFFFFFFFFull / kSectorSize || buffer.size() < count * kSectorSize) return 0;
-    if (sector > kAllOnes / kSectorSize) return 0;
+    if (count > 0xFFFFFFFFull / kSectorSize || buffer.size() < count * kSectorSize)
+        return 0;
+    if (sector > kAllOnes / kSectorSize)
+        return 0;
     std::lock_guard lock(readMutex_);
-    if (!OpenLocked()) return 0;
+    if (!OpenLocked())
+        return 0;
     const std::uint64_t relative = sector * kSectorSize;
     // Beyond the end of the volume: nothing to read, nothing to say. The end is measured
     // from the volume's own start, so a found volume's last sectors stay readable.
-    if (relative > TotalSize) return 0;
+    if (relative > TotalSize)
+        return 0;
     const std::uint64_t offset = StartOffset + relative;
     const std::size_t wanted = static_cast<std::size_t>(count * kSectorSize);
     const std::span<std::uint8_t> target = buffer.first(wanted);
@@ -150,30 +169,34 @@ std::uint32_t CVolume::ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t
         const platform::DeviceReadResult result = handle_->Read(offset, target, readWaitLimit_);
         if (result.status != platform::DeviceReadResult::Status::Ok) {
             std::fill(target.begin(), target.end(), 0);
-            computer_.Log().LogErrorMessage(core::StringId::VolumeReadRetry, DisplayNameText(), offset,
-                                       static_cast<std::uint32_t>(attempt + 1));
+            computer_.Log().LogErrorMessage(core::StringId::VolumeReadRetry, DisplayNameText(),
+                                            offset, static_cast<std::uint32_t>(attempt + 1));
             return 0;
         }
         lastCount = std::min(result.bytes, wanted);
         // Only the part the device did not fill is cleared: no second pass over the data.
         std::fill(target.begin() + static_cast<std::ptrdiff_t>(lastCount), target.end(), 0);
-        if (lastCount == wanted) break;
+        if (lastCount == wanted)
+            break;
     }
     return static_cast<std::uint32_t>(lastCount);
 }
 
 std::uint64_t CVolume::ClusterToSector(std::uint64_t cluster) const {
-    if (cluster == 0 || SectorsPerCluster == 0) return kAllOnes;
+    if (cluster == 0 || SectorsPerCluster == 0)
+        return kAllOnes;
     return cluster * SectorsPerCluster;
 }
 
 std::uint64_t CVolume::SetProgressPosition(std::uint64_t value) {
-    if (value != kAllOnes) ProgressPosition.store(value);
+    if (value != kAllOnes)
+        ProgressPosition.store(value);
     return ProgressPosition.load();
 }
 
 std::uint64_t CVolume::SetProgressEnd(std::uint64_t value) {
-    if (value != kAllOnes) ProgressEnd.store(value);
+    if (value != kAllOnes)
+        ProgressEnd.store(value);
     return ProgressEnd.load();
 }
 
@@ -206,7 +229,9 @@ const std::string& CVolume::GetDevicePath() {
     return DevicePath;
 }
 
-CVolume* CVolume::GetParentVolume() const { return ParentVolume == this ? nullptr : ParentVolume; }
+CVolume* CVolume::GetParentVolume() const {
+    return ParentVolume == this ? nullptr : ParentVolume;
+}
 
 void CVolume::StartInformationQuery() {
     InformationRunning.store(true);
@@ -278,9 +303,11 @@ void CVolume::QueryLogicalVolume() {
                 platform::TruncateCodePoints(DeviceText(info->fileSystem->label), kLabelCapacity);
             SerialNumber = SerialFromUuid(info->fileSystem->uuid);
             const std::string name = FileSystemDisplayName(*info->fileSystem);
-            if (!name.empty()) FileSystem->FileSystemName = name;
+            if (!name.empty())
+                FileSystem->FileSystemName = name;
         }
-        if (!info->mountPoint.empty()) RootPath = info->mountPoint;
+        if (!info->mountPoint.empty())
+            RootPath = info->mountPoint;
         FreeBytes = info->freeBytes.value_or(0);
     }
     if (TotalSize != 0) {
@@ -294,7 +321,8 @@ void CVolume::QueryLogicalVolume() {
 
 bool CVolume::QueryDescription() {
     const auto* info = Describe();
-    if (!info) return false;
+    if (!info)
+        return false;
     const std::string vendor = DeviceText(info->vendor);
     const std::string model = DeviceText(info->model);
     if (!vendor.empty() && !model.empty()) {
@@ -307,20 +335,22 @@ bool CVolume::QueryDescription() {
 
 std::optional<DiskGeometry> CVolume::QueryGeometry() {
     const auto* info = Describe();
-    if (!info || info->logicalSectorSize == 0) return std::nullopt;
+    if (!info || info->logicalSectorSize == 0)
+        return std::nullopt;
     DiskGeometry geometry;
     geometry.BytesPerSector = info->logicalSectorSize;
     geometry.TracksPerCylinder = kHeads;
     geometry.SectorsPerTrack = kSectorsPerTrack;
-    geometry.Cylinders = info->sizeBytes / (std::uint64_t{kHeads} * kSectorsPerTrack *
-                                            info->logicalSectorSize);
+    geometry.Cylinders =
+        info->sizeBytes / (std::uint64_t{kHeads} * kSectorsPerTrack * info->logicalSectorSize);
     geometry.MediaType = info->removable ? kRemovableMedia : kFixedMedia;
     return geometry;
 }
 
 bool CVolume::QueryDeviceNumber() {
     const auto* info = Describe();
-    if (!info) return false;
+    if (!info)
+        return false;
     DeviceNumberInfo.DeviceType = kDeviceTypeDisk;
     DeviceNumberInfo.PartitionNumber = info->partitionNumber;
     const std::string disk = info->parentDisk.empty() ? info->name : info->parentDisk;
@@ -331,7 +361,8 @@ bool CVolume::QueryDeviceNumber() {
 bool CVolume::QueryLayout() {
     const auto partitions = platform::PartitionsOf(computer_.Roots(), KernelName);
     DriveLayout = {};
-    DriveLayout.PartitionCount = static_cast<std::uint32_t>(std::min<std::size_t>(partitions.size(), 4));
+    DriveLayout.PartitionCount =
+        static_cast<std::uint32_t>(std::min<std::size_t>(partitions.size(), 4));
     for (std::size_t i = 0; i < DriveLayout.PartitionCount; ++i) {
         PartitionInformation& entry = DriveLayout.PartitionEntry[i];
         entry.StartingOffset = partitions[i].startBytes;
@@ -345,7 +376,8 @@ bool CVolume::QueryLayout() {
 
 std::optional<PartitionInformation> CVolume::QueryPartitionInfo() {
     const auto* info = Describe();
-    if (!info) return std::nullopt;
+    if (!info)
+        return std::nullopt;
     PartitionInformation entry;
     entry.StartingOffset = info->startBytes;
     entry.PartitionLength = info->sizeBytes;

@@ -27,7 +27,7 @@ namespace duzez::devices {
 class CLocalComputer;
 
 class CVolume : public std::enable_shared_from_this<CVolume> {
-public:
+  public:
     static constexpr std::uint32_t kSectorSize = 512;
     static constexpr std::chrono::milliseconds kReadWaitLimit{100000};
     static constexpr std::size_t kLabelCapacity = 30;
@@ -120,7 +120,7 @@ public:
     // The name GetDisplayName stores, without storing it (for other threads).
     std::string DisplayNameText() const;
 
-private:
+  private:
     bool OpenLocked();
     const platform::BlockDeviceInfo* Describe();
     void QueryPhysicalDisk();

@@ -24,8 +24,8 @@ std::shared_ptr<CVolume> MakePhysicalDisk(CLocalComputer& computer,
     volume->KernelName = info.name;
     volume->DevicePath = info.devicePath;
     volume->RootPath = info.devicePath;
-    volume->Description = computer.App().Languages().Format(core::StringId::DriveNumber,
-                                                            {static_cast<int>(number)});
+    volume->Description =
+        computer.App().Languages().Format(core::StringId::DriveNumber, {static_cast<int>(number)});
     volume->TotalSize = info.sizeBytes;
     volume->VolumeState = VolumeStatus::Ready;
     volume->Id = computer.NextId();
@@ -55,7 +55,8 @@ CVolumesList::CVolumesList(CLocalComputer& computer) : computer_(computer) {}
 
 CVolumesList::~CVolumesList() {
     std::lock_guard lock(rescanMutex_);
-    if (rescanThread_.joinable()) rescanThread_.join();
+    if (rescanThread_.joinable())
+        rescanThread_.join();
 }
 
 std::size_t CVolumesList::Rescan() {
@@ -63,7 +64,8 @@ std::size_t CVolumesList::Rescan() {
     {
         std::lock_guard lock(mutex_);
         for (const auto& volume : volumes_) {
-            if (KeptAcrossRescans(*volume)) kept.push_back(volume);
+            if (KeptAcrossRescans(*volume))
+                kept.push_back(volume);
         }
         volumes_.clear();  // the others go, with what their analysis found
     }
@@ -71,7 +73,8 @@ std::size_t CVolumesList::Rescan() {
     const platform::DriveInventory inventory = platform::DiscoverDrives(computer_.Roots());
     std::vector<std::shared_ptr<CVolume>> fresh;
     for (std::size_t i = 0; i < inventory.disks.size(); ++i) {
-        fresh.push_back(MakePhysicalDisk(computer_, inventory.disks[i], static_cast<std::uint32_t>(i)));
+        fresh.push_back(
+            MakePhysicalDisk(computer_, inventory.disks[i], static_cast<std::uint32_t>(i)));
     }
     for (const auto& info : inventory.volumes) {
         fresh.push_back(MakeLogicalVolume(computer_, info));
@@ -97,7 +100,8 @@ std::size_t CVolumesList::Rescan() {
 
 void CVolumesList::RescanAsync() {
     std::lock_guard lock(rescanMutex_);
-    if (rescanThread_.joinable()) rescanThread_.join();
+    if (rescanThread_.joinable())
+        rescanThread_.join();
     rescanDone_ = std::make_shared<std::atomic<bool>>(false);
     rescanThread_ = std::thread([this, done = rescanDone_] {
         Rescan();
@@ -111,10 +115,12 @@ bool CVolumesList::WaitForRescan(std::chrono::milliseconds limit) {
         std::lock_guard lock(rescanMutex_);
         done = rescanDone_;
     }
-    if (!done) return true;
+    if (!done)
+        return true;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done->load()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
@@ -162,13 +168,15 @@ void CVolumesList::AttachToParentDisk(CVolume& volume) {
 }
 
 void CVolumesList::OnDeviceChange(const platform::MediaEvent& event) {
-    if (!platform::IsListedDeviceName(event.deviceName)) return;
+    if (!platform::IsListedDeviceName(event.deviceName))
+        return;
     const bool arrived = event.kind == platform::MediaEvent::Kind::Arrived;
     for (const auto& volume : Snapshot()) {
         const CVolume* disk = volume->GetParentVolume();
         const bool onDevice = volume->KernelName == event.deviceName ||
                               (disk != nullptr && disk->KernelName == event.deviceName);
-        if (!onDevice) continue;
+        if (!onDevice)
+            continue;
         volume->VolumeState = arrived ? VolumeStatus::Ready : VolumeStatus::NotReady;
         if (arrived) {
             volume->AnalysisGate.Resume();
@@ -176,12 +184,12 @@ void CVolumesList::OnDeviceChange(const platform::MediaEvent& event) {
             volume->AnalysisGate.Pause();
         }
     }
-    computer_.Log().LogMessage(arrived ? core::StringId::MediumConnected
-                                       : core::StringId::MediumRemoved,
-                               event.deviceName);
+    computer_.Log().LogMessage(
+        arrived ? core::StringId::MediumConnected : core::StringId::MediumRemoved,
+        event.deviceName);
     if (auto window = computer_.App().MainWindow()) {
-        window->Post({kMediaChangedMessage, arrived ? kDeviceArrived : kDeviceRemoved, 0,
-                      event.deviceName});
+        window->Post(
+            {kMediaChangedMessage, arrived ? kDeviceArrived : kDeviceRemoved, 0, event.deviceName});
     }
 }
 

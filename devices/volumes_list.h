@@ -19,7 +19,7 @@ class CLocalComputer;
 class CVolume;
 
 class CVolumesList {
-public:
+  public:
     static constexpr std::chrono::milliseconds kInformationWait{4000};
 
     explicit CVolumesList(CLocalComputer& computer);
@@ -47,7 +47,7 @@ public:
     // Links a partition to the physical disk it lies on.
     void AttachToParentDisk(CVolume& volume);
 
-private:
+  private:
     CLocalComputer& computer_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<CVolume>> volumes_;

@@ -29,7 +29,7 @@ struct SectorRange {
 };
 
 class CFileSystem {
-public:
+  public:
     virtual ~CFileSystem() = default;
 
     // The display name for an id: "FAT12", "FAT16", "FAT32", "NTFS", else "Unknown".

@@ -26,7 +26,8 @@ std::string Lookup(blkid_probe probe, const char* name) {
 std::optional<FileSystemProbe> ProbeFileSystem(const std::filesystem::path& device) {
     std::unique_ptr<std::remove_pointer_t<blkid_probe>, ProbeDeleter> probe(
         blkid_new_probe_from_filename(device.c_str()));
-    if (!probe) return std::nullopt;
+    if (!probe)
+        return std::nullopt;
     blkid_probe_enable_superblocks(probe.get(), 1);
     blkid_probe_set_superblocks_flags(probe.get(), BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID |
                                                        BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
@@ -41,7 +42,8 @@ std::optional<FileSystemProbe> ProbeFileSystem(const std::filesystem::path& devi
     result.label = Lookup(probe.get(), "LABEL");
     result.uuid = Lookup(probe.get(), "UUID");
     result.partitionType = Lookup(probe.get(), "PART_ENTRY_TYPE");
-    if (result.type.empty() && result.partitionType.empty()) return std::nullopt;
+    if (result.type.empty() && result.partitionType.empty())
+        return std::nullopt;
     return result;
 }
 

@@ -12,7 +12,7 @@ struct FileSystemProbe {
     std::string type;     // "vfat", "ntfs", "exfat", "ext4", ...
     std::string version;  // "FAT12", "FAT16", "FAT32" for vfat
     std::string label;
-    std::string uuid;     // "ABCD-1234" for FAT, 16 hex digits for NTFS
+    std::string uuid;           // "ABCD-1234" for FAT, 16 hex digits for NTFS
     std::string partitionType;  // "0x83" (MBR) or a GUID, when the entry could be read
 };
 

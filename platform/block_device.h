@@ -19,7 +19,7 @@ struct DeviceReadResult {
 };
 
 class BlockDevice {
-public:
+  public:
     virtual ~BlockDevice() = default;
     // One positioned read of buffer.size() bytes at `offset`, never split; blocks until
     // the device answers or CancelRead is called.
@@ -31,7 +31,7 @@ public:
 };
 
 class DeviceOpener {
-public:
+  public:
     virtual ~DeviceOpener() = default;
     // Opens `path` read-only; on failure returns null and sets `error` to the system's text.
     virtual std::unique_ptr<BlockDevice> Open(const std::string& path, std::string& error) = 0;

@@ -31,13 +31,16 @@ std::uint64_t ReadSysNumber(const fs::path& file) {
     return value;
 }
 
-bool StartsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, std::string_view prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 enum class Role { Disk, Volume, Skip };
 
 Role RoleOf(const fs::path& sysDir, const std::string& name) {
     for (const std::string_view skipped : {"sr", "zram", "ram", "fd", "nbd"}) {
-        if (StartsWith(name, skipped)) return Role::Skip;
+        if (StartsWith(name, skipped))
+            return Role::Skip;
     }
     if (name.find("boot") != std::string::npos || name.find("rpmb") != std::string::npos) {
         return Role::Skip;  // eMMC boot and replay-protected areas
@@ -45,7 +48,8 @@ Role RoleOf(const fs::path& sysDir, const std::string& name) {
     if (StartsWith(name, "loop")) {
         return ReadSysText(sysDir / "loop" / "backing_file").empty() ? Role::Skip : Role::Disk;
     }
-    if (StartsWith(name, "dm-") || StartsWith(name, "md")) return Role::Volume;
+    if (StartsWith(name, "dm-") || StartsWith(name, "md"))
+        return Role::Volume;
     return Role::Disk;
 }
 
@@ -58,7 +62,8 @@ std::string VendorText(const fs::path& deviceDir) {
 void ReadDevNumbers(const fs::path& dir, BlockDeviceInfo& info) {
     const std::string dev = ReadSysText(dir / "dev");
     const std::size_t colon = dev.find(':');
-    if (colon == std::string::npos) return;
+    if (colon == std::string::npos)
+        return;
     std::from_chars(dev.data(), dev.data() + colon, info.major);
     std::from_chars(dev.data() + colon + 1, dev.data() + dev.size(), info.minor);
 }
@@ -94,18 +99,24 @@ bool DeviceNameLess(const std::string& a, const std::string& b) {
     while (i < a.size() && j < b.size()) {
         const bool digitA = isDigit(a[i]);
         const bool digitB = isDigit(b[j]);
-        if (digitA != digitB) return digitA;
+        if (digitA != digitB)
+            return digitA;
         std::size_t endA = i;
         std::size_t endB = j;
-        while (endA < a.size() && isDigit(a[endA]) == digitA) ++endA;
-        while (endB < b.size() && isDigit(b[endB]) == digitB) ++endB;
+        while (endA < a.size() && isDigit(a[endA]) == digitA)
+            ++endA;
+        while (endB < b.size() && isDigit(b[endB]) == digitB)
+            ++endB;
         std::string_view runA(a.data() + i, endA - i);
         std::string_view runB(b.data() + j, endB - j);
         if (digitA) {
             // Numbers by magnitude: nvme0n2 before nvme0n10.
-            while (runA.size() > 1 && runA.front() == '0') runA.remove_prefix(1);
-            while (runB.size() > 1 && runB.front() == '0') runB.remove_prefix(1);
-            if (runA.size() != runB.size()) return runA.size() < runB.size();
+            while (runA.size() > 1 && runA.front() == '0')
+                runA.remove_prefix(1);
+            while (runB.size() > 1 && runB.front() == '0')
+                runB.remove_prefix(1);
+            if (runA.size() != runB.size())
+                return runA.size() < runB.size();
         } else {
             std::size_t common = 0;
             while (common < runA.size() && common < runB.size() && runA[common] == runB[common]) {
@@ -118,7 +129,8 @@ bool DeviceNameLess(const std::string& a, const std::string& b) {
                 return runA.size() < runB.size();
             }
         }
-        if (runA != runB) return runA < runB;
+        if (runA != runB)
+            return runA < runB;
         samePrefix = true;
         i = endA;
         j = endB;
@@ -136,11 +148,13 @@ BlockDeviceInfo ReadDiskEntry(const SystemRoots& roots, const std::string& name)
     disk.sizeBytes = ReadSysNumber(dir / "size") * 512;  // sysfs counts 512-byte units
     disk.logicalSectorSize =
         static_cast<std::uint32_t>(ReadSysNumber(dir / "queue" / "logical_block_size"));
-    if (disk.logicalSectorSize == 0) disk.logicalSectorSize = 512;
+    if (disk.logicalSectorSize == 0)
+        disk.logicalSectorSize = 512;
     disk.removable = ReadSysNumber(dir / "removable") != 0;
     disk.vendor = VendorText(dir / "device");
     disk.model = ReadSysText(dir / "device" / "model");
-    if (disk.model.empty()) disk.model = ReadSysText(dir / "device" / "name");  // SD cards
+    if (disk.model.empty())
+        disk.model = ReadSysText(dir / "device" / "name");  // SD cards
     ReadDevNumbers(dir, disk);
     return disk;
 }
@@ -152,7 +166,8 @@ std::vector<BlockDeviceInfo> ReadPartitionEntries(const SystemRoots& roots,
     for (fs::directory_iterator it(roots.sys / "block" / disk.name, ec), end; !ec && it != end;
          it.increment(ec)) {
         const fs::path partDir = it->path();
-        if (!fs::exists(partDir / "partition")) continue;
+        if (!fs::exists(partDir / "partition"))
+            continue;
         BlockDeviceInfo part;
         part.name = partDir.filename().string();
         part.devicePath = (roots.dev / part.name).string();
@@ -165,9 +180,8 @@ std::vector<BlockDeviceInfo> ReadPartitionEntries(const SystemRoots& roots,
         ReadDevNumbers(partDir, part);
         partitions.push_back(std::move(part));
     }
-    std::sort(partitions.begin(), partitions.end(), [](const auto& a, const auto& b) {
-        return a.partitionNumber < b.partitionNumber;
-    });
+    std::sort(partitions.begin(), partitions.end(),
+              [](const auto& a, const auto& b) { return a.partitionNumber < b.partitionNumber; });
     return partitions;
 }
 
@@ -193,7 +207,8 @@ DriveInventory DiscoverDrives(const SystemRoots& roots) {
     const std::vector<MountEntry> mounts = ReadMounts(roots.mountInfo);
     for (const std::string& name : SortedBlockNames(roots)) {
         const Role role = RoleOf(roots.sys / "block" / name, name);
-        if (role == Role::Skip) continue;
+        if (role == Role::Skip)
+            continue;
         BlockDeviceInfo disk = ReadDiskEntry(roots, name);
         std::vector<BlockDeviceInfo> partitions = ReadPartitionEntries(roots, disk);
         if (role == Role::Volume || partitions.empty()) {
@@ -226,7 +241,8 @@ std::optional<BlockDeviceInfo> DescribeBlockDevice(const SystemRoots& roots,
         return disk;
     }
     for (const std::string& diskName : SortedBlockNames(roots)) {
-        if (!fs::exists(roots.sys / "block" / diskName / name / "partition", ec)) continue;
+        if (!fs::exists(roots.sys / "block" / diskName / name / "partition", ec))
+            continue;
         for (BlockDeviceInfo& part : ReadPartitionEntries(roots, ReadDiskEntry(roots, diskName))) {
             if (part.name == name) {
                 AddMountAndProbe(mounts, part);

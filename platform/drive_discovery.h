@@ -47,7 +47,8 @@ struct DriveInventory {
 DriveInventory DiscoverDrives(const SystemRoots& roots);
 
 // One disk or partition by kernel name, with its file system and mount point.
-std::optional<BlockDeviceInfo> DescribeBlockDevice(const SystemRoots& roots, const std::string& name);
+std::optional<BlockDeviceInfo> DescribeBlockDevice(const SystemRoots& roots,
+                                                   const std::string& name);
 // The partitions the kernel knows on a disk, in number order (without probing them).
 std::vector<BlockDeviceInfo> PartitionsOf(const SystemRoots& roots, const std::string& diskName);
 // Whether a device of this name is one the drive list may hold (not a loop, optical,

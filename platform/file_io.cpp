@@ -83,7 +83,10 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
         path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
     std::filesystem::create_directories(folder, ec);
 
-    std::string temp = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";
+    name += path.filename().string();
+    name += ".XXXXXX";
+    std::string temp = (folder / name).string();
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd) {
         SetError(error, "cannot create temporary file for", path, errno);

@@ -32,7 +32,7 @@ int InterruptSignal() {
 }
 
 class LocalBlockDevice : public BlockDevice {
-public:
+  public:
     LocalBlockDevice(UniqueFd fd, std::uint64_t size, std::uint32_t sectorSize)
         : fd_(std::move(fd)), size_(size), sectorSize_(sectorSize) {
         InterruptSignal();
@@ -50,7 +50,8 @@ public:
         while (true) {
             got = ::pread(fd_.get(), buffer.data(), buffer.size(), static_cast<off_t>(offset));
             error = errno;
-            if (got >= 0 || error != EINTR || cancelled_.load()) break;
+            if (got >= 0 || error != EINTR || cancelled_.load())
+                break;
         }
         {
             std::lock_guard lock(readerMutex_);
@@ -75,7 +76,7 @@ public:
     std::uint64_t SizeBytes() const override { return size_; }
     std::uint32_t LogicalSectorSize() const override { return sectorSize_; }
 
-private:
+  private:
     UniqueFd fd_;
     std::uint64_t size_;
     std::uint32_t sectorSize_;
@@ -86,7 +87,7 @@ private:
 };
 
 class LocalDeviceOpener : public DeviceOpener {
-public:
+  public:
     std::unique_ptr<BlockDevice> Open(const std::string& path, std::string& error) override {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd) {

@@ -13,8 +13,10 @@ struct UdevRefs {
     udev* context = nullptr;
     udev_monitor* monitor = nullptr;
     ~UdevRefs() {
-        if (monitor != nullptr) udev_monitor_unref(monitor);
-        if (context != nullptr) udev_unref(context);
+        if (monitor != nullptr)
+            udev_monitor_unref(monitor);
+        if (context != nullptr)
+            udev_unref(context);
     }
 };
 
@@ -22,10 +24,12 @@ struct UdevRefs {
 
 MediaMonitor::MediaMonitor(Callback callback)
     : callback_(std::move(callback)), stopEvent_(::eventfd(0, EFD_CLOEXEC)) {
-    if (!stopEvent_) return;
+    if (!stopEvent_)
+        return;
     auto refs = std::make_unique<UdevRefs>();
     refs->context = udev_new();
-    if (refs->context == nullptr) return;
+    if (refs->context == nullptr)
+        return;
     refs->monitor = udev_monitor_new_from_netlink(refs->context, "udev");
     if (refs->monitor == nullptr ||
         udev_monitor_filter_add_match_subsystem_devtype(refs->monitor, "block", nullptr) < 0 ||
@@ -51,13 +55,17 @@ void MediaMonitor::Run(void* opaque) {
     pollfd fds[2] = {{udev_monitor_get_fd(monitor), POLLIN, 0}, {stopEvent_.get(), POLLIN, 0}};
     while (true) {
         if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return;
         }
-        if (fds[1].revents != 0) return;
-        if ((fds[0].revents & POLLIN) == 0) continue;
+        if (fds[1].revents != 0)
+            return;
+        if ((fds[0].revents & POLLIN) == 0)
+            continue;
         udev_device* device = udev_monitor_receive_device(monitor);
-        if (device == nullptr) continue;
+        if (device == nullptr)
+            continue;
         const char* action = udev_device_get_action(device);
         const char* name = udev_device_get_sysname(device);
         const char* mediaChange = udev_device_get_property_value(device, "DISK_MEDIA_CHANGE");

@@ -18,7 +18,7 @@ struct MediaEvent {
 };
 
 class MediaMonitor {
-public:
+  public:
     using Callback = std::function<void(const MediaEvent&)>;
 
     // The callback runs on the monitor's thread.
@@ -29,7 +29,7 @@ public:
 
     bool Listening() const { return thread_.joinable(); }
 
-private:
+  private:
     void Run(void* monitor);
 
     Callback callback_;

@@ -10,7 +10,7 @@
 namespace duzez::platform {
 
 class PauseGate {
-public:
+  public:
     void Pause();
     void Resume();
     bool IsPaused() const;
@@ -18,7 +18,7 @@ public:
     // cleared (polled, so stopping an analysis never waits for the medium).
     void Pass(const std::atomic<bool>* running = nullptr);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable opened_;
     bool paused_ = false;

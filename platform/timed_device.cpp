@@ -1,64 +1,54 @@
 #include "platform/timed_device.h"
 
+#include <algorithm>
+
 namespace duzez::platform {
 namespace {
 
-// How often a cancelled read is poked again until the device lets go of the buffer.
-constexpr auto kCancelRepeat = std::chrono::milliseconds(100);
+constexpr std::chrono::milliseconds kLongestLook{1000};
+constexpr std::chrono::milliseconds kShortestLook{5};
 
 }  // namespace
 
 TimedDevice::TimedDevice(std::unique_ptr<BlockDevice> device)
-    : device_(std::move(device)), thread_([this] { Run(); }) {}
+    : device_(std::move(device)), watchdog_([this] { Watch(); }) {}
 
 TimedDevice::~TimedDevice() {
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
-    wake_.notify_all();
-    thread_.join();
+    stopRequested_.notify_all();
+    watchdog_.join();
 }
 
-void TimedDevice::Run() {
+void TimedDevice::Watch() {
     std::unique_lock lock(mutex_);
-    while (true) {
-        wake_.wait(lock, [this] { return stop_ || pending_; });
-        if (stop_) return;
-        pending_ = false;
-        const std::uint64_t offset = offset_;
-        const std::span<std::uint8_t> buffer = buffer_;
-        lock.unlock();
-        const DeviceReadResult result = device_->ReadAt(offset, buffer);
-        lock.lock();
-        result_ = result;
-        finished_ = true;
-        done_.notify_all();
+    while (!stop_) {
+        const auto limit = std::chrono::milliseconds(limitMs_.load());
+        const auto look =
+            std::clamp<std::chrono::milliseconds>(limit / 10, kShortestLook, kLongestLook);
+        stopRequested_.wait_for(lock, look, [this] { return stop_; });
+        const Clock::rep deadline = deadline_.load();
+        if (deadline != 0 && Clock::now().time_since_epoch().count() >= deadline) {
+            // Poked again at every look until the device lets go.
+            timedOut_.store(true);
+            device_->CancelRead();
+        }
     }
 }
 
 DeviceReadResult TimedDevice::Read(std::uint64_t offset, std::span<std::uint8_t> buffer,
                                    std::chrono::milliseconds waitLimit) {
-    std::unique_lock lock(mutex_);
-    offset_ = offset;
-    buffer_ = buffer;
-    finished_ = false;
-    pending_ = true;
-    wake_.notify_all();
-    if (done_.wait_for(lock, waitLimit, [this] { return finished_; })) {
-        return result_;
+    limitMs_.store(waitLimit.count());
+    timedOut_.store(false);
+    deadline_.store((Clock::now() + waitLimit).time_since_epoch().count());
+    DeviceReadResult result = device_->ReadAt(offset, buffer);
+    deadline_.store(0);
+    if (timedOut_.load() && result.status != DeviceReadResult::Status::Ok) {
+        result.status = DeviceReadResult::Status::TimedOut;
     }
-    // The buffer belongs to the caller: wait until the device has really let go of it.
-    while (!finished_) {
-        lock.unlock();
-        device_->CancelRead();
-        lock.lock();
-        done_.wait_for(lock, kCancelRepeat, [this] { return finished_; });
-    }
-    if (result_.status != DeviceReadResult::Status::Ok) {
-        result_.status = DeviceReadResult::Status::TimedOut;
-    }
-    return result_;
+    return result;
 }
 
 }  // namespace duzez::platform

@@ -21,8 +21,10 @@ void FakeSystem::AddDisk(const std::string& name, std::uint64_t sectors, bool re
     WriteFile(dir / "removable", removable ? "1\n" : "0\n");
     WriteFile(dir / "dev", "8:" + std::to_string(nextMinor_++) + "\n");
     WriteFile(dir / "queue" / "logical_block_size", "512\n");
-    if (!vendor.empty()) WriteFile(dir / "device" / "vendor", vendor + "    \n");
-    if (!model.empty()) WriteFile(dir / "device" / "model", model + "  \n");
+    if (!vendor.empty())
+        WriteFile(dir / "device" / "vendor", vendor + "    \n");
+    if (!model.empty())
+        WriteFile(dir / "device" / "model", model + "  \n");
 }
 
 void FakeSystem::AddPartition(const std::string& disk, const std::string& name,
@@ -38,7 +40,8 @@ void FakeSystem::AddPartition(const std::string& disk, const std::string& name,
 void FakeSystem::AddLoop(const std::string& name, const std::string& backingFile) {
     AddDisk(name, 2048);
     std::filesystem::create_directories(sys() / "block" / name / "loop");
-    if (!backingFile.empty()) WriteFile(sys() / "block" / name / "loop" / "backing_file", backingFile + "\n");
+    if (!backingFile.empty())
+        WriteFile(sys() / "block" / name / "loop" / "backing_file", backingFile + "\n");
 }
 
 void FakeSystem::AddMount(const std::string& device, const std::filesystem::path& mountPoint) {

@@ -17,19 +17,20 @@ namespace duzez::test {
 
 // Answers every read with what `answer` says; counts reads.
 class ScriptedDevice : public platform::BlockDevice {
-public:
+  public:
     using Answer = std::function<platform::DeviceReadResult(std::uint64_t offset,
                                                             std::span<std::uint8_t> buffer)>;
     ScriptedDevice(std::uint64_t size, Answer answer, std::shared_ptr<std::atomic<int>> reads)
         : size_(size), answer_(std::move(answer)), reads_(std::move(reads)) {}
 
-    platform::DeviceReadResult ReadAt(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+    platform::DeviceReadResult ReadAt(std::uint64_t offset,
+                                      std::span<std::uint8_t> buffer) override {
         ++*reads_;
         return answer_(offset, buffer);
     }
     std::uint64_t SizeBytes() const override { return size_; }
 
-private:
+  private:
     std::uint64_t size_;
     Answer answer_;
     std::shared_ptr<std::atomic<int>> reads_;
@@ -37,7 +38,7 @@ private:
 
 // Blocks in ReadAt until CancelRead.
 class HangingDevice : public platform::BlockDevice {
-public:
+  public:
     platform::DeviceReadResult ReadAt(std::uint64_t, std::span<std::uint8_t>) override {
         std::unique_lock lock(mutex_);
         wakeup_.wait(lock, [this] { return cancelled_; });
@@ -50,7 +51,7 @@ public:
     }
     std::uint64_t SizeBytes() const override { return 1 << 20; }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable wakeup_;
     bool cancelled_ = false;
@@ -58,10 +59,11 @@ private:
 
 // Hands out a device per path from factories; counts opens.
 class FakeOpener : public platform::DeviceOpener {
-public:
+  public:
     using Factory = std::function<std::unique_ptr<platform::BlockDevice>()>;
     void Add(const std::string& path, Factory factory) { factories_[path] = std::move(factory); }
-    std::unique_ptr<platform::BlockDevice> Open(const std::string& path, std::string& error) override {
+    std::unique_ptr<platform::BlockDevice> Open(const std::string& path,
+                                                std::string& error) override {
         ++opens;
         const auto it = factories_.find(path);
         if (it == factories_.end()) {
@@ -72,13 +74,13 @@ public:
     }
     std::atomic<int> opens{0};
 
-private:
+  private:
     std::map<std::string, Factory> factories_;
 };
 
 // A fake /sys, /dev and mountinfo under one folder.
 class FakeSystem {
-public:
+  public:
     explicit FakeSystem(const std::filesystem::path& root);
     void AddDisk(const std::string& name, std::uint64_t sectors, bool removable = false,
                  const std::string& vendor = "", const std::string& model = "");
@@ -90,7 +92,7 @@ public:
     std::filesystem::path dev() const { return root_ / "dev"; }
     std::filesystem::path mountInfo() const { return root_ / "mountinfo"; }
 
-private:
+  private:
     std::filesystem::path root_;
     unsigned nextMinor_ = 0;
     std::map<std::string, unsigned> minors_;

@@ -14,7 +14,7 @@
 namespace duzez::test {
 
 class MachineTest : public ::testing::Test {
-protected:
+  protected:
     MachineTest() : system_(dir_.path() / "machine") {
         core::CAppOptions options;
         options.storePath = dir_ / "registry.reg";

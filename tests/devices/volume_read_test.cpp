@@ -13,7 +13,7 @@ using platform::DeviceReadResult;
 using Status = platform::DeviceReadResult::Status;
 
 class VolumeReadTest : public test::MachineTest {
-protected:
+  protected:
     // A disk volume on "/dev/fake" whose device answers with `answer`.
     std::shared_ptr<CVolume> DiskWith(test::ScriptedDevice::Answer answer,
                                       std::uint64_t size = 1 << 20) {
@@ -64,8 +64,9 @@ TEST_F(VolumeReadTest, ShortReadsAreRetriedAndTheLastShortCountReturned) {
     EXPECT_EQ(volume->ReadSectors(buffer_, 0, std::uint64_t{4}), 712u);
     EXPECT_EQ(reads_->load(), 3);
     EXPECT_EQ(buffer_[711], 0xAB);
-    EXPECT_TRUE(std::all_of(buffer_.begin() + 712, buffer_.begin() + 2048, [](auto b) { return b == 0; }))
-        << "the part that was not read is zero";
+    EXPECT_TRUE(std::all_of(buffer_.begin() + 712, buffer_.begin() + 2048, [](auto b) {
+        return b == 0;
+    })) << "the part that was not read is zero";
     EXPECT_EQ(buffer_[2048], 0x55) << "nothing beyond the requested sectors is touched";
     EXPECT_TRUE(ErrorLines().empty());
 }
@@ -118,13 +119,15 @@ TEST_F(VolumeReadTest, BufferTooSmallForTheCountIsRefused) {
 }
 
 class VolumeFileTest : public test::MachineTest {
-protected:
+  protected:
     std::filesystem::path MakeImage(std::size_t bytes) {
         const auto file = dir_ / "disk.img";
         std::vector<char> data(bytes);
         std::mt19937 random(7);
-        for (auto& b : data) b = static_cast<char>(random());
-        std::ofstream(file, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+        for (auto& b : data)
+            b = static_cast<char>(random());
+        std::ofstream(file, std::ios::binary)
+            .write(data.data(), static_cast<std::streamsize>(data.size()));
         data_.assign(data.begin(), data.end());
         return file;
     }
@@ -141,7 +144,9 @@ TEST_F(VolumeFileTest, ImageReadSectorBySectorMatchesTheFile) {
     std::vector<std::uint8_t> sector(512);
     for (std::uint64_t s = 0; s * 512 < data_.size(); ++s) {
         ASSERT_EQ(image->ReadSectors(sector, s, std::uint64_t{1}), 512u) << s;
-        ASSERT_TRUE(std::equal(sector.begin(), sector.end(), data_.begin() + static_cast<std::ptrdiff_t>(s * 512))) << s;
+        ASSERT_TRUE(std::equal(sector.begin(), sector.end(),
+                               data_.begin() + static_cast<std::ptrdiff_t>(s * 512)))
+            << s;
     }
     // One block across the end of the file: the bytes that exist, then zeros.
     std::vector<std::uint8_t> block(4 * 512, 0xFF);

@@ -10,7 +10,7 @@ namespace duzez::devices {
 namespace {
 
 class VolumesListTest : public test::MachineTest {
-protected:
+  protected:
     void BuildMachine() {
         system_.AddDisk("sdb", 65536, true, "Generic", "SD Reader");
         system_.AddPartition("sdb", "sdb1", 1, 2048, 4096);
@@ -26,7 +26,8 @@ protected:
 
     std::vector<std::string> Names() {
         std::vector<std::string> names;
-        for (const auto& v : Computer().Volumes().Snapshot()) names.push_back(v->GetDisplayName());
+        for (const auto& v : Computer().Volumes().Snapshot())
+            names.push_back(v->GetDisplayName());
         return names;
     }
 };
@@ -67,7 +68,8 @@ TEST_F(VolumesListTest, InformationQueryFillsPartitionsAndLinksThemToTheirDisk) 
     EXPECT_EQ(sdb->TotalSize, 65536u * 512);
     EXPECT_EQ(sdb->DriveLayout.PartitionCount, 1u);
     EXPECT_EQ(sdb->Geometry.BytesPerSector, 512u);
-    if (!haveFat) GTEST_SKIP() << "mkfs.fat is not installed: label and file system not checked";
+    if (!haveFat)
+        GTEST_SKIP() << "mkfs.fat is not installed: label and file system not checked";
     EXPECT_EQ(sdb1->GetDisplayName(), "sdb1 (HOLIDAY)");
     EXPECT_EQ(sdb1->FileSystem->FileSystemName, "FAT12");
     EXPECT_NE(sdb1->SerialNumber, 0u);
@@ -82,7 +84,8 @@ TEST_F(VolumesListTest, RescanKeepsImagesAtTheEndAndDropsFoundVolumes) {
     auto image = computer.CreateImageVolume(dir_ / "card.dsk", error);
     ASSERT_FALSE(image) << "the fake opener knows no image";
     opener_->Add((dir_ / "card.dsk").string(), [] {
-        return std::make_unique<test::ScriptedDevice>(4096, nullptr, std::make_shared<std::atomic<int>>());
+        return std::make_unique<test::ScriptedDevice>(4096, nullptr,
+                                                      std::make_shared<std::atomic<int>>());
     });
     image = computer.CreateImageVolume(dir_ / "card.dsk", error);
     ASSERT_TRUE(image) << error;

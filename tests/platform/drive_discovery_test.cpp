@@ -10,7 +10,8 @@ namespace duzez::platform {
 namespace {
 
 TEST(DeviceNames, SortAsPeopleCount) {
-    std::vector<std::string> names = {"sdaa", "sdb", "nvme0n10", "sda", "nvme0n2", "mmcblk0", "sdz"};
+    std::vector<std::string> names = {"sdaa",    "sdb",     "nvme0n10", "sda",
+                                      "nvme0n2", "mmcblk0", "sdz"};
     std::sort(names.begin(), names.end(), DeviceNameLess);
     EXPECT_EQ(names, (std::vector<std::string>{"mmcblk0", "nvme0n2", "nvme0n10", "sda", "sdb",
                                                "sdz", "sdaa"}));
@@ -19,7 +20,8 @@ TEST(DeviceNames, SortAsPeopleCount) {
 TEST(DeviceNames, OnlyDisksAndVolumesAreListed) {
     EXPECT_TRUE(IsListedDeviceName("sdb1"));
     EXPECT_TRUE(IsListedDeviceName("mmcblk0p1"));
-    for (const char* name : {"sr0", "zram0", "ram3", "loop2", "fd0", "mmcblk0boot0", "mmcblk0rpmb"}) {
+    for (const char* name :
+         {"sr0", "zram0", "ram3", "loop2", "fd0", "mmcblk0boot0", "mmcblk0rpmb"}) {
         EXPECT_FALSE(IsListedDeviceName(name)) << name;
     }
 }

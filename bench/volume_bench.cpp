@@ -1,0 +1,85 @@
+// Sector reads of a 1 GiB image in the page cache, in the sector phase's 10 MiB blocks,
+// against a plain read() loop with the same block size (what dd bs=10M does).
+// The image is $DUZEZ_BENCH_IMAGE, or made once in the temporary folder.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "core/app.h"
+#include "devices/local_computer.h"
+
+namespace {
+
+constexpr std::uint64_t kImageBytes = 1ull << 30;
+constexpr std::uint64_t kBlockSectors = 20480;
+constexpr std::size_t kBlockBytes = kBlockSectors * 512;
+
+std::filesystem::path BenchImage() {
+    if (const char* given = std::getenv("DUZEZ_BENCH_IMAGE"))
+        return given;
+    const auto path = std::filesystem::temp_directory_path() / "duzez-bench-1g.img";
+    std::error_code ec;
+    if (std::filesystem::file_size(path, ec) != kImageBytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        std::vector<char> block(kBlockBytes);
+        std::mt19937 random(1);
+        for (auto& b : block)
+            b = static_cast<char>(random());
+        for (std::uint64_t written = 0; written < kImageBytes; written += block.size()) {
+            block[0] = static_cast<char>(written >> 20);  // no two blocks alike
+            out.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(
+                                        block.size(), kImageBytes - written)));
+        }
+    }
+    return path;
+}
+
+void BM_ReadSectorsWholeImage(benchmark::State& state) {
+    const auto image = BenchImage();
+    const auto work = std::filesystem::temp_directory_path() / "duzez-bench-store";
+    duzez::core::CAppOptions options;
+    options.storePath = work / "registry.reg";
+    options.languageFolder = work / "none";
+    duzez::core::CApp app(std::move(options));
+    app.LoadSettings();
+    duzez::devices::LocalComputerOptions machine;
+    machine.listDrives = false;
+    machine.followMediaChanges = false;
+    duzez::devices::CLocalComputer computer(app, machine);
+    std::string error;
+    auto volume = computer.CreateImageVolume(image, error);
+    if (!volume) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    std::vector<std::uint8_t> buffer(kBlockBytes);
+    for (auto _ : state) {
+        for (std::uint64_t sector = 0; sector * 512 < volume->TotalSize; sector += kBlockSectors) {
+            benchmark::DoNotOptimize(volume->ReadSectors(buffer, sector, kBlockSectors));
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * volume->TotalSize));
+}
+BENCHMARK(BM_ReadSectorsWholeImage)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+
+void BM_PlainReadWholeImage(benchmark::State& state) {
+    const auto image = BenchImage();
+    std::vector<std::uint8_t> buffer(kBlockBytes);
+    for (auto _ : state) {
+        const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+        while (::read(fd, buffer.data(), buffer.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kImageBytes));
+}
+BENCHMARK(BM_PlainReadWholeImage)->Unit(benchmark::kMillisecond)->MinTime(3)->UseRealTime();
+
+}  // namespace
