@@ -17,6 +17,7 @@ using CommandBody = std::function<int()>;
 
 void AddSettingsCommand(CLI::App& app, CommandBody& body);
 void AddDriveCommands(CLI::App& app, CommandBody& body);
+void AddSignatureCommands(CLI::App& app, CommandBody& body);
 
 // The drive list as 'drives' prints it, after the help of a bare call.
 void PrintDriveList();

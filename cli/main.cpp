@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     duzez::cli::CommandBody body;
     duzez::cli::AddSettingsCommand(app, body);
     duzez::cli::AddDriveCommands(app, body);
+    duzez::cli::AddSignatureCommands(app, body);
 
     try {
         app.parse(argc, argv);

@@ -17,6 +17,7 @@ Session::Session(bool listDrives) {
     options.listDrives = listDrives;
     options.followMediaChanges = false;
     computer_ = std::make_unique<devices::CLocalComputer>(app_, std::move(options));
+    computer_->LoadSignatures();
 }
 
 devices::CVolume* Session::ResolveTarget(const std::string& target) {

@@ -2,6 +2,8 @@
 
 #include <cassert>
 
+#include "platform/program_folders.h"
+
 namespace duzez::devices {
 namespace {
 
@@ -14,6 +16,7 @@ CLocalComputer::CLocalComputer(core::CApp& app, LocalComputerOptions options)
       roots_(std::move(options.roots)),
       opener_(options.opener ? std::move(options.opener) : platform::MakeLocalDeviceOpener()),
       log_(app),
+      signatures_(app.Store(), app.GetRegistryPath(), [this] { return NextId(); }),
       computerRoot_(std::make_unique<CVolume>(*this, VolumeKind::ComputerRoot)),
       imagesRoot_(std::make_unique<CVolume>(*this, VolumeKind::ImagesRoot)),
       volumes_(*this) {
@@ -60,6 +63,22 @@ void CLocalComputer::EndBackgroundWork() {
     std::lock_guard lock(backgroundMutex_);
     --backgroundThreads_;
     backgroundDone_.notify_all();
+}
+
+bool CLocalComputer::LoadSignatures() {
+    bool imported = true;
+    const std::string key =
+        app_.GetRegistryPath() + "\\" + std::string(signatures::SignatureDatabase::kSubkey);
+    if (!app_.Store().KeyExists(key)) {
+        const auto shipped = platform::FindProgramData("signatures.reg");
+        std::string error = "signatures.reg is not installed beside the program";
+        imported = shipped && app_.Store().ImportFile(*shipped, &error);
+        if (!imported) {
+            log_.LogError("The file formats could not be installed: %s", error);
+        }
+    }
+    signatures_.LoadDatabase();
+    return imported;
 }
 
 std::shared_ptr<CVolume> CLocalComputer::CreateImageVolume(const std::filesystem::path& image,

@@ -19,6 +19,7 @@
 #include "platform/block_device.h"
 #include "platform/drive_discovery.h"
 #include "platform/media_monitor.h"
+#include "signatures/signature_database.h"
 
 namespace duzez::devices {
 
@@ -43,6 +44,11 @@ class CLocalComputer {
     CVolumesList& Volumes() { return volumes_; }
     core::CFileFilter& Filter() { return filter_; }
     platform::DeviceOpener& Opener() { return *opener_; }
+    signatures::SignatureDatabase& Signatures() { return signatures_; }
+
+    // Start-up: imports the shipped formats when the store has none yet, then loads the
+    // database. Problems are logged; false when the shipped file could not be imported.
+    bool LoadSignatures();
     const platform::SystemRoots& Roots() const { return roots_; }
 
     CVolume& ComputerRoot() { return *computerRoot_; }
@@ -72,6 +78,7 @@ class CLocalComputer {
     core::CLog log_;
     core::CFileFilter filter_;
     std::atomic<std::uint64_t> idCounter_{NodeId::FirstCounterValue};
+    signatures::SignatureDatabase signatures_;
     std::unique_ptr<CVolume> computerRoot_;
     std::unique_ptr<CVolume> imagesRoot_;
 

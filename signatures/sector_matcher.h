@@ -1,0 +1,44 @@
+#pragma once
+
+// Every enabled signature tested against a sector, fast: each pattern is filed under one
+// byte it tests (position and value), so a sector only meets the patterns whose filing
+// byte it shows. The answer is exactly what testing every enabled signature in database
+// order would give.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "signatures/signature.h"
+
+namespace duzez::signatures {
+
+class SignatureDatabase;
+
+class SectorMatcher {
+  public:
+    // Takes the enabled signatures as they are now; build a new matcher when the
+    // database's SearchEnable flags or patterns change.
+    explicit SectorMatcher(const SignatureDatabase& database);
+
+    // The signatures that match, in database order (appended to `out`, which is cleared).
+    void Match(std::span<const std::uint8_t, kSectorBytes> sector,
+               std::vector<const Signature*>& out) const;
+
+  private:
+    struct Candidate {
+        std::uint32_t signatureIndex;  // position in database order
+        const SignaturePattern* pattern;
+    };
+    struct Position {
+        std::uint16_t offset;
+        std::array<std::vector<Candidate>, 256> byValue;
+    };
+
+    std::vector<const Signature*> signatures_;
+    std::vector<Position> positions_;
+    std::vector<Candidate> always_;  // patterns with no byte to file them under
+};
+
+}  // namespace duzez::signatures
