@@ -80,12 +80,20 @@ std::string FileSystemDisplayName(const platform::FileSystemProbe& probe) {
 }  // namespace
 
 CVolume::CVolume(CLocalComputer& computer, std::uint32_t volumeType)
-    : FileSystem(std::make_unique<filesystems::CFileSystem>()),
+    : FoundObjectTree(std::make_unique<filesystems::FoundObjectTree>(this, &computer.Signatures(),
+                                                                     &computer.App())),
+      FileSystem(std::make_unique<filesystems::CFileSystem>()),
       VolumeType(volumeType),
       computer_(computer) {}
 
 CVolume::~CVolume() {
     Close();
+}
+
+char CVolume::DriveLetterOrZero() const {
+    const bool letter =
+        (DriveLetter >= 'A' && DriveLetter <= 'Z') || (DriveLetter >= 'a' && DriveLetter <= 'z');
+    return letter ? DriveLetter : 0;
 }
 
 bool CVolume::IsOpen() const {

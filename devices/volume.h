@@ -18,6 +18,8 @@
 
 #include "devices/volume_types.h"
 #include "filesystems/file_system.h"
+#include "filesystems/found_object_tree.h"
+#include "filesystems/tree_volume.h"
 #include "platform/drive_discovery.h"
 #include "platform/pause_gate.h"
 #include "platform/timed_device.h"
@@ -26,14 +28,14 @@ namespace duzez::devices {
 
 class CLocalComputer;
 
-class CVolume : public std::enable_shared_from_this<CVolume> {
+class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems::TreeVolume {
   public:
     static constexpr std::uint32_t kSectorSize = 512;
     static constexpr std::chrono::milliseconds kReadWaitLimit{100000};
     static constexpr std::size_t kLabelCapacity = 30;
 
     CVolume(CLocalComputer& computer, std::uint32_t volumeType);
-    ~CVolume();
+    ~CVolume() override;
     CVolume(const CVolume&) = delete;
     CVolume& operator=(const CVolume&) = delete;
 
@@ -44,6 +46,7 @@ class CVolume : public std::enable_shared_from_this<CVolume> {
     std::uint64_t ParentId = NodeId::ComputerRoot;
 
     std::array<std::uint8_t, 1024> BootBuffer{};
+    std::unique_ptr<filesystems::FoundObjectTree> FoundObjectTree;
     std::unique_ptr<filesystems::CFileSystem> FileSystem;
     CVolume* ParentVolume = this;
     std::vector<CVolume*> ChildVolumes;
@@ -113,6 +116,16 @@ class CVolume : public std::enable_shared_from_this<CVolume> {
     bool QueryDeviceNumber();
     bool QueryLayout();
     std::optional<PartitionInformation> QueryPartitionInfo();
+
+    // The tree's view of this volume.
+    std::uint64_t NodeId() const override { return Id; }
+    char DriveLetterOrZero() const override;
+    std::uint64_t VolumeSize() const override { return TotalSize; }
+    std::uint32_t ReadVolumeSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                    std::uint64_t count) override {
+        return ReadSectors(buffer, sector, count);
+    }
+    void CountSectorPhaseFile() override { ++SectorFilesFound; }
 
     void SetReadWaitLimit(std::chrono::milliseconds limit) { readWaitLimit_ = limit; }
     CLocalComputer& Computer() const { return computer_; }

@@ -1,0 +1,64 @@
+#include "filesystems/found_object_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace duzez::filesystems {
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+
+}  // namespace
+
+FoundObjectStream::FoundObjectStream(TreeVolume& volume, const FoundObject* record)
+    : volume_(volume) {
+    if (record != nullptr)
+        Object = *record;
+}
+
+std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
+    const std::uint64_t count = buffer.size();
+    if (count == 0 || count > 0xFFFFFFFFu)
+        return 0;
+    const std::uint64_t first = Object.Start + Position;
+    if (first < Object.Start || first + count < first)
+        return 0;  // offsets overflow
+    const std::uint64_t firstSector = first / kSector;
+    const std::uint64_t lastSector = (first + count - 1) / kSector;
+    const std::uint64_t sectors = lastSector - firstSector + 1;
+    const std::uint64_t skip = first - firstSector * kSector;
+    if (skip == 0 && count % kSector == 0) {
+        // Whole sectors: straight into the caller's buffer.
+        if (volume_.ReadVolumeSectors(buffer, firstSector, sectors) == 0)
+            return 0;
+    } else {
+        sectors_.resize(static_cast<std::size_t>(sectors * kSector));
+        if (volume_.ReadVolumeSectors(sectors_, firstSector, sectors) == 0)
+            return 0;
+        std::memcpy(buffer.data(), sectors_.data() + skip, static_cast<std::size_t>(count));
+    }
+    Position += count;
+    return static_cast<std::uint32_t>(count);
+}
+
+std::uint64_t FoundObjectStream::Seek(std::uint64_t offset, int origin) {
+    if (origin == 0) {
+        Position = offset;
+    } else if (origin == 1) {
+        Position += offset;
+    } else if (origin == 2) {
+        Position = Object.Size;
+    }
+    return Position;
+}
+
+std::uint64_t FoundObjectStream::SeekTo(std::uint64_t offset) {
+    return offset == ~std::uint64_t{0} ? Position : Seek(offset, 0);
+}
+
+std::uint32_t FoundObjectStream::CheckBounds() const {
+    const std::uint64_t total = volume_.VolumeSize();
+    return (Object.Size > total || Object.Start > total) ? kOutOfBounds : 0;
+}
+
+}  // namespace duzez::filesystems

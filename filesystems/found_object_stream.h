@@ -1,0 +1,37 @@
+#pragma once
+
+// Reads one found object's data: Size bytes from byte Start of its volume, through only
+// the sectors a read needs.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "filesystems/found_object.h"
+#include "filesystems/tree_volume.h"
+
+namespace duzez::filesystems {
+
+class FoundObjectStream {
+  public:
+    static constexpr std::uint32_t kOutOfBounds = 0x80004005;
+
+    // A working copy of `record` (or a fresh object without one).
+    FoundObjectStream(TreeVolume& volume, const FoundObject* record);
+
+    FoundObject Object;
+    std::uint64_t Position = 0;
+
+    // Delivers buffer.size() bytes from Position on; 0 when the sector read fails.
+    std::uint32_t Read(std::span<std::uint8_t> buffer);
+    // origin 0: from the start; 1: from Position; 2: to Size (the offset is ignored).
+    std::uint64_t Seek(std::uint64_t offset, int origin);
+    std::uint64_t SeekTo(std::uint64_t offset);
+    std::uint32_t CheckBounds() const;
+
+  private:
+    TreeVolume& volume_;
+    std::vector<std::uint8_t> sectors_;
+};
+
+}  // namespace duzez::filesystems
