@@ -391,8 +391,11 @@ std::string FoundObjectTree::GetFolderPath(const FoundObject& object) const {
         if (parent == &root_ || parent->Id == root_.Id || parent->Id == parent->ParentId) {
             return prefix + path;
         }
-        if (parent->IsSpecial())
+        // The lost-files and lost-fragments folders hold the group folders and the
+        // placeholders, whose names start the path; they add nothing themselves.
+        if (parent->Id == SpecialIds::LostFiles || parent->Id == SpecialIds::LostFragments) {
             return path;
+        }
         path = std::string(parent->GetName()) + kSeparator + path;
         current = parent;
     }
