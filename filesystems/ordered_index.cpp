@@ -14,8 +14,12 @@ std::size_t OrderedIndex::BlockFor(const Entry& entry) const {
 void OrderedIndex::Insert(std::int64_t key, std::uint32_t slot) {
     const Entry entry{key, slot};
     if (blocks_.empty()) {
+        // Blocks are never empty, so every block has a last entry to search by.
         blocks_.emplace_back();
         blocks_.back().reserve(kMaxBlock + 1);
+        blocks_.back().push_back(entry);
+        ++size_;
+        return;
     }
     std::size_t b = BlockFor(entry);
     if (b == blocks_.size())
