@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "core/window_messages.h"
 #include "platform/program_folders.h"
 
 namespace duzez::devices {
@@ -99,6 +100,84 @@ std::shared_ptr<CVolume> CLocalComputer::CreateImageVolume(const std::filesystem
     volume->VolumeFlags = VolumeFlags::Listed;
     volume->VolumeState = VolumeStatus::Ready;
     return volume;
+}
+
+}  // namespace duzez::devices
+
+namespace duzez::devices {
+namespace {
+
+// File-system id and name of a found volume by its partition type.
+std::pair<std::uint32_t, std::string> FileSystemOfPartitionType(std::int32_t type) {
+    switch (type) {
+        case 1:
+        case 17:
+            return {1, "FAT12"};
+        case 4:
+        case 6:
+        case 14:
+        case 20:
+        case 22:
+        case 30:
+            return {4, "FAT16"};
+        case 7:
+            return {7, "NTFS"};
+        case 11:
+        case 12:
+        case 27:
+        case 28:
+            return {11, "FAT32"};
+        default:
+            return {0, ""};
+    }
+}
+
+constexpr std::uint32_t kFoundVolumeMessage = core::WM_APP + 502;
+
+}  // namespace
+
+CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) {
+    const std::shared_ptr<CVolume> parent = volumes_.FindById(record.ParentId);
+    if (!parent) return nullptr;
+    // Whatever lies on the volume already, found by a table or by a scan, is not listed
+    // twice (a logical volume by its partition entry, a found one by its offset).
+    for (const auto& volume : volumes_.Snapshot()) {
+        if (volume->ParentVolume != parent.get() || volume == parent) continue;
+        const std::uint64_t position = volume->VolumeType == VolumeKind::Logical
+                                           ? volume->DriveLayout.PartitionEntry[0].StartingOffset
+                                           : volume->StartOffset;
+        if (position == record.Start) {
+            volume->VolumeFlags |= VolumeFlags::FoundAgain;
+            return nullptr;
+        }
+    }
+    if ((parent->VolumeType == VolumeKind::Logical || parent->VolumeType == VolumeKind::Image) &&
+        record.Start == 0) {
+        parent->VolumeFlags |= VolumeFlags::FoundAgain;  // its own boot sector
+        return nullptr;
+    }
+    auto found = std::make_shared<CVolume>(*this, VolumeKind::Found);
+    const auto [id, name] = FileSystemOfPartitionType(record.SignatureId);
+    found->FileSystem->FileSystemId = id;
+    found->FileSystem->FileSystemName = name;
+    log_.LogMessage(core::StringId::FoundVolumeAt, name, record.Start);
+    found->DriveType = DriveCategory::Found;
+    found->StartOffset = record.Start;
+    found->TotalSize = parent->TotalSize > record.Start ? parent->TotalSize - record.Start : 0;
+    found->ParentId = parent->Id;
+    found->ParentVolume = parent.get();
+    found->Id = NextId();
+    found->VolumeFlags = VolumeFlags::Listed;
+    volumes_.AddChild(*parent, *found);
+    found->Analyse_Boot();
+    found->VolumeState = VolumeStatus::Ready;
+    volumes_.Append(found);
+    found->SyncTreeNode();
+    parent->FoundObjectTree->AddObject(&found->TreeNode, true);
+    if (auto window = app_.MainWindow()) {
+        window->Post({kFoundVolumeMessage, reinterpret_cast<std::uintptr_t>(found.get()), 0, {}});
+    }
+    return found.get();
 }
 
 }  // namespace duzez::devices

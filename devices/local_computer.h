@@ -57,6 +57,11 @@ class CLocalComputer {
     // Decrements the id counter and returns the new value.
     std::uint64_t NextId();
 
+    // A partition or lost volume found on a listed volume (record: Start = byte offset,
+    // ParentId = the volume it was found on, SignatureId = partition type). Lists it, or
+    // marks the volume already there as found again. Returns the new volume, if any.
+    CVolume* AddFoundVolume(const filesystems::FoundObject& record);
+
     // A drive image file as a volume (not yet in the list); null with `error` set when the
     // file cannot be opened.
     std::shared_ptr<CVolume> CreateImageVolume(const std::filesystem::path& image,

@@ -108,6 +108,21 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     const std::string& GetDevicePath();
     CVolume* GetParentVolume() const;
 
+    // The boot area: reads sectors 0 and 1, recognises the file system, fills the
+    // descriptor from the boot sector, and walks a partition table when there is one.
+    // kNotReady when fewer than 512 bytes could be read.
+    std::uint32_t Analyse_Boot();
+    std::uint32_t ReadBootSector();
+    void WalkPartitions();
+    // An item the sector scan found on this volume.
+    void OnFoundItem(filesystems::FoundObject item);
+
+    // This volume as a node of found-object trees (its own, and its disk's).
+    filesystems::FoundObject TreeNode;
+    void SyncTreeNode();
+
+    static constexpr std::uint32_t kNotReady = 0x80004005;
+
     // Fills the descriptor from the device (disks and partitions).
     void QueryInformation();
     void StartInformationQuery();

@@ -167,6 +167,29 @@ void CVolumesList::AttachToParentDisk(CVolume& volume) {
     }
 }
 
+bool CVolumesList::HasChildAt(const CVolume& volume, std::uint64_t sector) const {
+    std::lock_guard lock(mutex_);
+    for (const CVolume* child : volume.ChildVolumes) {
+        if (child->DriveLayout.PartitionEntry[0].StartingOffset / CVolume::kSectorSize == sector) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CVolumesList::AddChild(CVolume& parent, CVolume& child) {
+    std::lock_guard lock(mutex_);
+    parent.ChildVolumes.push_back(&child);
+}
+
+std::shared_ptr<CVolume> CVolumesList::FindById(std::uint64_t id) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& volume : volumes_) {
+        if (volume->Id == id) return volume;
+    }
+    return nullptr;
+}
+
 void CVolumesList::OnDeviceChange(const platform::MediaEvent& event) {
     if (!platform::IsListedDeviceName(event.deviceName))
         return;

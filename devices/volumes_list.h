@@ -46,6 +46,10 @@ class CVolumesList {
     std::optional<std::uint32_t> DiskNumberOf(const std::string& kernelName) const;
     // Links a partition to the physical disk it lies on.
     void AttachToParentDisk(CVolume& volume);
+    // Whether one of the volume's children starts at `sector` of it.
+    bool HasChildAt(const CVolume& volume, std::uint64_t sector) const;
+    void AddChild(CVolume& parent, CVolume& child);
+    std::shared_ptr<CVolume> FindById(std::uint64_t id) const;
 
   private:
     CLocalComputer& computer_;

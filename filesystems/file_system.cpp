@@ -1,5 +1,7 @@
 #include "filesystems/file_system.h"
 
+#include "filesystems/boot_record.h"
+
 namespace duzez::filesystems {
 
 std::string CFileSystem::NameForId(std::uint32_t id) {
@@ -18,6 +20,10 @@ std::string CFileSystem::NameForId(std::uint32_t id) {
         default:
             return "Unknown";
     }
+}
+
+std::uint32_t CFileSystem::Detect(std::span<const std::uint8_t> boot) const {
+    return DetectFileSystem(boot);
 }
 
 }  // namespace duzez::filesystems

@@ -5,11 +5,14 @@
 // place in the file-system phase.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace duzez::filesystems {
+
+struct FoundObject;
 
 // MBR partition-type codes used as file-system ids.
 namespace FileSystemIds {
@@ -35,6 +38,21 @@ class CFileSystem {
     // The display name for an id: "FAT12", "FAT16", "FAT32", "NTFS", else "Unknown".
     static std::string NameForId(std::uint32_t id);
     virtual void SetFileSystemName(std::uint32_t id) { FileSystemName = NameForId(id); }
+    // Lists the volume's objects; the generic analyser knows none.
+    virtual int Analyse() { return 0; }
+    // A block the sector scan found that belongs to this file system (a directory sector,
+    // a file record); the generic analyser ignores it.
+    virtual void ParseFoundBlock(const FoundObject& /*block*/) {}
+    // Reads an object's data where the file system knows better than one extent;
+    // kNotSupported when it does not.
+    virtual std::uint32_t FileRead(const FoundObject& /*object*/, std::span<std::uint8_t> /*buffer*/,
+                                   std::uint64_t /*offset*/) {
+        return kNotSupported;
+    }
+    // The file-system id the boot bytes describe.
+    virtual std::uint32_t Detect(std::span<const std::uint8_t> boot) const;
+
+    static constexpr std::uint32_t kNotSupported = 0x80004005;
 
     std::vector<SectorRange> UsedAreas;
     std::uint32_t FileSystemId = FileSystemIds::None;

@@ -1,0 +1,31 @@
+#pragma once
+
+// The boot sector fields the system reads, from the first bytes of a volume. Pure
+// functions over bytes; offsets are those of the FAT and NTFS boot sectors.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace duzez::filesystems {
+
+// The file-system id the boot bytes describe: 7 NTFS, 11 FAT32, 4 FAT16, 1 FAT12, 0 none.
+// When several type texts are present the later test wins: FAT12 over FAT16 over FAT32
+// over NTFS.
+std::uint32_t DetectFileSystem(std::span<const std::uint8_t> boot);
+
+struct BootFields {
+    std::uint8_t sectorsPerCluster = 0;  // offset 13
+    std::uint16_t smallSectors = 0;      // offset 19
+    std::uint32_t largeSectors = 0;      // offset 32
+    std::uint32_t fatSerial = 0;         // offset 39 (FAT12/16) or 67 (FAT32)
+    std::string fatLabel;                // offset 43 or 71, 11 bytes CP437, trailing blanks cut
+    std::uint64_t ntfsSerial = 0;        // offset 72
+    char oemName[9] = {};                // offset 3, 8 bytes
+};
+
+// The fields for the file system `id`; nullopt when fewer than 512 bytes are given.
+std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std::uint32_t id);
+
+}  // namespace duzez::filesystems

@@ -1,0 +1,17 @@
+#pragma once
+
+// Whether a path lies on a given device: an image must never be written onto the disk or
+// image it is copied from.
+
+#include <filesystem>
+#include <string>
+
+namespace duzez::platform {
+
+// True when `target` (a file to be created; its nearest existing folder counts) would lie
+// on `source`: the same file, the same block device, a file system on it, or on another
+// partition of the same disk.
+bool PathLiesOnSource(const std::filesystem::path& target, const std::filesystem::path& source,
+                      const std::filesystem::path& sysRoot = "/sys");
+
+}  // namespace duzez::platform
