@@ -15,11 +15,17 @@ enum ExitCode : int { kDone = 0, kDoneWithFailures = 1, kBadInput = 2 };
 // The verb that was chosen sets this to its body; main runs it after parsing.
 using CommandBody = std::function<int()>;
 
-void AddSettingsCommand(CLI::App& app, CommandBody& body);
-void AddDriveCommands(CLI::App& app, CommandBody& body);
-void AddSignatureCommands(CLI::App& app, CommandBody& body);
+// Options of every verb, filled by the parser before a body runs.
+struct GlobalOptions {
+    bool verbose = false;  // copy every log line to stderr
+};
+
+void AddSettingsCommand(CLI::App& app, CommandBody& body, const GlobalOptions& options);
+void AddDriveCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
+void AddSignatureCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
+void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 
 // The drive list as 'drives' prints it, after the help of a bare call.
-void PrintDriveList();
+void PrintDriveList(const GlobalOptions& options);
 
 }  // namespace duzez::cli

@@ -65,8 +65,8 @@ void PrintDriveTable(core::CApp& app, devices::CVolumesList& list) {
     }
 }
 
-int ShowDrives(bool json) {
-    Session session;
+int ShowDrives(const GlobalOptions& options, bool json) {
+    Session session(options);
     auto& list = session.Computer().Volumes();
     if (json) {
         nlohmann::ordered_json out = nlohmann::ordered_json::array();
@@ -81,8 +81,8 @@ int ShowDrives(bool json) {
     return kDone;
 }
 
-int ShowInfo(const std::string& target, bool json) {
-    Session session;
+int ShowInfo(const GlobalOptions& options, const std::string& target, bool json) {
+    Session session(options);
     CVolume* volume = session.ResolveTarget(target);
     if (volume == nullptr)
         return kBadInput;
@@ -103,17 +103,19 @@ int ShowInfo(const std::string& target, bool json) {
 
 }  // namespace
 
-void PrintDriveList() {
-    Session session;
+void PrintDriveList(const GlobalOptions& options) {
+    Session session(options);
     std::printf("\nDrives:\n");
     PrintDriveTable(session.App(), session.Computer().Volumes());
 }
 
-void AddDriveCommands(CLI::App& app, CommandBody& body) {
+void AddDriveCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options) {
     auto json = std::make_shared<bool>(false);
     CLI::App* drives = app.add_subcommand("drives", "List the disks, volumes and images");
     drives->add_flag("--json", *json, "One JSON document on stdout");
-    drives->callback([&body, json] { body = [json] { return ShowDrives(*json); }; });
+    drives->callback([&body, &options, json] {
+        body = [&options, json] { return ShowDrives(options, *json); };
+    });
 
     auto target = std::make_shared<std::string>();
     auto infoJson = std::make_shared<bool>(false);
@@ -121,8 +123,8 @@ void AddDriveCommands(CLI::App& app, CommandBody& body) {
     info->add_option("TARGET", *target, "#N from 'drives', a device path or an image file")
         ->required();
     info->add_flag("--json", *infoJson, "One JSON document on stdout");
-    info->callback([&body, target, infoJson] {
-        body = [target, infoJson] { return ShowInfo(*target, *infoJson); };
+    info->callback([&body, &options, target, infoJson] {
+        body = [&options, target, infoJson] { return ShowInfo(options, *target, *infoJson); };
     });
 }
 

@@ -15,9 +15,12 @@ int main(int argc, char** argv) {
         "duzez-cli"};
     app.set_version_flag("--version", std::string("duzez-cli ") + duzez::cli::kVersion);
     duzez::cli::CommandBody body;
-    duzez::cli::AddSettingsCommand(app, body);
-    duzez::cli::AddDriveCommands(app, body);
-    duzez::cli::AddSignatureCommands(app, body);
+    duzez::cli::GlobalOptions options;
+    app.add_flag("-v,--verbose", options.verbose, "Copy every log line to stderr");
+    duzez::cli::AddSettingsCommand(app, body, options);
+    duzez::cli::AddDriveCommands(app, body, options);
+    duzez::cli::AddSignatureCommands(app, body, options);
+    duzez::cli::AddPartitionCommands(app, body, options);
 
     try {
         app.parse(argc, argv);
@@ -27,7 +30,7 @@ int main(int argc, char** argv) {
     }
     if (!body) {
         std::fputs(app.help().c_str(), stdout);
-        duzez::cli::PrintDriveList();
+        duzez::cli::PrintDriveList(options);
         return duzez::cli::kDone;
     }
     return body();

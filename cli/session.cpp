@@ -5,7 +5,7 @@
 
 namespace duzez::cli {
 
-Session::Session(bool listDrives) {
+Session::Session(const GlobalOptions& globals, bool listDrives) {
     app_.LoadSettings();
     app_.ApplyInterfaceLanguage();
     for (const std::string& problem : app_.StartupProblems()) {
@@ -17,6 +17,8 @@ Session::Session(bool listDrives) {
     options.listDrives = listDrives;
     options.followMediaChanges = false;
     computer_ = std::make_unique<devices::CLocalComputer>(app_, std::move(options));
+    // Results go to stdout; the log's lines only when asked for.
+    computer_->Log().SetDebugCopy(globals.verbose);
     computer_->LoadSignatures();
 }
 
@@ -46,14 +48,11 @@ devices::CVolume* Session::ResolveTarget(const std::string& target) {
         }
     }
     std::string error;
-    auto image = computer_->CreateImageVolume(target, error);
-    if (!image) {
+    devices::CVolume* image = computer_->LoadImage(target, error);
+    if (image == nullptr) {
         std::fprintf(stderr, "error: cannot read '%s': %s\n", target.c_str(), error.c_str());
-        return nullptr;
     }
-    devices::CVolume* raw = image.get();
-    volumes.Append(std::move(image));
-    return raw;
+    return image;
 }
 
 std::string HumanSize(std::uint64_t bytes) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/commands.h"
 #include "core/app.h"
 #include "devices/local_computer.h"
 
@@ -14,7 +15,7 @@ namespace duzez::cli {
 class Session {
   public:
     // Problems met on the way (a damaged store, a bad language file) go to stderr.
-    explicit Session(bool listDrives = true);
+    explicit Session(const GlobalOptions& options, bool listDrives = true);
 
     core::CApp& App() { return app_; }
     devices::CLocalComputer& Computer() { return *computer_; }

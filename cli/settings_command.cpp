@@ -43,7 +43,7 @@ void PrintSettings(const core::CApp& app) {
 
 }  // namespace
 
-void AddSettingsCommand(CLI::App& app, CommandBody& body) {
+void AddSettingsCommand(CLI::App& app, CommandBody& body, const GlobalOptions&) {
     CLI::App* settings = app.add_subcommand("settings", "Show or reset the stored settings");
     settings->require_subcommand(1);
     settings->add_subcommand("show", "Print every setting, one per line")->callback([&body] {

@@ -11,8 +11,8 @@
 namespace duzez::cli {
 namespace {
 
-int ListSignatures(bool json) {
-    Session session(false);
+int ListSignatures(const GlobalOptions& options, bool json) {
+    Session session(options, false);
     auto& database = session.Computer().Signatures();
     nlohmann::ordered_json out = nlohmann::ordered_json::array();
     if (!json) {
@@ -40,8 +40,8 @@ int ListSignatures(bool json) {
     return kDone;
 }
 
-int ImportSignatures(const std::string& file) {
-    Session session(false);
+int ImportSignatures(const GlobalOptions& options, const std::string& file) {
+    Session session(options, false);
     std::string error;
     if (!session.App().Store().ImportFile(file, &error)) {
         std::fprintf(stderr, "error: nothing imported: %s\n", error.c_str());
@@ -56,18 +56,21 @@ int ImportSignatures(const std::string& file) {
 
 }  // namespace
 
-void AddSignatureCommands(CLI::App& app, CommandBody& body) {
+void AddSignatureCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options) {
     CLI::App* signatures = app.add_subcommand("signatures", "The file formats the scan looks for");
     signatures->require_subcommand(1);
     auto json = std::make_shared<bool>(false);
     CLI::App* list = signatures->add_subcommand("list", "List every format with its patterns");
     list->add_flag("--json", *json, "One JSON document on stdout");
-    list->callback([&body, json] { body = [json] { return ListSignatures(*json); }; });
+    list->callback([&body, &options, json] {
+        body = [&options, json] { return ListSignatures(options, *json); };
+    });
     auto file = std::make_shared<std::string>();
     CLI::App* import =
         signatures->add_subcommand("import", "Add or replace formats from a .reg file");
     import->add_option("FILE", *file, "A file in the regedit export format")->required();
-    import->callback([&body, file] { body = [file] { return ImportSignatures(*file);
+    import->callback([&body, &options, file] {
+        body = [&options, file] { return ImportSignatures(options, *file);
 };
 }  // namespace duzez::cli
 );

@@ -170,6 +170,11 @@ void CLog::SetTimestamps(bool on) {
     timestamps_ = on;
 }
 
+void CLog::SetDebugCopy(bool on) {
+    std::lock_guard lock(mutex_);
+    debugCopy_ = on;
+}
+
 void CLog::SetClock(Clock clock) {
     std::lock_guard lock(mutex_);
     clock_ = std::move(clock);

@@ -74,6 +74,7 @@ class CLog {
     void ApplySettings(const CSettings& settings);
 
     void SetTimestamps(bool on);
+    void SetDebugCopy(bool on);  // every line also to stderr
     void SetClock(Clock clock);  // for tests
     std::vector<std::string> Lines() const;
     std::chrono::system_clock::time_point LastLineTime() const;

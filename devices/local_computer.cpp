@@ -138,11 +138,13 @@ constexpr std::uint32_t kFoundVolumeMessage = core::WM_APP + 502;
 
 CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) {
     const std::shared_ptr<CVolume> parent = volumes_.FindById(record.ParentId);
-    if (!parent) return nullptr;
+    if (!parent)
+        return nullptr;
     // Whatever lies on the volume already, found by a table or by a scan, is not listed
     // twice (a logical volume by its partition entry, a found one by its offset).
     for (const auto& volume : volumes_.Snapshot()) {
-        if (volume->ParentVolume != parent.get() || volume == parent) continue;
+        if (volume->ParentVolume != parent.get() || volume == parent)
+            continue;
         const std::uint64_t position = volume->VolumeType == VolumeKind::Logical
                                            ? volume->DriveLayout.PartitionEntry[0].StartingOffset
                                            : volume->StartOffset;
@@ -178,6 +180,20 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
         window->Post({kFoundVolumeMessage, reinterpret_cast<std::uintptr_t>(found.get()), 0, {}});
     }
     return found.get();
+}
+
+}  // namespace duzez::devices
+
+namespace duzez::devices {
+
+CVolume* CLocalComputer::LoadImage(const std::filesystem::path& image, std::string& error) {
+    std::shared_ptr<CVolume> volume = CreateImageVolume(image, error);
+    if (!volume)
+        return nullptr;
+    volumes_.Append(volume);
+    volume->Analyse_Boot();
+    volume->VolumeState = VolumeStatus::Ready;
+    return volume.get();
 }
 
 }  // namespace duzez::devices

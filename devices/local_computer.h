@@ -14,6 +14,7 @@
 #include "core/app.h"
 #include "core/file_filter.h"
 #include "core/log.h"
+#include "devices/chunk_scanner.h"
 #include "devices/volume.h"
 #include "devices/volumes_list.h"
 #include "platform/block_device.h"
@@ -62,10 +63,43 @@ class CLocalComputer {
     // marks the volume already there as found again. Returns the new volume, if any.
     CVolume* AddFoundVolume(const filesystems::FoundObject& record);
 
+    // Loads an image file as a volume of the list, with the partitions it holds as found
+    // volumes; null with `error` set when the file cannot be opened.
+    CVolume* LoadImage(const std::filesystem::path& image, std::string& error);
+
     // A drive image file as a volume (not yet in the list); null with `error` set when the
     // file cannot be opened.
     std::shared_ptr<CVolume> CreateImageVolume(const std::filesystem::path& image,
                                                std::string& error);
+
+    // Analysis. One analysis runs at a time; further volumes wait in the queue. Threads
+    // started here run at the lowest priority and post their progress to the main window.
+    void StartAnalysis(CVolume& volume);
+    void StartFileSystemAnalysis(CVolume& volume);
+    void StartSectorAnalysis(CVolume& volume, bool volumesOnly);
+    void AnalyseFileSystem(CVolume& volume);
+    void AnalyseSectors(CVolume& volume);
+    // False only when the user declines to stop.
+    bool StopAnalysis(CVolume& volume, bool silent);
+    void FinishAnalysis(CVolume& volume);
+    void AddFileSystemObject(CVolume& volume, const filesystems::FoundObject& record);
+    std::vector<CVolume*> AnalysisQueue() const;
+
+    // The scanner of the sector phase; without one the phase only reads.
+    void SetScannerFactory(ScannerFactory factory) { scannerFactory_ = std::move(factory); }
+    // The analyser for a file-system id (FAT, NTFS); null keeps the generic one.
+    using FileSystemFactory =
+        std::function<std::unique_ptr<filesystems::CFileSystem>(CVolume&, std::uint32_t id)>;
+    void SetFileSystemFactory(FileSystemFactory factory) {
+        fileSystemFactory_ = std::move(factory);
+    }
+    // Yes/No questions to the user (caption, text); without an answerer the answer is Yes.
+    using Question = std::function<bool(core::StringId caption, core::StringId text)>;
+    void SetQuestionAnswerer(Question ask) { ask_ = std::move(ask); }
+
+    // How long a phase waits for the scanner with one block, and for a stopped thread.
+    std::chrono::milliseconds ScannerBlockWait{10000};
+    std::chrono::milliseconds StopGrace{1000};
 
     std::atomic<CVolume*> SelectedVolume{nullptr};
     std::atomic<CVolume*> ActiveVolume{nullptr};
@@ -77,7 +111,16 @@ class CLocalComputer {
     void EndBackgroundWork();
 
   private:
+    void RunPhaseThread(CVolume& volume, const char* failureText, std::function<void()> body);
+    void ReadAllSectors(CVolume& volume, std::atomic<bool>& done);
+    void RemoveFromQueue(CVolume& volume);
+
     core::CApp& app_;
+    mutable std::mutex queueMutex_;
+    std::vector<CVolume*> analysisQueue_;
+    ScannerFactory scannerFactory_ = MakeReadOnlyScanner;
+    FileSystemFactory fileSystemFactory_;
+    Question ask_;
     platform::SystemRoots roots_;
     std::shared_ptr<platform::DeviceOpener> opener_;
     core::CLog log_;

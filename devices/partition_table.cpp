@@ -21,7 +21,8 @@ struct Level {
 
 std::optional<std::array<MbrEntry, 4>> ParseMbr(std::span<const std::uint8_t> sector) {
     using platform::ReadLe;
-    if (ReadLe<std::uint16_t>(sector, 510) != 0xAA55) return std::nullopt;
+    if (ReadLe<std::uint16_t>(sector, 510) != 0xAA55)
+        return std::nullopt;
     std::array<MbrEntry, 4> entries{};
     for (std::size_t i = 0; i < 4; ++i) {
         const std::size_t at = kTableOffset + i * kEntrySize;
@@ -32,7 +33,9 @@ std::optional<std::array<MbrEntry, 4>> ParseMbr(std::span<const std::uint8_t> se
     return entries;
 }
 
-bool IsExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F; }
+bool IsExtendedType(std::uint8_t type) {
+    return type == 0x05 || type == 0x0F;
+}
 
 WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSectors) {
     WalkResult result;
@@ -45,9 +48,11 @@ WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSect
             result.cutShort = true;
             return;
         }
-        if (!read(table, buffer)) return;
+        if (!read(table, buffer))
+            return;
         const auto entries = ParseMbr(buffer);
-        if (!entries) return;
+        if (!entries)
+            return;
         stack.push_back({table, base, *entries, 0});
     };
 
@@ -59,8 +64,10 @@ WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSect
             continue;
         }
         const MbrEntry entry = level.entries[level.next++];
-        if (entry.type == 0 || entry.sectorCount == 0 || entry.firstSector > totalSectors) continue;
-        if (entry.sectorCount > totalSectors) result.oversizedEntry = true;
+        if (entry.type == 0 || entry.sectorCount == 0 || entry.firstSector > totalSectors)
+            continue;
+        if (entry.sectorCount > totalSectors)
+            result.oversizedEntry = true;
         if (IsExtendedType(entry.type)) {
             // Links inside the chain count from the start of the outermost extended
             // partition, which the table at sector 0 names.
@@ -69,8 +76,8 @@ WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSect
             enter(table, base);  // may invalidate `level`
             continue;
         }
-        result.partitions.push_back(
-            {level.tableSector + entry.firstSector, entry.sectorCount, entry.type, level.tableSector});
+        result.partitions.push_back({level.tableSector + entry.firstSector, entry.sectorCount,
+                                     entry.type, level.tableSector});
     }
     return result;
 }

@@ -241,6 +241,30 @@ CVolume* CVolume::GetParentVolume() const {
     return ParentVolume == this ? nullptr : ParentVolume;
 }
 
+void CVolume::MarkAnalysisThread(bool running) {
+    {
+        std::lock_guard lock(analysisMutex_);
+        analysisThreadAlive_ = running;
+        analysisThread_ = running ? std::this_thread::get_id() : std::thread::id();
+    }
+    analysisEnded_.notify_all();
+}
+
+bool CVolume::AnalysisThreadAlive() const {
+    std::lock_guard lock(analysisMutex_);
+    return analysisThreadAlive_;
+}
+
+bool CVolume::IsAnalysisThread() const {
+    std::lock_guard lock(analysisMutex_);
+    return analysisThreadAlive_ && analysisThread_ == std::this_thread::get_id();
+}
+
+bool CVolume::WaitForAnalysisThread(std::chrono::milliseconds limit) {
+    std::unique_lock lock(analysisMutex_);
+    return analysisEnded_.wait_for(lock, limit, [this] { return !analysisThreadAlive_; });
+}
+
 void CVolume::StartInformationQuery() {
     InformationRunning.store(true);
     computer_.BeginBackgroundWork();

@@ -8,12 +8,14 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "devices/volume_types.h"
@@ -123,6 +125,15 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
 
     static constexpr std::uint32_t kNotReady = 0x80004005;
 
+    // The "BOOT" object of the last analysis: the first two sectors as a file.
+    filesystems::FoundObject BootObject;
+
+    // The analysis thread of this volume, if one runs.
+    void MarkAnalysisThread(bool running);
+    bool AnalysisThreadAlive() const;
+    bool IsAnalysisThread() const;
+    bool WaitForAnalysisThread(std::chrono::milliseconds limit);
+
     // Fills the descriptor from the device (disks and partitions).
     void QueryInformation();
     void StartInformationQuery();
@@ -156,6 +167,10 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
 
     CLocalComputer& computer_;
     mutable std::mutex readMutex_;  // one outstanding read per volume
+    mutable std::mutex analysisMutex_;
+    std::condition_variable analysisEnded_;
+    bool analysisThreadAlive_ = false;
+    std::thread::id analysisThread_;
     std::optional<platform::BlockDeviceInfo> deviceInfo_;
     std::unique_ptr<platform::TimedDevice> handle_;
     std::chrono::milliseconds readWaitLimit_ = kReadWaitLimit;

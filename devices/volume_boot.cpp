@@ -14,7 +14,9 @@ namespace duzez::devices {
 
 namespace Ids = filesystems::FileSystemIds;
 
-std::uint32_t CVolume::ReadBootSector() { return ReadSectors(BootBuffer, 0, std::uint64_t{2}); }
+std::uint32_t CVolume::ReadBootSector() {
+    return ReadSectors(BootBuffer, 0, std::uint64_t{2});
+}
 
 std::uint32_t CVolume::Analyse_Boot() {
     try {
@@ -22,31 +24,38 @@ std::uint32_t CVolume::Analyse_Boot() {
         if (bytes == 0) {
             computer_.Log().LogErrorMessage(core::StringId::CantReadBootSector, DisplayNameText());
         }
-        if (bytes < kSectorSize) return kNotReady;
+        if (bytes < kSectorSize)
+            return kNotReady;
 
         const std::uint32_t id = FileSystem->Detect(BootBuffer);
         FileSystem->FileSystemId = id;
-        if (id != 0) FileSystem->SetFileSystemName(id);
+        if (id != 0)
+            FileSystem->SetFileSystemName(id);
         const auto fields = filesystems::ReadBootFields(BootBuffer, id);
-        if (id != 0 && fields->sectorsPerCluster != 0) SectorsPerCluster = fields->sectorsPerCluster;
+        if (id != 0 && fields->sectorsPerCluster != 0)
+            SectorsPerCluster = fields->sectorsPerCluster;
 
         if (id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32) {
             if (fields->fatSerial != 0) {
                 SerialNumber = (SerialNumber & ~0xFFFFFFFFull) | fields->fatSerial;
             }
-            if (VolumeLabel.empty()) VolumeLabel = fields->fatLabel;
+            if (VolumeLabel.empty())
+                VolumeLabel = fields->fatLabel;
             if (TotalSectors == 0) {
-                TotalSectors = fields->largeSectors != 0 ? fields->largeSectors : fields->smallSectors;
+                TotalSectors =
+                    fields->largeSectors != 0 ? fields->largeSectors : fields->smallSectors;
                 if (TotalSectors == 0) {
-                    computer_.Log().LogError(
-                        id == Ids::Fat32
-                            ? "boot_fat32->BPB.Large_Sectors == 0 && boot_fat32->BPB.Small_Sectors == 0"
-                            : "boot_fat16->BPB.Large_Sectors == 0 && boot_fat16->BPB.Small_Sectors == 0");
+                    computer_.Log().LogError(id == Ids::Fat32
+                                                 ? "boot_fat32->BPB.Large_Sectors == 0 && "
+                                                   "boot_fat32->BPB.Small_Sectors == 0"
+                                                 : "boot_fat16->BPB.Large_Sectors == 0 && "
+                                                   "boot_fat16->BPB.Small_Sectors == 0");
                 }
             }
         } else if (id == Ids::Ntfs) {
             // A serial number whose high half is zero is not taken.
-            if ((fields->ntfsSerial >> 32) != 0) SerialNumber = fields->ntfsSerial;
+            if ((fields->ntfsSerial >> 32) != 0)
+                SerialNumber = fields->ntfsSerial;
         }
 
         if (VolumeType == VolumeKind::Image) {
@@ -54,15 +63,18 @@ std::uint32_t CVolume::Analyse_Boot() {
             if (const auto device = computer_.Opener().Open(DevicePath, error)) {
                 TotalSize = device->SizeBytes();
             }
-            if (TotalSize != 0) TotalSectors = TotalSize / kSectorSize;
+            if (TotalSize != 0)
+                TotalSectors = TotalSize / kSectorSize;
         }
-        if (TotalSize == 0 && TotalSectors != 0) TotalSize = TotalSectors * kSectorSize;
+        if (TotalSize == 0 && TotalSectors != 0)
+            TotalSize = TotalSectors * kSectorSize;
         if (TotalClusters == 0 && TotalSectors != 0 && SectorsPerCluster != 0) {
             TotalClusters = TotalSectors / SectorsPerCluster;
         }
         ClusterSize = SectorsPerCluster * BytesPerSector;
         // The walk needs the sector count, which an image learns only above.
-        if (id == 0) WalkPartitions();
+        if (id == 0)
+            WalkPartitions();
         SyncTreeNode();
         return 1;
     } catch (const std::exception&) {
@@ -77,9 +89,11 @@ void CVolume::WalkPartitions() {
             return ReadSectors(buffer, sector, std::uint64_t{1}) == kSectorSize;
         },
         TotalSectors);
-    if (walk.oversizedEntry) computer_.Log().LogException("pPartition->NumberSectors > TotalSectors");
+    if (walk.oversizedEntry)
+        computer_.Log().LogException("pPartition->NumberSectors > TotalSectors");
     for (const FoundPartition& partition : walk.partitions) {
-        if (computer_.Volumes().HasChildAt(*this, partition.startSector)) continue;
+        if (computer_.Volumes().HasChildAt(*this, partition.startSector))
+            continue;
         filesystems::FoundObject record;
         record.Start = partition.startSector * kSectorSize;
         record.ParentId = Id;
@@ -97,18 +111,22 @@ void CVolume::OnFoundItem(filesystems::FoundObject item) {
         computer_.AddFoundVolume(item);
         return;
     }
-    if (VolumesOnly.load() != 0) return;
+    if (VolumesOnly.load() != 0)
+        return;
     if (type == F::NtfsFileRecord || type == F::FatDirectory) {
         FileSystem->ParseFoundBlock(item);
         return;
     }
-    if (type <= F::LastInternal) return;
+    if (type <= F::LastInternal)
+        return;
     const auto result = FoundObjectTree->AddFoundFile(std::move(item));
-    if (result.outcome != filesystems::FoundObjectTree::FoundFileResult::Outcome::Added) return;
+    if (result.outcome != filesystems::FoundObjectTree::FoundFileResult::Outcome::Added)
+        return;
     if (result.object->Is(filesystems::ObjectFlags::Folder)) {
         ++SectorFoldersFound;
     } else if (computer_.App().Settings().LogFoundFileNames()) {
-        computer_.Log().LogMessage(core::StringId::FoundFile, std::string(result.object->GetName()));
+        computer_.Log().LogMessage(core::StringId::FoundFile,
+                                   std::string(result.object->GetName()));
     }
 }
 

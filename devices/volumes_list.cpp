@@ -185,7 +185,8 @@ void CVolumesList::AddChild(CVolume& parent, CVolume& child) {
 std::shared_ptr<CVolume> CVolumesList::FindById(std::uint64_t id) const {
     std::lock_guard lock(mutex_);
     for (const auto& volume : volumes_) {
-        if (volume->Id == id) return volume;
+        if (volume->Id == id)
+            return volume;
     }
     return nullptr;
 }

@@ -16,15 +16,20 @@ bool TextAt(std::span<const std::uint8_t> boot, std::size_t offset, const char (
 
 std::uint32_t DetectFileSystem(std::span<const std::uint8_t> boot) {
     std::uint32_t id = 0;
-    if (TextAt(boot, 3, "NTFS    ")) id = 7;    // offset 3: OEM id
-    if (TextAt(boot, 82, "FAT32   ")) id = 11;  // offset 82: FAT32 type text
-    if (TextAt(boot, 54, "FAT16   ")) id = 4;   // offset 54: FAT12/16 type text
-    if (TextAt(boot, 54, "FAT12   ")) id = 1;
+    if (TextAt(boot, 3, "NTFS    "))
+        id = 7;  // offset 3: OEM id
+    if (TextAt(boot, 82, "FAT32   "))
+        id = 11;  // offset 82: FAT32 type text
+    if (TextAt(boot, 54, "FAT16   "))
+        id = 4;  // offset 54: FAT12/16 type text
+    if (TextAt(boot, 54, "FAT12   "))
+        id = 1;
     return id;
 }
 
 std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std::uint32_t id) {
-    if (boot.size() < 512) return std::nullopt;
+    if (boot.size() < 512)
+        return std::nullopt;
     using platform::ReadLe;
     BootFields fields;
     std::memcpy(fields.oemName, boot.data() + 3, 8);
@@ -34,7 +39,8 @@ std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std
     const bool fat32 = id == 11;
     fields.fatSerial = *ReadLe<std::uint32_t>(boot, fat32 ? 67 : 39);
     std::string label = platform::Cp437ToUtf8(boot.subspan(fat32 ? 71 : 43, 11));
-    while (!label.empty() && (label.back() == ' ' || label.back() == '\0')) label.pop_back();
+    while (!label.empty() && (label.back() == ' ' || label.back() == '\0'))
+        label.pop_back();
     fields.fatLabel = label;
     fields.ntfsSerial = *ReadLe<std::uint64_t>(boot, 72);
     return fields;

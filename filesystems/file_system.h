@@ -45,8 +45,8 @@ class CFileSystem {
     virtual void ParseFoundBlock(const FoundObject& /*block*/) {}
     // Reads an object's data where the file system knows better than one extent;
     // kNotSupported when it does not.
-    virtual std::uint32_t FileRead(const FoundObject& /*object*/, std::span<std::uint8_t> /*buffer*/,
-                                   std::uint64_t /*offset*/) {
+    virtual std::uint32_t FileRead(const FoundObject& /*object*/,
+                                   std::span<std::uint8_t> /*buffer*/, std::uint64_t /*offset*/) {
         return kNotSupported;
     }
     // The file-system id the boot bytes describe.

@@ -16,12 +16,14 @@ dev_t WholeDisk(dev_t device, const fs::path& sysRoot) {
     const fs::path link = sysRoot / "dev" / "block" /
                           (std::to_string(major(device)) + ":" + std::to_string(minor(device)));
     const fs::path real = fs::canonical(link, ec);
-    if (ec || !fs::exists(real / "partition", ec)) return device;
+    if (ec || !fs::exists(real / "partition", ec))
+        return device;
     std::ifstream dev(real.parent_path() / "dev");
     unsigned diskMajor = 0;
     unsigned diskMinor = 0;
     char colon = 0;
-    if (dev >> diskMajor >> colon >> diskMinor && colon == ':') return makedev(diskMajor, diskMinor);
+    if (dev >> diskMajor >> colon >> diskMinor && colon == ':')
+        return makedev(diskMajor, diskMinor);
     return device;
 }
 
@@ -29,7 +31,8 @@ fs::path NearestExisting(fs::path path) {
     std::error_code ec;
     path = fs::absolute(path, ec);
     while (!path.empty() && !fs::exists(path, ec)) {
-        if (path == path.parent_path()) break;
+        if (path == path.parent_path())
+            break;
         path = path.parent_path();
     }
     return path;
@@ -39,16 +42,20 @@ fs::path NearestExisting(fs::path path) {
 
 bool PathLiesOnSource(const fs::path& target, const fs::path& source, const fs::path& sysRoot) {
     struct stat sourceInfo {};
-    if (::stat(source.c_str(), &sourceInfo) != 0) return false;
+    if (::stat(source.c_str(), &sourceInfo) != 0)
+        return false;
     std::error_code ec;
     if (S_ISREG(sourceInfo.st_mode)) {
         // An image file: only the file itself is out of bounds.
         return fs::exists(target, ec) && fs::equivalent(target, source, ec);
     }
-    if (!S_ISBLK(sourceInfo.st_mode)) return false;
-    if (fs::exists(target, ec) && fs::equivalent(target, source, ec)) return true;
+    if (!S_ISBLK(sourceInfo.st_mode))
+        return false;
+    if (fs::exists(target, ec) && fs::equivalent(target, source, ec))
+        return true;
     struct stat targetInfo {};
-    if (::stat(NearestExisting(target).c_str(), &targetInfo) != 0) return false;
+    if (::stat(NearestExisting(target).c_str(), &targetInfo) != 0)
+        return false;
     const dev_t sourceDevice = sourceInfo.st_rdev;
     const dev_t targetDevice = targetInfo.st_dev;
     return targetDevice == sourceDevice ||

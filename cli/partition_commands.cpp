@@ -1,0 +1,176 @@
+// duzez-cli partitions / image / find-lost: partition tables, drive images, and the
+// search for lost volumes over every sector.
+
+#include <unistd.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "cli/commands.h"
+#include "cli/session.h"
+#include "devices/drive_image.h"
+#include "devices/partition_table.h"
+
+namespace duzez::cli {
+namespace {
+
+using devices::CVolume;
+
+// The volume that stands for a partition of `disk` at `startByte`: a listed partition
+// or a found volume.
+CVolume* VolumeAt(devices::CLocalComputer& computer, CVolume& disk, std::uint64_t startByte) {
+    for (const auto& volume : computer.Volumes().Snapshot()) {
+        if (volume->GetParentVolume() != &disk)
+            continue;
+        const std::uint64_t position = volume->VolumeType == devices::VolumeKind::Logical
+                                           ? volume->DriveLayout.PartitionEntry[0].StartingOffset
+                                           : volume->StartOffset;
+        if (position == startByte)
+            return volume.get();
+    }
+    return nullptr;
+}
+
+int ShowPartitions(const GlobalOptions& options, const std::string& target, bool json) {
+    Session session(options);
+    CVolume* disk = session.ResolveTarget(target);
+    if (disk == nullptr)
+        return kBadInput;
+    if (disk->TotalSectors == 0)
+        disk->TotalSectors = disk->TotalSize / CVolume::kSectorSize;
+    disk->Analyse_Boot();  // lists the partitions that are not known yet
+    const auto walk = devices::WalkPartitionTables(
+        [disk](std::uint64_t sector, std::span<std::uint8_t> buffer) {
+            return disk->ReadSectors(buffer, sector, std::uint64_t{1}) == CVolume::kSectorSize;
+        },
+        disk->TotalSectors);
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    if (!json) {
+        std::printf("%-14s %12s %6s %-8s %s\n", "Start (byte)", "Size", "Type", "FS", "Label");
+    }
+    for (const auto& partition : walk.partitions) {
+        const std::uint64_t start = partition.startSector * CVolume::kSectorSize;
+        const std::uint64_t size = std::uint64_t{partition.sectorCount} * CVolume::kSectorSize;
+        CVolume* volume = VolumeAt(session.Computer(), *disk, start);
+        const std::string fs = volume != nullptr ? volume->FileSystem->FileSystemName : "";
+        const std::string label = volume != nullptr ? volume->VolumeLabel : "";
+        if (json) {
+            out.push_back({{"start", start},
+                           {"size", size},
+                           {"type", partition.type},
+                           {"fileSystem", fs},
+                           {"label", label}});
+        } else {
+            std::printf("%-14llu %12s  0x%02x  %-8s %s\n", static_cast<unsigned long long>(start),
+                        HumanSize(size).c_str(), partition.type, fs.c_str(), label.c_str());
+        }
+    }
+    if (json) {
+        std::cout << out.dump(2) << '\n';
+    } else if (walk.partitions.empty()) {
+        std::printf("(no partition table, or no partitions in it)\n");
+    }
+    if (walk.cutShort) {
+        std::fprintf(stderr,
+                     "warning: the chain of extended partitions loops or is longer than "
+                     "%zu tables; the walk stopped there\n",
+                     devices::kMaxTables);
+    }
+    return kDone;
+}
+
+int CreateImage(const GlobalOptions& options, const std::string& target, const std::string& output,
+                bool skipBad) {
+    Session session(options);
+    CVolume* volume = session.ResolveTarget(target);
+    if (volume == nullptr)
+        return kBadInput;
+    std::string error;
+    auto copy = devices::CreateImage(*volume, output, nullptr, skipBad, error);
+    if (!copy) {
+        std::fprintf(stderr, "error: %s\n", error.c_str());
+        return kBadInput;
+    }
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (!copy->Job.Finished) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const std::uint64_t total = copy->Job.TotalSectors;
+        if (!terminal || total == 0)
+            continue;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const std::uint64_t done = copy->Job.CurrentSector;
+        std::fprintf(stderr, "\r%3llu%%  %7.1f MB/s  %02d:%02d ",
+                     static_cast<unsigned long long>(done * 100 / total),
+                     seconds > 0 ? static_cast<double>(done) * 512 / 1e6 / seconds : 0.0,
+                     static_cast<int>(seconds) / 60, static_cast<int>(seconds) % 60);
+    }
+    copy->Wait();
+    if (terminal)
+        std::fputc('\n', stderr);
+    const auto& job = copy->Job;
+    std::printf("%llu of %llu sectors written to %s\n",
+                static_cast<unsigned long long>(job.SectorsWritten.load()),
+                static_cast<unsigned long long>(job.TotalSectors.load()), output.c_str());
+    if (!job.BadRanges.empty()) {
+        std::uint64_t bad = 0;
+        for (const auto& range : job.BadRanges)
+            bad += range.second;
+        std::printf("%llu unreadable sectors were written as zeros; their ranges are in %s.bad\n",
+                    static_cast<unsigned long long>(bad), output.c_str());
+    }
+    if (!job.Error.empty()) {
+        std::fprintf(stderr, "error: the image is incomplete: %s\n", job.Error.c_str());
+        return kDoneWithFailures;
+    }
+    return job.BadRanges.empty() ? kDone : kDoneWithFailures;
+}
+
+int FindLost(const GlobalOptions& options, const std::string& target) {
+    std::fprintf(stderr,
+                 "The search for lost volumes reads every sector through the sector scanner, "
+                 "which this build does not have yet; only the partition tables of %s were "
+                 "read (see 'duzez-cli partitions').\n",
+                 target.c_str());
+    return ShowPartitions(options, target, false) == kDone ? kDoneWithFailures : kBadInput;
+}
+
+}  // namespace
+
+void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options) {
+    auto target = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
+    CLI::App* partitions =
+        app.add_subcommand("partitions", "The partitions the partition tables list");
+    partitions->add_option("TARGET", *target, "#N from 'drives', a device or an image")->required();
+    partitions->add_flag("--json", *json, "One JSON document on stdout");
+    partitions->callback([&body, &options, target, json] {
+        body = [&options, target, json] { return ShowPartitions(options, *target, *json); };
+    });
+
+    auto source = std::make_shared<std::string>();
+    auto output = std::make_shared<std::string>();
+    auto skipBad = std::make_shared<bool>(false);
+    CLI::App* image = app.add_subcommand("image", "Copy a drive sector by sector into a new file");
+    image->add_option("TARGET", *source, "#N from 'drives', a device or an image")->required();
+    image->add_option("OUT", *output, "The image file to create (.dsk)")->required();
+    image->add_flag("--skip-bad", *skipBad,
+                    "Go on past unreadable sectors: zeros in the image, ranges in OUT.bad");
+    image->callback([&body, &options, source, output, skipBad] {
+        body = [&options, source, output, skipBad] {
+            return CreateImage(options, *source, *output, *skipBad);
+        };
+    });
+
+    auto lost = std::make_shared<std::string>();
+    CLI::App* findLost = app.add_subcommand("find-lost", "Search every sector for lost volumes");
+    findLost->add_option("TARGET", *lost, "#N from 'drives', a device or an image")->required();
+    findLost->callback(
+        [&body, &options, lost] { body = [&options, lost] { return FindLost(options, *lost); }; });
+}
+
+}  // namespace duzez::cli

@@ -1,0 +1,301 @@
+// The analysis of a volume: initialisation, the file-system phase and the sector phase,
+// on worker threads, with progress, timing and the window messages of each step.
+
+#include <exception>
+#include <thread>
+
+#include "core/log.h"
+#include "core/window_messages.h"
+#include "devices/local_computer.h"
+#include "platform/thread_priority.h"
+
+namespace duzez::devices {
+namespace {
+
+constexpr std::uint32_t WM_FILE_SYSTEM_PHASE_ENDED = core::WM_APP + 107;
+constexpr std::uint32_t WM_SECTOR_PHASE_ENDED = core::WM_APP + 108;
+constexpr std::uint32_t WM_ANALYSIS_ENDED = core::WM_APP + 111;
+constexpr std::uint32_t WM_SECTOR_PHASE_STARTED = core::WM_APP + 509;
+constexpr std::chrono::milliseconds kReaderWait{180000000};
+
+using Clock = std::chrono::steady_clock;
+
+void PostTo(core::CApp& app, std::uint32_t id, const CVolume* volume) {
+    if (auto window = app.MainWindow()) {
+        window->Post({id, reinterpret_cast<std::uintptr_t>(volume), 0, {}});
+    }
+}
+
+void LogDuration(core::CLog& log, Clock::time_point start) {
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    log.LogMessage(core::StringId::AnalysisDuration, static_cast<int>(ms / 60000),
+                   static_cast<int>((ms / 1000) % 60));
+}
+
+// The sectors the scanner has not looked at are counted as done: a hung scanner is
+// replaced, an unreadable block is skipped.
+class ReadOnlyScanner : public ChunkScanner {
+  public:
+    std::span<std::uint8_t> Buffer() override { return buffer_; }
+    void StartChunk(std::uint64_t, std::uint32_t) override {}
+    bool WaitChunkDone(std::chrono::milliseconds) override { return true; }
+
+  private:
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kBlockSectors * 512);
+};
+
+}  // namespace
+
+std::unique_ptr<ChunkScanner> MakeReadOnlyScanner(CVolume&) {
+    return std::make_unique<ReadOnlyScanner>();
+}
+
+void CLocalComputer::RunPhaseThread(CVolume& volume, const char* failureText,
+                                    std::function<void()> body) {
+    BeginBackgroundWork();
+    volume.MarkAnalysisThread(true);  // alive from now; the thread takes it over
+    std::thread([this, self = volume.shared_from_this(), failureText, body = std::move(body)] {
+        self->MarkAnalysisThread(true);
+        platform::LowerCurrentThreadPriority();
+        try {
+            body();
+        } catch (const std::exception&) {
+            log_.LogError(failureText);
+            self->VolumeState = VolumeStatus::Ready;
+        }
+        self->MarkAnalysisThread(false);
+        EndBackgroundWork();
+    }).detach();
+}
+
+void CLocalComputer::StartAnalysis(CVolume& volume) {
+    if (volume.VolumeState == VolumeStatus::SectorPhase)
+        return;
+    if (!app_.AnalysisRunning.exchange(true)) {
+        SelectedVolume = ActiveVolume = LastAnalysedVolume = &volume;
+        if (!volume.AnalysisThreadAlive()) {
+            RunPhaseThread(volume, "pVolume->Analyse_Do.FatalError", [this, &volume] {
+                log_.LogMessage(core::StringId::InitializingDrive, volume.DisplayNameText());
+                if (volume.OpenDrive()) {
+                    volume.VolumeState = VolumeStatus::FileSystemPhase;
+                    volume.BootObject = filesystems::FoundObject{};
+                    volume.BootObject.Start = 0;
+                    volume.BootObject.Size = 1024;
+                    volume.BootObject.SetName("BOOT");
+                    volume.FoundObjectTree->AddObject(&volume.BootObject, true);
+                    volume.Analyse_Boot();
+                    AnalyseFileSystem(volume);
+                    if (app_.Settings().ContinueWithSectors() &&
+                        volume.VolumeState == VolumeStatus::Ready && app_.AnalysisRunning) {
+                        volume.VolumesOnly = 0;
+                        AnalyseSectors(volume);
+                    }
+                }
+                FinishAnalysis(volume);
+            });
+        }
+    }
+    std::lock_guard lock(queueMutex_);
+    if (std::find(analysisQueue_.begin(), analysisQueue_.end(), &volume) == analysisQueue_.end()) {
+        analysisQueue_.push_back(&volume);
+    }
+}
+
+void CLocalComputer::FinishAnalysis(CVolume& volume) {
+    app_.AnalysisRunning = false;
+    RemoveFromQueue(volume);
+    volume.VolumeState = VolumeStatus::Ready;
+    PostTo(app_, WM_ANALYSIS_ENDED, &volume);
+}
+
+void CLocalComputer::RemoveFromQueue(CVolume& volume) {
+    std::lock_guard lock(queueMutex_);
+    std::erase(analysisQueue_, &volume);
+}
+
+std::vector<CVolume*> CLocalComputer::AnalysisQueue() const {
+    std::lock_guard lock(queueMutex_);
+    return analysisQueue_;
+}
+
+void CLocalComputer::AnalyseFileSystem(CVolume& volume) {
+    volume.FoldersFound = 0;
+    volume.FilesFound = 0;
+    const auto start = Clock::now();
+    volume.ProgressPosition = 0;
+    app_.AnalysisRunning = true;
+    volume.VolumeState = VolumeStatus::FileSystemPhase;
+    log_.ShowStatus(core::StringId::AnalyzingFileSystem, 0);
+    log_.LogMessage(core::StringId::BeginningFileSystemAnalysis);
+
+    filesystems::FoundObjectTree& tree = *volume.FoundObjectTree;
+    tree.Clear();
+    volume.SyncTreeNode();
+    tree.AddObject(&volume.TreeNode, true);
+    // The boot area stays recoverable: the object made at the start of this analysis is
+    // put back after the tree was emptied.
+    if (volume.BootObject.Is(filesystems::ObjectFlags::Named))
+        tree.AddObject(&volume.BootObject, true);
+
+    const std::uint32_t id = volume.FileSystem->FileSystemId;
+    namespace Ids = filesystems::FileSystemIds;
+    std::optional<std::uint64_t> rootId;
+    if (id == Ids::Fat12 || id == Ids::Fat16)
+        rootId = 0;
+    if (id == Ids::Fat32)
+        rootId = 2;
+    if (id == Ids::Ntfs)
+        rootId = 5;
+    if (!rootId) {
+        log_.LogMessage(core::StringId::NoFileSystemDetected);
+    } else {
+        if (fileSystemFactory_) {
+            if (auto analyser = fileSystemFactory_(volume, id)) {
+                analyser->FileSystemId = volume.FileSystem->FileSystemId;
+                analyser->FileSystemName = volume.FileSystem->FileSystemName;
+                volume.FileSystem = std::move(analyser);
+            }
+        }
+        tree.RootFolder().Id = *rootId;
+        tree.RootFolder().ParentId = volume.Id;
+        tree.AddObject(&tree.RootFolder(), true);
+        volume.FileSystem->Analyse();
+    }
+    PostTo(app_, WM_FILE_SYSTEM_PHASE_ENDED, nullptr);
+    volume.VolumeState = VolumeStatus::Ready;
+    volume.FileSystemPhaseRunning = 0;
+    LogDuration(log_, start);
+    log_.LogMessage(core::StringId::AnalysisCompleted, volume.FoldersFound.load(),
+                    volume.FilesFound.load());
+}
+
+void CLocalComputer::AddFileSystemObject(CVolume& volume, const filesystems::FoundObject& record) {
+    filesystems::FoundObject* object = volume.FoundObjectTree->MergeObject(record);
+    if (object == nullptr)
+        return;
+    volume.FileSystemPhaseRunning = 1;
+    if (object->Is(filesystems::ObjectFlags::Folder)) {
+        ++volume.FoldersFound;
+    } else {
+        ++volume.FilesFound;
+        if (app_.Settings().LogFoundFileNames()) {
+            log_.LogMessage(core::StringId::FoundFile, std::string(object->GetName()));
+        }
+    }
+}
+
+void CLocalComputer::StartFileSystemAnalysis(CVolume& volume) {
+    ActiveVolume = LastAnalysedVolume = &volume;
+    volume.ProgressPosition = 0;
+    volume.ProgressEnd = volume.TotalClusters;
+    RunPhaseThread(volume, "AnalyseFileSystem.FatalError", [this, &volume] {
+        volume.VolumeState = VolumeStatus::FileSystemPhase;
+        AnalyseFileSystem(volume);
+        volume.VolumeState = VolumeStatus::Ready;
+        app_.AnalysisRunning = false;
+    });
+}
+
+void CLocalComputer::StartSectorAnalysis(CVolume& volume, bool volumesOnly) {
+    volume.VolumesOnly = volumesOnly ? 1 : 0;
+    volume.ProgressPosition = 0;
+    volume.ProgressEnd = volume.TotalClusters;
+    ActiveVolume = &volume;
+    volume.SectorPhaseRunning = 1;
+    RunPhaseThread(volume, "AnalyseSectors.FatalError", [this, &volume] {
+        volume.VolumeState = VolumeStatus::SectorPhase;
+        AnalyseSectors(volume);
+    });
+}
+
+void CLocalComputer::AnalyseSectors(CVolume& volume) {
+    volume.SectorFoldersFound = 0;
+    volume.SectorFilesFound = 0;
+    ActiveVolume = &volume;
+    volume.VolumeState = VolumeStatus::SectorPhase;
+    log_.ShowStatus(core::StringId::AnalyzingDriveSectors, 0);
+    const auto start = Clock::now();
+    volume.FoundObjectTree->BuildStartIndex();
+    PostTo(app_, WM_SECTOR_PHASE_STARTED, &volume);
+    volume.SectorPhaseRunning = 1;
+    volume.ProgressEnd = volume.TotalSectors;
+    log_.LogMessage(core::StringId::StartingSectorAnalysis);
+    if (volume.OpenDrive()) {
+        // The reader runs on its own thread; this one waits for its signal.
+        std::atomic<bool> done{false};
+        std::mutex mutex;
+        std::condition_variable finished;
+        std::thread reader([&] {
+            platform::LowerCurrentThreadPriority();
+            try {
+                ReadAllSectors(volume, done);
+            } catch (const std::exception&) {
+                log_.LogError("AnalyseSectors.FatalError");
+            }
+            std::lock_guard lock(mutex);
+            done = true;
+            finished.notify_all();
+        });
+        {
+            std::unique_lock lock(mutex);
+            finished.wait_for(lock, kReaderWait, [&] { return done.load(); });
+        }
+        reader.join();
+    }
+    volume.VolumeState = VolumeStatus::Ready;
+    volume.SectorPhaseRunning = 0;
+    PostTo(app_, WM_SECTOR_PHASE_ENDED, &volume);
+    log_.LogMessage(core::StringId::AnalysisCompleted, volume.SectorFoldersFound.load(),
+                    volume.SectorFilesFound.load());
+    LogDuration(log_, start);
+    volume.Close();
+}
+
+void CLocalComputer::ReadAllSectors(CVolume& volume, std::atomic<bool>& done) {
+    std::unique_ptr<ChunkScanner> scanner = scannerFactory_(volume);
+    app_.AnalysisRunning = true;
+    const std::uint64_t total = volume.TotalSize / CVolume::kSectorSize;
+    std::uint64_t position = 0;
+    while (position < total && app_.AnalysisRunning && !done) {
+        volume.AnalysisGate.Pass(&app_.AnalysisRunning);
+        if (!app_.AnalysisRunning)
+            break;
+        std::uint64_t chunk = std::min(total - position, ChunkScanner::kBlockSectors);
+        const std::uint32_t bytes = volume.ReadSectors(scanner->Buffer(), position, chunk);
+        if (bytes >= CVolume::kSectorSize) {
+            const std::uint64_t read = bytes / CVolume::kSectorSize;
+            scanner->StartChunk(position, static_cast<std::uint32_t>(read));
+            if (!scanner->WaitChunkDone(ScannerBlockWait)) {
+                scanner = scannerFactory_(volume);  // a stuck scanner is replaced
+            }
+            chunk = read;
+        }
+        // An unreadable block, or one shorter than a sector, is skipped whole.
+        position += chunk;
+        volume.ProgressPosition = position;
+    }
+    app_.AnalysisRunning = false;
+}
+
+bool CLocalComputer::StopAnalysis(CVolume& volume, bool silent) {
+    const std::uint32_t state = volume.VolumeState;
+    if (!silent && app_.Settings().ConfirmScanAbort() &&
+        (state == VolumeStatus::SectorPhase || state == VolumeStatus::FileSystemPhase) && ask_ &&
+        !ask_(core::StringId::Confirmation, core::StringId::ConfirmStopScanning)) {
+        return false;
+    }
+    app_.AnalysisRunning = false;
+    RemoveFromQueue(volume);
+    volume.VolumeState = VolumeStatus::Ready;
+    if (volume.IsAnalysisThread())
+        return true;
+    if (volume.WaitForAnalysisThread(StopGrace))
+        return true;
+    // Threads are not killed: every loop tests the running flag, so the thread ends at
+    // its next block or entry, releasing the handle and the tree as it goes.
+    log_.LogMessage(core::StringId::AnalysisStopped, volume.DisplayNameText());
+    return true;
+}
+
+}  // namespace duzez::devices

@@ -1,0 +1,73 @@
+#pragma once
+
+// Drive images: a volume copied sector by sector into a raw file, in 2 MiB blocks, on its
+// own thread, and image files loaded as volumes.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/messages.h"
+
+namespace duzez::devices {
+
+class CVolume;
+
+constexpr std::uint32_t WM_IMAGE_BLOCK_WRITTEN = 0x8000 + 213;
+constexpr std::uint32_t WM_IMAGE_NOT_CREATED = 0x8000 + 214;  // lParam: errno
+constexpr std::uint32_t WM_IMAGE_ENDED = 0x8000 + 215;
+
+struct ImageJob {
+    static constexpr std::uint64_t kBlockSectors = 4096;  // 2 MiB
+
+    std::atomic<bool> ImageRunning{false};  // clearing it stops the copy before its next block
+    std::shared_ptr<platform::MessageTarget> NotifyWindow;
+    CVolume* SourceVolume = nullptr;
+    std::atomic<std::uint64_t> TotalSectors{0};
+    std::atomic<std::uint64_t> CurrentSector{0};
+    std::filesystem::path ImagePath;
+    std::chrono::system_clock::time_point StartTime;
+    std::chrono::steady_clock::time_point StartTicks;
+
+    // Beyond the plain copy, for failing cards: go on past unreadable sectors (zeros in the
+    // image) and list their ranges in "<image>.bad".
+    bool SkipBadSectors = false;
+
+    // What happened, for the front end.
+    std::atomic<bool> Finished{false};
+    std::atomic<std::uint64_t> SectorsWritten{0};
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> BadRanges;  // first sector, count
+    std::string Error;  // why the copy could not start or ended early; "" when complete
+};
+
+// The copy itself; runs on the calling thread.
+void Image_Create(ImageJob& job);
+
+// A running copy. Destroying it stops the copy and waits for its thread.
+class ImageCopy {
+  public:
+    ImageCopy() = default;
+    ~ImageCopy();
+    ImageCopy(const ImageCopy&) = delete;
+    ImageCopy& operator=(const ImageCopy&) = delete;
+
+    ImageJob Job;
+    void Start();
+    void Wait();
+
+  private:
+    std::thread thread_;
+};
+
+// Starts imaging `volume` into a new file `path`. Null with `error` set when the file
+// exists already or lies on the volume itself.
+std::unique_ptr<ImageCopy> CreateImage(CVolume& volume, const std::filesystem::path& path,
+                                       std::shared_ptr<platform::MessageTarget> notify,
+                                       bool skipBadSectors, std::string& error);
+
+}  // namespace duzez::devices
