@@ -47,6 +47,12 @@ class ReadOnlyScanner : public ChunkScanner {
 
 }  // namespace
 
+void LogAnalysisDuration(core::CLog& log, std::chrono::milliseconds elapsed) {
+    const auto ms = elapsed.count();
+    log.LogMessage(core::StringId::AnalysisDuration, static_cast<int>(ms / 60000),
+                   static_cast<int>((ms / 1000) % 60));
+}
+
 std::unique_ptr<ChunkScanner> MakeReadOnlyScanner(CVolume&) {
     return std::make_unique<ReadOnlyScanner>();
 }
@@ -124,7 +130,8 @@ void CLocalComputer::AnalyseFileSystem(CVolume& volume) {
     volume.FilesFound = 0;
     const auto start = Clock::now();
     volume.ProgressPosition = 0;
-    app_.AnalysisRunning = true;
+    // The running flag was raised by whoever started this phase; raising it again here
+    // would undo a stop that came in the meantime.
     volume.VolumeState = VolumeStatus::FileSystemPhase;
     log_.ShowStatus(core::StringId::AnalyzingFileSystem, 0);
     log_.LogMessage(core::StringId::BeginningFileSystemAnalysis);
@@ -186,6 +193,7 @@ void CLocalComputer::AddFileSystemObject(CVolume& volume, const filesystems::Fou
 }
 
 void CLocalComputer::StartFileSystemAnalysis(CVolume& volume) {
+    app_.AnalysisRunning = true;
     ActiveVolume = LastAnalysedVolume = &volume;
     volume.ProgressPosition = 0;
     volume.ProgressEnd = volume.TotalClusters;
@@ -198,6 +206,7 @@ void CLocalComputer::StartFileSystemAnalysis(CVolume& volume) {
 }
 
 void CLocalComputer::StartSectorAnalysis(CVolume& volume, bool volumesOnly) {
+    app_.AnalysisRunning = true;
     volume.VolumesOnly = volumesOnly ? 1 : 0;
     volume.ProgressPosition = 0;
     volume.ProgressEnd = volume.TotalClusters;
@@ -254,7 +263,6 @@ void CLocalComputer::AnalyseSectors(CVolume& volume) {
 
 void CLocalComputer::ReadAllSectors(CVolume& volume, std::atomic<bool>& done) {
     std::unique_ptr<ChunkScanner> scanner = scannerFactory_(volume);
-    app_.AnalysisRunning = true;
     const std::uint64_t total = volume.TotalSize / CVolume::kSectorSize;
     std::uint64_t position = 0;
     while (position < total && app_.AnalysisRunning && !done) {

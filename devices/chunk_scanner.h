@@ -9,6 +9,10 @@
 #include <memory>
 #include <span>
 
+namespace duzez::core {
+class CLog;
+}
+
 namespace duzez::devices {
 
 class CVolume;
@@ -28,6 +32,9 @@ class ChunkScanner {
 };
 
 using ScannerFactory = std::function<std::unique_ptr<ChunkScanner>(CVolume&)>;
+
+// "Analysis duration: M minute(s), S second(s)."
+void LogAnalysisDuration(core::CLog& log, std::chrono::milliseconds elapsed);
 
 // Reads only: a scanner that looks at nothing, for when no scanner is installed.
 std::unique_ptr<ChunkScanner> MakeReadOnlyScanner(CVolume& volume);

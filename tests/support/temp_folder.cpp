@@ -60,3 +60,20 @@ std::vector<std::uint8_t> ToUtf16LeWithBom(const std::string& ascii) {
 }
 
 }  // namespace duzez::test
+
+namespace duzez::test {
+
+bool RunCommand(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool HaveTool(const std::string& name) {
+    return RunCommand("command -v " + name);
+}
+
+void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes) {
+    { std::ofstream create(path, std::ios::binary | std::ios::trunc); }
+    std::filesystem::resize_file(path, bytes);
+}
+
+}  // namespace duzez::test

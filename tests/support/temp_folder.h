@@ -40,4 +40,10 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadFile(const std::filesystem::path& path);
 std::vector<std::uint8_t> ToUtf16LeWithBom(const std::string& ascii);
 
+// Runs a shell command quietly; true when it exits with 0.
+bool RunCommand(const std::string& command);
+bool HaveTool(const std::string& name);
+// A sparse file of `bytes`.
+void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes);
+
 }  // namespace duzez::test

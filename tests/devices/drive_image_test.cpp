@@ -1,0 +1,143 @@
+#include "devices/drive_image.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/device_identity.h"
+#include "tests/devices/machine_fixture.h"
+
+namespace duzez::devices {
+namespace {
+
+// Stops the copy it watches after `limit` blocks.
+class BlockCounter : public platform::MessageTarget {
+  public:
+    explicit BlockCounter(int limit = 0) : limit_(limit) {}
+    bool Post(platform::Message message) override {
+        if (message.id == WM_IMAGE_BLOCK_WRITTEN && ++blocks == limit_ && job != nullptr) {
+            job->ImageRunning = false;
+        }
+        if (message.id == WM_IMAGE_ENDED)
+            ++ended;
+        return true;
+    }
+    std::int64_t Send(const platform::Message&) override { return 0; }
+    int blocks = 0;
+    int ended = 0;
+    ImageJob* job = nullptr;
+
+  private:
+    int limit_;
+};
+
+class ImageTest : public test::MachineTest {
+  protected:
+    std::shared_ptr<CVolume> SourceOf(std::uint64_t sectors,
+                                      std::function<bool(std::uint64_t)> bad = {}) {
+        opener_->Add("/dev/card", [sectors, bad, this] {
+            return std::make_unique<test::ScriptedDevice>(
+                sectors * 512,
+                [bad](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                    for (std::uint64_t s = 0; s < buffer.size() / 512; ++s) {
+                        if (bad && bad(offset / 512 + s))
+                            return platform::DeviceReadResult{
+                                platform::DeviceReadResult::Status::Failed, 0, EIO};
+                    }
+                    for (std::size_t i = 0; i < buffer.size(); ++i)
+                        buffer[i] = static_cast<std::uint8_t>((offset + i) / 512);
+                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
+                                                      buffer.size(), 0};
+                },
+                reads_);
+        });
+        auto volume = std::make_shared<CVolume>(Computer(false), VolumeKind::Physical);
+        volume->DevicePath = "/dev/card";
+        volume->Description = "Card";
+        volume->TotalSize = sectors * 512;
+        volume->TotalSectors = sectors;
+        return volume;
+    }
+    std::shared_ptr<std::atomic<int>> reads_ = std::make_shared<std::atomic<int>>(0);
+};
+
+TEST_F(ImageTest, TenThousandSectorsInThreeBlocks) {
+    auto source = SourceOf(10000);
+    auto counter = std::make_shared<BlockCounter>();
+    std::string error;
+    auto copy = CreateImage(*source, dir_ / "card.dsk", counter, false, error);
+    ASSERT_TRUE(copy) << error;
+    copy->Wait();
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "card.dsk"), 5120000u);
+    EXPECT_EQ(counter->blocks, 3);
+    EXPECT_EQ(counter->ended, 1);
+    EXPECT_EQ(reads_->load(), 3);
+    EXPECT_TRUE(copy->Job.Error.empty());
+    std::ifstream image(dir_ / "card.dsk", std::ios::binary);
+    image.seekg(9999 * 512);
+    EXPECT_EQ(image.get(), 9999 % 256) << "sector k lies at byte k * 512";
+}
+
+TEST_F(ImageTest, CancelAfterThreeBlocksKeepsSixMebibytes) {
+    auto source = SourceOf(100000);
+    auto counter = std::make_shared<BlockCounter>(3);
+    auto copy = std::make_unique<ImageCopy>();
+    counter->job = &copy->Job;
+    copy->Job.NotifyWindow = counter;
+    copy->Job.SourceVolume = source.get();
+    copy->Job.ImagePath = dir_ / "part.dsk";
+    copy->Start();
+    copy->Wait();
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "part.dsk"), 6u << 20);
+}
+
+TEST_F(ImageTest, UnreadableBlockEndsTheCopyUnlessSkipped) {
+    const auto bad = [](std::uint64_t sector) { return sector >= 5000 && sector < 5010; };
+    std::string error;
+    auto plain = CreateImage(*SourceOf(10000, bad), dir_ / "plain.dsk", nullptr, false, error);
+    plain->Wait();
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "plain.dsk"), 4096u * 512)
+        << "the sectors before it";
+    EXPECT_FALSE(plain->Job.Error.empty());
+    const auto lines = computer_->Log().Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "ERR: Image_Create: Can't read sector: 0x1000"),
+              lines.end());
+
+    auto skipping = CreateImage(*SourceOf(10000, bad), dir_ / "skip.dsk", nullptr, true, error);
+    skipping->Wait();
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "skip.dsk"), 5120000u);
+    EXPECT_EQ(test::ReadFile(dir_ / "skip.dsk.bad"), "5000 10\n");
+    std::ifstream image(dir_ / "skip.dsk", std::ios::binary);
+    image.seekg(5005 * 512);
+    EXPECT_EQ(image.get(), 0) << "unreadable sectors are zeros";
+    image.seekg(5010 * 512);
+    EXPECT_EQ(image.get(), 5010 % 256) << "the rest of the block is kept";
+}
+
+TEST_F(ImageTest, AnImageIsWrittenToANewFileOnly) {
+    auto source = SourceOf(100);
+    test::WriteFile(dir_ / "taken.dsk", "precious");
+    std::string error;
+    EXPECT_FALSE(CreateImage(*source, dir_ / "taken.dsk", nullptr, false, error));
+    EXPECT_NE(error.find("exists"), std::string::npos);
+    EXPECT_EQ(test::ReadFile(dir_ / "taken.dsk"), "precious");
+    EXPECT_TRUE(platform::PathLiesOnSource(dir_ / "taken.dsk", dir_ / "taken.dsk"));
+    EXPECT_FALSE(platform::PathLiesOnSource(dir_ / "other.dsk", dir_ / "taken.dsk"));
+}
+
+TEST_F(ImageTest, SmallFileLoadsAsOneSector) {
+    test::WriteFile(dir_ / "tiny.dsk", std::string(1000, 'x'));
+    std::string error;
+    CVolume* volume =
+        Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(dir_ / "tiny.dsk", error);
+    ASSERT_NE(volume, nullptr) << error;
+    EXPECT_EQ(volume->TotalSectors, 1u);
+    EXPECT_EQ(volume->TotalSize, 1000u);
+    EXPECT_EQ(volume->DriveType, DriveCategory::OsFile);
+    EXPECT_EQ(volume->VolumeState.load(), VolumeStatus::Ready);
+    EXPECT_EQ(Computer().Volumes().GetAt(0), volume);
+    EXPECT_EQ(Computer().LoadImage(dir_ / "missing.dsk", error), nullptr);
+}
+
+}  // namespace
+}  // namespace duzez::devices
