@@ -8,6 +8,7 @@
 
 #include "core/log.h"
 #include "devices/local_computer.h"
+#include "platform/device_identity.h"
 #include "platform/drive_discovery.h"
 #include "platform/text_encoding.h"
 
@@ -280,6 +281,12 @@ void CVolume::QueryInformation() {
     try {
         VolumeState.store(VolumeStatus::Querying);
         deviceInfo_.reset();  // read the device once for all the queries below
+        // The boot area, where this process may read the device: listing drives needs no
+        // rights, and a user without them gets no error line per disk.
+        if (platform::IsReadable(GetDevicePath()) && OpenDrive()) {
+            Analyse_Boot();
+            Close();
+        }
         if (VolumeType == VolumeKind::Physical) {
             QueryPhysicalDisk();
         } else if (VolumeType == VolumeKind::Logical) {

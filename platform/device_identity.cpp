@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -39,6 +40,10 @@ fs::path NearestExisting(fs::path path) {
 }
 
 }  // namespace
+
+bool IsReadable(const fs::path& path) {
+    return ::access(path.c_str(), R_OK) == 0;
+}
 
 bool PathLiesOnSource(const fs::path& target, const fs::path& source, const fs::path& sysRoot) {
     struct stat sourceInfo {};

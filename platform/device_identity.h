@@ -14,4 +14,7 @@ namespace duzez::platform {
 bool PathLiesOnSource(const std::filesystem::path& target, const std::filesystem::path& source,
                       const std::filesystem::path& sysRoot = "/sys");
 
+// Whether this process may read the file or device (no open, no error to report).
+bool IsReadable(const std::filesystem::path& path);
+
 }  // namespace duzez::platform
