@@ -123,6 +123,7 @@ void Image_Create(ImageJob& job) {
 }
 
 void ImageCopy::Start() {
+    source_ = Job.SourceVolume->weak_from_this().lock();
     thread_ = std::thread([this] { Image_Create(Job); });
 }
 

@@ -61,6 +61,7 @@ class ImageCopy {
     void Wait();
 
   private:
+    std::shared_ptr<CVolume> source_;  // keeps the volume alive while the copy reads it
     std::thread thread_;
 };
 
