@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "bench/bench_machine.h"
 #include "core/app.h"
 #include "devices/drive_image.h"
 #include "devices/local_computer.h"
@@ -26,16 +27,8 @@ void BM_CreateImage(benchmark::State& state) {
         state.SkipWithError("run volume_bench first, or set DUZEZ_BENCH_IMAGE");
         return;
     }
-    const auto work = std::filesystem::temp_directory_path() / "duzez-bench-store";
-    duzez::core::CAppOptions options;
-    options.storePath = work / "registry.reg";
-    options.languageFolder = work / "none";
-    duzez::core::CApp app(std::move(options));
-    app.LoadSettings();
-    duzez::devices::LocalComputerOptions machine;
-    machine.listDrives = false;
-    machine.followMediaChanges = false;
-    duzez::devices::CLocalComputer computer(app, machine);
+    duzez::bench::BenchMachine machine;
+    auto& computer = machine.computer;
     std::string error;
     duzez::devices::CVolume* volume = computer.LoadImage(SourceImage(), error);
     for (auto _ : state) {

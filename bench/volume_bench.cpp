@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_machine.h"
 #include "core/app.h"
 #include "devices/local_computer.h"
 
@@ -43,16 +44,8 @@ std::filesystem::path BenchImage() {
 
 void BM_ReadSectorsWholeImage(benchmark::State& state) {
     const auto image = BenchImage();
-    const auto work = std::filesystem::temp_directory_path() / "duzez-bench-store";
-    duzez::core::CAppOptions options;
-    options.storePath = work / "registry.reg";
-    options.languageFolder = work / "none";
-    duzez::core::CApp app(std::move(options));
-    app.LoadSettings();
-    duzez::devices::LocalComputerOptions machine;
-    machine.listDrives = false;
-    machine.followMediaChanges = false;
-    duzez::devices::CLocalComputer computer(app, machine);
+    duzez::bench::BenchMachine machine;
+    auto& computer = machine.computer;
     std::string error;
     auto volume = computer.CreateImageVolume(image, error);
     if (!volume) {
