@@ -23,6 +23,7 @@ struct GlobalOptions {
 void AddSettingsCommand(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddDriveCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddSignatureCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
+void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 
 // The drive list as 'drives' prints it, after the help of a bare call.

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
     duzez::cli::AddDriveCommands(app, body, options);
     duzez::cli::AddSignatureCommands(app, body, options);
     duzez::cli::AddPartitionCommands(app, body, options);
+    duzez::cli::AddListCommand(app, body, options);
 
     try {
         app.parse(argc, argv);

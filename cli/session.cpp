@@ -16,9 +16,10 @@ Session::Session(const GlobalOptions& globals, bool listDrives) {
     devices::LocalComputerOptions options;
     options.listDrives = listDrives;
     options.followMediaChanges = false;
+    // Results go to stdout; the log's lines reach stderr only when asked for. (Set in the
+    // record in memory, which this process never saves.)
+    app_.Settings().SetFlag(core::CSettings::kLogToDebugOutput, globals.verbose);
     computer_ = std::make_unique<devices::CLocalComputer>(app_, std::move(options));
-    // Results go to stdout; the log's lines only when asked for.
-    computer_->Log().SetDebugCopy(globals.verbose);
     computer_->LoadSignatures();
 }
 

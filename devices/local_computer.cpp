@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "core/window_messages.h"
+#include "filesystems/fat/file_system_fat.h"
 #include "platform/program_folders.h"
 
 namespace duzez::devices {
@@ -27,6 +28,13 @@ CLocalComputer::CLocalComputer(core::CApp& app, LocalComputerOptions options)
     imagesRoot_->ParentId = NodeId::ComputerRoot;
     SelectedVolume = ActiveVolume = LastAnalysedVolume = computerRoot_.get();
     log_.ApplySettings(app_.Settings());
+    fileSystemFactory_ = [](CVolume& volume, std::uint32_t id) -> std::unique_ptr<filesystems::CFileSystem> {
+        namespace Ids = filesystems::FileSystemIds;
+        if (id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32) {
+            return std::make_unique<filesystems::CFileSystem_FAT>(volume);
+        }
+        return nullptr;
+    };
 
     [[maybe_unused]] CLocalComputer* previous = g_instance.exchange(this);
     assert(previous == nullptr && "only one CLocalComputer may exist at a time");

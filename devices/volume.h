@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "devices/volume_types.h"
+#include "filesystems/analysed_volume.h"
 #include "filesystems/file_system.h"
 #include "filesystems/found_object_tree.h"
 #include "filesystems/tree_volume.h"
@@ -30,7 +31,7 @@ namespace duzez::devices {
 
 class CLocalComputer;
 
-class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems::TreeVolume {
+class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems::AnalysedVolume {
   public:
     static constexpr std::uint32_t kSectorSize = 512;
     static constexpr std::chrono::milliseconds kReadWaitLimit{100000};
@@ -152,6 +153,17 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
         return ReadSectors(buffer, sector, count);
     }
     void CountSectorPhaseFile() override { ++SectorFilesFound; }
+    filesystems::CFileSystem* FileSystemAnalyser() override { return FileSystem.get(); }
+
+    // The analyser's view of this volume.
+    std::span<const std::uint8_t> BootSectorBytes() const override { return BootBuffer; }
+    std::uint64_t SectorCount() const override { return TotalSectors; }
+    std::uint64_t ClusterCount() const override { return TotalClusters; }
+    void SetClusterGeometry(std::uint32_t bytesPerSector, std::uint32_t sectorsPerCluster) override;
+    void AddFileSystemObject(const filesystems::FoundObject& record) override;
+    bool AnalysisRunning() const override;
+    filesystems::FoundObjectTree& Tree() override { return *FoundObjectTree; }
+    core::CLog& Log() override;
 
     void SetReadWaitLimit(std::chrono::milliseconds limit) { readWaitLimit_ = limit; }
     CLocalComputer& Computer() const { return computer_; }

@@ -130,6 +130,20 @@ void CVolume::OnFoundItem(filesystems::FoundObject item) {
     }
 }
 
+void CVolume::SetClusterGeometry(std::uint32_t bytesPerSector, std::uint32_t sectorsPerCluster) {
+    BytesPerSector = bytesPerSector;
+    SectorsPerCluster = sectorsPerCluster;
+    ClusterSize = bytesPerSector * sectorsPerCluster;
+}
+
+void CVolume::AddFileSystemObject(const filesystems::FoundObject& record) {
+    computer_.AddFileSystemObject(*this, record);
+}
+
+bool CVolume::AnalysisRunning() const { return computer_.App().AnalysisRunning.load(); }
+
+core::CLog& CVolume::Log() { return computer_.Log(); }
+
 void CVolume::SyncTreeNode() {
     TreeNode.Start = StartOffset;
     TreeNode.Size = TotalSize;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "filesystems/file_system.h"
+
 namespace duzez::filesystems {
 namespace {
 
@@ -23,6 +25,16 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
     const std::uint64_t first = Object.Start + Position;
     if (first < Object.Start || first + count < first)
         return 0;  // offsets overflow
+    // A file the file system can follow through its own map (clusters, runs) is read
+    // that way; everything else as one extent.
+    if (CFileSystem* analyser = volume_.FileSystemAnalyser()) {
+        const std::uint32_t got = analyser->FileRead(Object, buffer, Position);
+        if (got != CFileSystem::kNotSupported) {
+            if (got != count) return 0;
+            Position += count;
+            return got;
+        }
+    }
     const std::uint64_t firstSector = first / kSector;
     const std::uint64_t lastSector = (first + count - 1) / kSector;
     const std::uint64_t sectors = lastSector - firstSector + 1;

@@ -8,6 +8,8 @@
 
 namespace duzez::filesystems {
 
+class CFileSystem;
+
 class TreeVolume {
   public:
     virtual ~TreeVolume() = default;
@@ -18,6 +20,8 @@ class TreeVolume {
                                             std::uint64_t count) = 0;
     // One more file found by signature in the sector phase.
     virtual void CountSectorPhaseFile() = 0;
+    // The file-system analyser, for reads that follow the file system's own map.
+    virtual CFileSystem* FileSystemAnalyser() { return nullptr; }
 };
 
 }  // namespace duzez::filesystems

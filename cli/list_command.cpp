@@ -1,0 +1,137 @@
+// duzez-cli list: the file-system phase on a volume, and every folder and file it found.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "cli/session.h"
+#include "filesystems/found_object_tree.h"
+
+namespace duzez::cli {
+namespace {
+
+using devices::CVolume;
+using filesystems::FoundObject;
+namespace ObjectFlags = filesystems::ObjectFlags;
+
+// FILETIME as "YYYY-MM-DD HH:MM:SS" (the file system's own time, no zone applied).
+std::string TimeText(std::uint64_t fileTime) {
+    if (fileTime == 0) return "";
+    const std::int64_t seconds = static_cast<std::int64_t>(fileTime / 10000000ull) - 11644473600ll;
+    const std::time_t when = static_cast<std::time_t>(seconds);
+    std::tm fields{};
+    if (::gmtime_r(&when, &fields) == nullptr) return "";
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
+    return text;
+}
+
+std::string FlagText(const FoundObject& object) {
+    std::string text = object.Is(ObjectFlags::Deleted) ? "Deleted" : "Live";
+    if (object.Is(ObjectFlags::Folder)) text += ", folder";
+    if (object.Is(ObjectFlags::FoundBySignature)) text += ", found by signature";
+    return text;
+}
+
+// The found volume `number` (from 1, in the order 'partitions' shows) on `target`.
+CVolume* FoundVolume(Session& session, CVolume& target, int number) {
+    std::vector<CVolume*> found;
+    for (const auto& volume : session.Computer().Volumes().Snapshot()) {
+        if (volume->GetParentVolume() == &target && volume.get() != &target) found.push_back(volume.get());
+    }
+    std::sort(found.begin(), found.end(),
+              [](const CVolume* a, const CVolume* b) { return a->StartOffset < b->StartOffset; });
+    if (number < 1 || static_cast<std::size_t>(number) > found.size()) {
+        std::fprintf(stderr, "error: %s has %zu partitions; there is no volume %d\n",
+                     target.GetDisplayName().c_str(), found.size(), number);
+        return nullptr;
+    }
+    return found[static_cast<std::size_t>(number - 1)];
+}
+
+int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
+               bool deletedOnly, bool json) {
+    Session session(options);
+    CVolume* volume = session.ResolveTarget(target);
+    if (volume == nullptr) return kBadInput;
+    if (volumeNumber != 0) {
+        volume = FoundVolume(session, *volume, volumeNumber);
+        if (volume == nullptr) return kBadInput;
+    }
+    auto& computer = session.Computer();
+    if (!volume->OpenDrive()) {
+        std::fprintf(stderr, "error: cannot read %s (see the log with -v)\n",
+                     volume->GetDisplayName().c_str());
+        return kBadInput;
+    }
+    volume->Analyse_Boot();
+    session.App().AnalysisRunning = true;
+    computer.AnalyseFileSystem(*volume);
+    session.App().AnalysisRunning = false;
+
+    auto& tree = *volume->FoundObjectTree;
+    nlohmann::ordered_json objects = nlohmann::ordered_json::array();
+    std::size_t shown = 0;
+    for (const FoundObject* object : tree.ListedObjects()) {
+        if (object == &volume->TreeNode || object == &tree.RootFolder()) continue;
+        if (deletedOnly && !object->Is(ObjectFlags::Deleted)) continue;
+        const std::string path = tree.GetFolderPath(*object) + std::string(object->GetName());
+        ++shown;
+        if (json) {
+            objects.push_back(nlohmann::ordered_json{{"path", path},
+                               {"size", object->Size},
+                               {"deleted", object->Is(ObjectFlags::Deleted)},
+                               {"folder", object->Is(ObjectFlags::Folder)},
+                               {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
+                               {"created", TimeText(object->Created)},
+                               {"modified", TimeText(object->Modified)},
+                               {"accessed", TimeText(object->Accessed)},
+                               {"start", object->Start}});
+        } else {
+            std::printf("%-60s %12llu  %-24s %-19s  @%llu\n", path.c_str(),
+                        static_cast<unsigned long long>(object->Size), FlagText(*object).c_str(),
+                        TimeText(object->Modified).c_str(),
+                        static_cast<unsigned long long>(object->Start));
+        }
+    }
+    if (json) {
+        nlohmann::ordered_json document = {{"volume", volume->GetDisplayName()},
+                                           {"fileSystem", volume->FileSystem->FileSystemName},
+                                           {"folders", volume->FoldersFound.load()},
+                                           {"files", volume->FilesFound.load()},
+                                           {"objects", objects}};
+        std::cout << document.dump(2) << '\n';
+    } else {
+        std::printf("%zu objects; %u folders and %u files in the file system of %s (%s)\n", shown,
+                    volume->FoldersFound.load(), volume->FilesFound.load(),
+                    volume->GetDisplayName().c_str(), volume->FileSystem->FileSystemName.c_str());
+    }
+    return kDone;
+}
+
+}  // namespace
+
+void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& options) {
+    struct Arguments {
+        std::string target;
+        int volume = 0;
+        bool deletedOnly = false;
+        bool json = false;
+    };
+    auto args = std::make_shared<Arguments>();
+    CLI::App* list = app.add_subcommand("list", "List the folders and files of a volume's file system");
+    list->add_option("TARGET", args->target, "#N from 'drives', a device or an image")->required();
+    list->add_option("--volume", args->volume, "The Nth partition of TARGET (from 1, as 'partitions' lists them)");
+    list->add_flag("--deleted-only", args->deletedOnly, "Only deleted folders and files");
+    list->add_flag("--json", args->json, "One JSON document on stdout");
+    list->callback([&body, &options, args] {
+        body = [&options, args] {
+            return ListVolume(options, args->target, args->volume, args->deletedOnly, args->json);
+        };
+    });
+}
+
+}  // namespace duzez::cli

@@ -1,0 +1,224 @@
+#include "filesystems/fat/file_system_fat.h"
+
+#include <cstring>
+
+#include "core/log.h"
+#include "filesystems/found_object_tree.h"
+#include "platform/byte_order.h"
+
+namespace duzez::filesystems {
+namespace {
+
+using platform::ReadLe;
+constexpr std::uint64_t kSector = 512;
+constexpr std::uint64_t kWithoutCluster = 0x0F000000;
+
+}  // namespace
+
+CFileSystem_FAT::CFileSystem_FAT(AnalysedVolume& volume) : volume_(volume) {}
+
+bool CFileSystem_FAT::Prepare() {
+    switch (FileSystemId) {
+        case 1:
+        case 17:
+            variant_ = fat::Variant::Fat12;
+            break;
+        case 4:
+        case 6:
+            variant_ = fat::Variant::Fat16;
+            break;
+        case 11:
+            variant_ = fat::Variant::Fat32;
+            break;
+        default:
+            return false;
+    }
+    const auto boot = fat::ReadBootParameters(volume_.BootSectorBytes());
+    if (!boot || boot->bytesPerSector == 0 || boot->sectorsPerCluster == 0) return false;
+    volume_.SetClusterGeometry(boot->bytesPerSector, boot->sectorsPerCluster);
+    // Sector numbers of the boot sector are used as 512-byte sectors, as the volume reads.
+    sectorsPerCluster_ = boot->sectorsPerCluster;
+    clusterSize_ = std::uint32_t{boot->sectorsPerCluster} * boot->bytesPerSector;
+    const std::uint64_t sectorsPerFat =
+        *variant_ == fat::Variant::Fat32 ? boot->sectorsPerFat32 : boot->sectorsPerFat16;
+    rootDirectorySector_ = boot->reservedSectors + sectorsPerFat * boot->fatCount;
+    firstDataSector_ = rootDirectorySector_ + std::uint64_t{boot->rootEntries} * 32 / kSector;
+    rootCluster_ = *variant_ == fat::Variant::Fat32 ? boot->rootCluster : 0;
+
+    // The first FAT, but never more than the volume holds: a forged size must not drive
+    // the allocation.
+    const std::uint64_t fatBytes = sectorsPerFat * boot->bytesPerSector;
+    const std::uint64_t available = volume_.VolumeSize();
+    if (sectorsPerFat == 0 || fatBytes > available || fatBytes > (1ull << 31)) {
+        volume_.Log().LogErrorMessage(core::StringId::CantAllocateMemory);
+        return false;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>((fatBytes + kSector - 1) / kSector * kSector));
+    const std::uint32_t read = volume_.ReadVolumeSectors(bytes, boot->reservedSectors, bytes.size() / kSector);
+    if (read == 0) std::fill(bytes.begin(), bytes.end(), 0);
+    bytes.resize(static_cast<std::size_t>(fatBytes));
+    table_ = std::make_unique<fat::FatTable>(*variant_, std::move(bytes));
+    return true;
+}
+
+int CFileSystem_FAT::Analyse() {
+    if (!Prepare()) return 0;
+    queue_.clear();
+    queued_.clear();
+    const std::uint64_t rootId = volume_.Tree().RootFolder().Id;
+    if (*variant_ == fat::Variant::Fat32) {
+        // The root folder stands for the root directory whatever its first cluster, so
+        // its entries hang below it rather than below a placeholder.
+        const auto chain = GetChain(rootCluster_, kMaxDirectoryBytes / std::max<std::uint32_t>(clusterSize_, 1));
+        std::vector<std::uint8_t> buffer(chain.size() * clusterSize_);
+        for (std::size_t i = 0; i < chain.size() && volume_.AnalysisRunning(); ++i) {
+            volume_.ReadVolumeSectors(std::span(buffer).subspan(i * clusterSize_, clusterSize_),
+                                      ClusterToSector(chain[i]), sectorsPerCluster_);
+        }
+        queued_.insert(rootCluster_);
+        ParseDirectory(buffer, rootId);
+    } else {
+        const std::uint64_t sectors = firstDataSector_ - rootDirectorySector_;
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(sectors * kSector, kMaxDirectoryBytes)));
+        if (buffer.empty() ||
+            volume_.ReadVolumeSectors(buffer, rootDirectorySector_, buffer.size() / kSector) == 0) {
+            volume_.Log().LogErrorMessage(core::StringId::FatRootDirectoryNotRead);
+            return 0;
+        }
+        ParseDirectory(buffer, rootId);
+    }
+    while (!queue_.empty() && volume_.AnalysisRunning()) {
+        const std::uint32_t cluster = queue_.front();
+        queue_.pop_front();
+        ParseDirectoryAt(cluster);
+    }
+    return 1;
+}
+
+std::uint64_t CFileSystem_FAT::ClusterToSector(std::uint32_t cluster) const {
+    return (std::uint64_t{cluster} - 2) * sectorsPerCluster_ + firstDataSector_;
+}
+
+std::vector<std::uint32_t> CFileSystem_FAT::GetChain(std::uint32_t first, std::size_t limit) const {
+    std::vector<std::uint32_t> chain{first};
+    std::unordered_set<std::uint32_t> seen{first};
+    while (chain.size() < limit && volume_.AnalysisRunning()) {
+        const auto next = table_->Entry(chain.back());
+        if (!next || *next == 0 || *next < 2 || table_->IsEndOfChain(*next) ||
+            *next >= table_->EntryCount() || *next > volume_.ClusterCount() + 1 ||
+            !seen.insert(*next).second) {
+            break;
+        }
+        chain.push_back(*next);
+    }
+    return chain;
+}
+
+void CFileSystem_FAT::ParseDirectoryAt(std::uint32_t firstCluster) {
+    if (firstCluster < 2 || firstCluster > volume_.ClusterCount() + 1 || clusterSize_ == 0) return;
+    const auto chain = GetChain(firstCluster, kMaxDirectoryBytes / clusterSize_);
+    std::vector<std::uint8_t> buffer(chain.size() * clusterSize_);
+    for (std::size_t i = 0; i < chain.size() && volume_.AnalysisRunning(); ++i) {
+        // A cluster that cannot be read stays zero: zero entries are not valid.
+        volume_.ReadVolumeSectors(std::span(buffer).subspan(i * clusterSize_, clusterSize_),
+                                  ClusterToSector(chain[i]), sectorsPerCluster_);
+    }
+    ParseDirectory(buffer, firstCluster);
+}
+
+void CFileSystem_FAT::Enqueue(std::uint32_t cluster) {
+    if (queued_.insert(cluster).second) queue_.push_back(cluster);
+}
+
+void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId) {
+    FoundObject record;
+    const std::size_t entries = buffer.size() / fat::kEntrySize;
+    for (std::size_t i = 0; i < entries && volume_.AnalysisRunning(); ++i) {
+        const auto entry = buffer.subspan(i * fat::kEntrySize, fat::kEntrySize);
+        if (!fat::IsValidEntry(entry)) continue;
+        const std::uint8_t attributes = entry[0x0B];
+        if (attributes == 0x0F || attributes == 0x08) continue;
+        if (fat::IsDotEntry(entry)) continue;
+
+        record.InitObject();
+        record.SetName(fat::BuildName(buffer, i));
+        const std::uint32_t cluster = fat::FirstCluster(entry);
+        record.Id = static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(cluster)));
+        record.ParentId = parentId;
+        record.Start = (std::uint64_t{cluster} - 2) * clusterSize_ + firstDataSector_ * kSector;
+        record.Size = *ReadLe<std::uint32_t>(entry, 0x1C);
+        record.Created = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x10),
+                                                *ReadLe<std::uint16_t>(entry, 0x0E));
+        record.Modified = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x18),
+                                                 *ReadLe<std::uint16_t>(entry, 0x16));
+        record.Accessed = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x12), 0);
+        if (fat::IsDeletedEntry(entry)) record.Flags |= ObjectFlags::Deleted;
+        record.Attributes = attributes;
+        if ((attributes & 0x10) != 0) {
+            record.Flags |= ObjectFlags::Folder;
+            if (cluster >= 2) Enqueue(cluster);
+        }
+        if (record.Id == 0 && record.ParentId == 0) {
+            record.Id = ~0ull;
+            record.ParentId = kWithoutCluster;
+        }
+        volume_.AddFileSystemObject(record);
+    }
+}
+
+void CFileSystem_FAT::ParseFoundBlock(const FoundObject& block) {
+    if (!table_ || clusterSize_ == 0) return;
+    std::vector<std::uint8_t> cluster(clusterSize_);
+    std::uint64_t sector = block.Start / kSector;
+    for (int i = 0; i < 10 && sector < volume_.SectorCount(); ++i) {
+        if (volume_.ReadVolumeSectors(cluster, sector, sectorsPerCluster_) != 0 &&
+            fat::IsValidEntry(std::span(cluster).first(fat::kEntrySize))) {
+            ParseDirectory(cluster, volume_.Tree().RootFolder().Id);
+        }
+        sector += sectorsPerCluster_;
+    }
+}
+
+std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
+                                        std::uint64_t offset) {
+    if (!table_ || clusterSize_ == 0 || object.Is(ObjectFlags::Deleted) ||
+        object.Is(ObjectFlags::FoundBySignature) || object.Is(ObjectFlags::Folder) ||
+        object.Id < 2 || object.Id > 0x0FFFFFFF) {
+        return kNotSupported;
+    }
+    const auto first = static_cast<std::uint32_t>(object.Id);
+    std::uint64_t index = offset / clusterSize_;
+    // Start from the cursor when this read goes on where the last one ended.
+    std::uint64_t at = 0;
+    std::uint32_t cluster = first;
+    if (cursor_.objectId == object.Id && cursor_.clusterIndex <= index) {
+        at = cursor_.clusterIndex;
+        cluster = cursor_.cluster;
+    }
+    const std::uint64_t limit = table_->EntryCount();
+    const auto advance = [&]() {
+        const auto next = table_->Entry(cluster);
+        if (!next || *next < 2 || table_->IsEndOfChain(*next) || *next >= limit) return false;
+        cluster = *next;
+        ++at;
+        return at <= limit;  // a looping chain ends here
+    };
+    while (at < index) {
+        if (!advance()) return 0;
+    }
+    std::vector<std::uint8_t> data(clusterSize_);
+    std::size_t done = 0;
+    std::uint64_t within = offset % clusterSize_;
+    while (done < buffer.size()) {
+        if (volume_.ReadVolumeSectors(data, ClusterToSector(cluster), sectorsPerCluster_) == 0) return 0;
+        const std::size_t take = std::min<std::size_t>(clusterSize_ - within, buffer.size() - done);
+        std::memcpy(buffer.data() + done, data.data() + within, take);
+        done += take;
+        within = 0;
+        cursor_ = {object.Id, at, cluster};
+        if (done < buffer.size() && !advance()) return 0;
+    }
+    return static_cast<std::uint32_t>(done);
+}
+
+}  // namespace duzez::filesystems

@@ -1,0 +1,67 @@
+#pragma once
+
+// Lists the live and deleted folders and files of a FAT12, FAT16 or FAT32 volume from its
+// table and directories, breadth first, each directory cluster once. Every read and index
+// is bounded, so a damaged or hostile volume gives a partial listing.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <unordered_set>
+#include <vector>
+
+#include "filesystems/analysed_volume.h"
+#include "filesystems/fat/fat_layout.h"
+#include "filesystems/file_system.h"
+#include "filesystems/found_object.h"
+
+namespace duzez::filesystems {
+
+class CFileSystem_FAT : public CFileSystem {
+public:
+    // A directory larger than this many entries is read only this far (the format's own
+    // limit is 65,536 entries).
+    static constexpr std::uint64_t kMaxDirectoryBytes = 65536ull * fat::kEntrySize;
+
+    explicit CFileSystem_FAT(AnalysedVolume& volume);
+
+    int Analyse() override;
+    void ParseFoundBlock(const FoundObject& block) override;
+    // A live file's data through its cluster chain; deleted files, whose chains are gone,
+    // are left to the contiguous extent.
+    std::uint32_t FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
+                           std::uint64_t offset) override;
+
+    std::uint64_t ClusterToSector(std::uint32_t cluster) const;
+    // The chain from `first`, ending at 0, an end mark, a cluster outside the table or the
+    // volume, or a repeated cluster.
+    std::vector<std::uint32_t> GetChain(std::uint32_t first, std::size_t limit) const;
+    void ParseDirectoryAt(std::uint32_t firstCluster);
+    void ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId);
+
+private:
+    bool Prepare();
+    void Enqueue(std::uint32_t cluster);
+
+    AnalysedVolume& volume_;
+    std::optional<fat::Variant> variant_;
+    std::unique_ptr<fat::FatTable> table_;
+    std::uint32_t clusterSize_ = 0;
+    std::uint32_t sectorsPerCluster_ = 0;
+    std::uint64_t rootDirectorySector_ = 0;
+    std::uint64_t firstDataSector_ = 0;
+    std::uint32_t rootCluster_ = 0;
+    std::deque<std::uint32_t> queue_;
+    std::unordered_set<std::uint32_t> queued_;
+
+    // The chain position of the last FileRead, so sequential reads do not walk the chain
+    // from its start every time.
+    struct ChainCursor {
+        std::uint64_t objectId = ~0ull;
+        std::uint64_t clusterIndex = 0;
+        std::uint32_t cluster = 0;
+    } cursor_;
+};
+
+}  // namespace duzez::filesystems
