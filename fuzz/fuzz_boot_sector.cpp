@@ -9,9 +9,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> boot(data, size);
     const std::uint32_t id = duzez::filesystems::DetectFileSystem(boot);
-    if (id != 0 && id != 1 && id != 4 && id != 7 && id != 11) std::abort();
+    if (id != 0 && id != 1 && id != 4 && id != 7 && id != 11)
+        std::abort();
     if (const auto fields = duzez::filesystems::ReadBootFields(boot, id)) {
-        if (fields->fatLabel.size() > 11 * 3) std::abort();
+        if (fields->fatLabel.size() > 11 * 3)
+            std::abort();
     }
     return 0;
 }

@@ -15,16 +15,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t reads = 0;
     const auto reader = [&](std::uint64_t sector, std::span<std::uint8_t> buffer) {
         ++reads;
-        if (size == 0) return false;
+        if (size == 0)
+            return false;
         for (std::size_t i = 0; i < buffer.size(); ++i) {
             buffer[i] = data[(sector * 512 + i) % size];
         }
         return true;
     };
     const auto walk = duzez::devices::WalkPartitionTables(reader, totalSectors);
-    if (reads > duzez::devices::kMaxTables) std::abort();
+    if (reads > duzez::devices::kMaxTables)
+        std::abort();
     for (const auto& partition : walk.partitions) {
-        if (partition.sectorCount == 0 || partition.type == 0) std::abort();
+        if (partition.sectorCount == 0 || partition.type == 0)
+            std::abort();
     }
     return 0;
 }

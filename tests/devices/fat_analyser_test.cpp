@@ -1,0 +1,240 @@
+// The FAT analyser on volumes built by mkfs.fat and mtools, compared with The Sleuth Kit.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+
+#include "filesystems/found_object_stream.h"
+#include "tests/devices/machine_fixture.h"
+
+namespace duzez::devices {
+namespace {
+
+using filesystems::FoundObject;
+namespace ObjectFlags = filesystems::ObjectFlags;
+using test::HaveTool;
+using test::RunCommand;
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+class FatTest : public test::MachineTest {
+  protected:
+    void SetUp() override {
+        if (!HaveTool("mkfs.fat") || !HaveTool("mcopy"))
+            GTEST_SKIP() << "dosfstools or mtools missing";
+        ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    }
+
+    // mkfs.fat, then mtools commands against the image ("::" paths).
+    std::filesystem::path Make(int bits, unsigned kilobytes, const std::vector<std::string>& steps,
+                               const std::string& extra = "") {
+        image_ = dir_ / ("fat" + std::to_string(bits) + ".img");
+        EXPECT_TRUE(RunCommand("mkfs.fat -C -F " + std::to_string(bits) + " " + extra + " '" +
+                               image_.string() + "' " + std::to_string(kilobytes)));
+        for (const auto& step : steps)
+            Mtools(MtoolsOn(step));
+        return image_;
+    }
+    std::string MtoolsOn(const std::string& command) const {
+        return command + " -i '" + image_.string() + "'";
+    }
+    void Mtools(const std::string& command) {
+        ASSERT_TRUE(RunCommand("cd '" + dir_.path().string() + "' && " + command)) << command;
+    }
+    void File(const std::string& name, std::size_t bytes, unsigned seed = 1) {
+        std::string data(bytes, '\0');
+        std::mt19937 random(seed);
+        for (auto& c : data)
+            c = static_cast<char>(random());
+        test::WriteFile(dir_ / name, data);
+    }
+
+    CVolume* Analyse() {
+        std::string error;
+        CVolume* volume =
+            Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image_, error);
+        EXPECT_NE(volume, nullptr) << error;
+        app_->AnalysisRunning = true;
+        computer_->AnalyseFileSystem(*volume);
+        app_->AnalysisRunning = false;
+        return volume;
+    }
+
+    // Path (folder path + name) -> object, for every listed object of the file system.
+    std::map<std::string, const FoundObject*> Listing(CVolume& volume) {
+        std::map<std::string, const FoundObject*> out;
+        auto& tree = *volume.FoundObjectTree;
+        for (const FoundObject* object : tree.ListedObjects()) {
+            if (object == &volume.TreeNode || object == &tree.RootFolder() ||
+                object == &volume.BootObject) {
+                continue;
+            }
+            out[tree.GetFolderPath(*object) + std::string(object->GetName())] = object;
+        }
+        return out;
+    }
+
+    std::filesystem::path image_;
+};
+
+TEST_F(FatTest, NamesFoldersAndDeletedEntriesOnEveryVariant) {
+    for (const auto& [bits, kilobytes] :
+         std::vector<std::pair<int, unsigned>>{{12, 4096}, {16, 20000}, {32, 66000}}) {
+        SCOPED_TRACE("FAT" + std::to_string(bits));
+        Make(bits, kilobytes, {});
+        File("Holiday Photo 2024.jpg", 5000);
+        File("SHORT.TXT", 100);
+        File("PHOTO.JPG", 3000);
+        File("gone long name.dat", 700);
+        Mtools(MtoolsOn("mmd") + " ::/DCIM ::/DCIM/100CANON ::/Old ::/Old/Inner");
+        Mtools(MtoolsOn("mcopy") + " 'Holiday Photo 2024.jpg' ::/DCIM/100CANON/");
+        Mtools(MtoolsOn("mcopy") + " SHORT.TXT PHOTO.JPG 'gone long name.dat' ::/");
+        Mtools(MtoolsOn("mcopy") + " SHORT.TXT ::/Old/Inner/KEEP.TXT");
+        Mtools(MtoolsOn("mdel") + " ::/PHOTO.JPG '::/gone long name.dat'");
+        Mtools(MtoolsOn("mdeltree") + " ::/Old");
+
+        CVolume* volume = Analyse();
+        const auto listing = Listing(*volume);
+        ASSERT_TRUE(listing.count("/DCIM/100CANON/Holiday Photo 2024.jpg"))
+            << testing::PrintToString(listing);
+        const FoundObject* photo = listing.at("/DCIM/100CANON/Holiday Photo 2024.jpg");
+        EXPECT_EQ(photo->Size, 5000u);
+        EXPECT_FALSE(photo->Is(ObjectFlags::Deleted));
+        EXPECT_NE(photo->Modified, 0u);
+        EXPECT_TRUE(listing.at("/DCIM")->Is(ObjectFlags::Folder));
+        EXPECT_EQ(listing.at("/SHORT.TXT")->Size, 100u);
+
+        ASSERT_TRUE(listing.count("/_HOTO.JPG")) << "a deleted 8.3 name loses its first character";
+        EXPECT_TRUE(listing.at("/_HOTO.JPG")->Is(ObjectFlags::Deleted));
+        EXPECT_EQ(listing.at("/_HOTO.JPG")->Size, 3000u);
+        ASSERT_TRUE(listing.count("/gone long name.dat")) << "a deleted long name is kept";
+        EXPECT_TRUE(listing.at("/gone long name.dat")->Is(ObjectFlags::Deleted));
+
+        // The deleted folder and what it held.
+        ASSERT_TRUE(listing.count("/Old"));
+        EXPECT_TRUE(listing.at("/Old")->Is(ObjectFlags::Deleted));
+        ASSERT_TRUE(listing.count("/Old/Inner/_EEP.TXT")) << testing::PrintToString(listing);
+        EXPECT_TRUE(listing.at("/Old/Inner")->Is(ObjectFlags::Deleted));
+        EXPECT_EQ(volume->FoldersFound.load(), 4u);
+    }
+}
+
+TEST_F(FatTest, EmptyRootFilesLandInTheirPlaceholder) {
+    Make(16, 20000, {});
+    test::WriteFile(dir_ / "EMPTY.TXT", "");
+    Mtools(MtoolsOn("mcopy") + " EMPTY.TXT ::/");
+    const auto listing = Listing(*Analyse());
+    EXPECT_TRUE(listing.count("lost_folder_251658240/EMPTY.TXT"))
+        << testing::PrintToString(listing);
+}
+
+TEST_F(FatTest, FragmentedLiveFileReadsBackThroughItsChain) {
+    Make(16, 20000, {}, "-s 1");
+    for (int i = 0; i < 6; ++i)
+        File("F" + std::to_string(i) + ".BIN", 3 * 512, static_cast<unsigned>(i));
+    for (int i = 0; i < 6; ++i)
+        Mtools(MtoolsOn("mcopy") + " F" + std::to_string(i) + ".BIN ::/");
+    for (int i = 1; i < 6; i += 2)
+        Mtools(MtoolsOn("mdel") + " ::/F" + std::to_string(i) + ".BIN");
+    File("BIG.BIN", 40000, 99);
+    Mtools(MtoolsOn("mcopy") + " BIG.BIN ::/");
+    CVolume* volume = Analyse();
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/BIG.BIN"));
+    filesystems::FoundObjectStream stream(*volume, listing.at("/BIG.BIN"));
+    std::vector<std::uint8_t> data(40000);
+    ASSERT_EQ(stream.Read(data), 40000u);
+    EXPECT_EQ(std::string(data.begin(), data.end()), test::ReadFile(dir_ / "BIG.BIN"));
+    // In two halves across a cluster boundary, as the recovery reads in blocks.
+    stream.SeekTo(0);
+    std::vector<std::uint8_t> first(1000);
+    std::vector<std::uint8_t> rest(39000);
+    ASSERT_EQ(stream.Read(first), 1000u);
+    ASSERT_EQ(stream.Read(rest), 39000u);
+    first.insert(first.end(), rest.begin(), rest.end());
+    EXPECT_EQ(first, data);
+    // The file is really fragmented: read as one extent it is something else.
+    FoundObject asExtent = *listing.at("/BIG.BIN");
+    asExtent.Flags |= ObjectFlags::Deleted;
+    filesystems::FoundObjectStream extent(*volume, &asExtent);
+    std::vector<std::uint8_t> contiguous(40000);
+    ASSERT_EQ(extent.Read(contiguous), 40000u);
+    EXPECT_NE(contiguous, data);
+}
+
+TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
+    Make(16, 20000, {}, "-s 1");
+    Mtools(MtoolsOn("mmd") + " ::/A");
+    File("X.TXT", 100);
+    Mtools(MtoolsOn("mcopy") + " X.TXT ::/A/");
+    // Point the directory's cluster at itself in both FATs: a chain that loops.
+    std::fstream disk(image_, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<char> boot(512);
+    disk.read(boot.data(), 512);
+    const unsigned reserved =
+        static_cast<unsigned char>(boot[14]) | (static_cast<unsigned char>(boot[15]) << 8);
+    const unsigned perFat =
+        static_cast<unsigned char>(boot[22]) | (static_cast<unsigned char>(boot[23]) << 8);
+    for (unsigned copy = 0; copy < 2; ++copy) {
+        disk.seekp((reserved + copy * perFat) * 512 + 2 * 2);
+        disk.put(2).put(0);  // cluster 2 -> cluster 2
+    }
+    disk.close();
+    CVolume* volume = Analyse();
+    const auto listing = Listing(*volume);
+    EXPECT_TRUE(listing.count("/A/X.TXT"));
+}
+
+TEST_F(FatTest, AgreesWithTheSleuthKit) {
+    if (!HaveTool("fls"))
+        GTEST_SKIP() << "The Sleuth Kit is not installed";
+    Make(32, 66000, {});
+    File("Kept Photo.jpg", 2000);
+    File("DELETED.JPG", 2000);
+    Mtools(MtoolsOn("mmd") + " ::/Trip ::/Trip/Day1");
+    Mtools(MtoolsOn("mcopy") + " 'Kept Photo.jpg' DELETED.JPG ::/Trip/Day1/");
+    Mtools(MtoolsOn("mdel") + " ::/Trip/Day1/DELETED.JPG");
+    const auto listing = Listing(*Analyse());
+
+    FILE* pipe = ::popen(("fls -r -p '" + image_.string() + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::set<std::string> live;
+    std::set<std::string> deleted;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string text(line);
+        if (text.rfind("v/v", 0) == 0 || text.rfind("V/V", 0) == 0 ||
+            text.find("Volume Label") != std::string::npos)
+            continue;
+        const bool gone = text.find(" * ") != std::string::npos;
+        const std::string path =
+            text.substr(text.find('\t') + 1, text.find('\n') - text.find('\t') - 1);
+        (gone ? deleted : live).insert(Lower("/" + path));
+    }
+    ::pclose(pipe);
+    std::set<std::string> ours_live;
+    std::set<std::string> ours_deleted;
+    for (const auto& [path, object] : listing) {
+        // The Sleuth Kit shows 8.3 names in the case their NT flags ask for, and a deleted
+        // name's lost first character as it still stands; compare without case, and
+        // deleted 8.3 names from their second character.
+        (object->Is(ObjectFlags::Deleted) ? ours_deleted : ours_live).insert(Lower(path));
+    }
+    EXPECT_EQ(ours_live, live);
+    ASSERT_EQ(ours_deleted.size(), deleted.size());
+    for (auto a = ours_deleted.begin(), b = deleted.begin(); a != ours_deleted.end(); ++a, ++b) {
+        const std::size_t cut = a->rfind('/') + 2;
+        EXPECT_EQ(a->substr(cut), b->substr(cut)) << *a << " / " << *b;
+    }
+}
+
+}  // namespace
+}  // namespace duzez::devices
