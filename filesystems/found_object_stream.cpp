@@ -30,7 +30,8 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
     if (CFileSystem* analyser = volume_.FileSystemAnalyser()) {
         const std::uint32_t got = analyser->FileRead(Object, buffer, Position);
         if (got != CFileSystem::kNotSupported) {
-            if (got != count) return 0;
+            if (got != count)
+                return 0;
             Position += count;
             return got;
         }

@@ -380,9 +380,9 @@ std::string FoundObjectTree::GetFolderPath(const FoundObject& object) const {
         return prefix;
     std::string path;
     std::set<const FoundObject*> visited;
-    const FoundObject* current = FirstWith(byId_, Key(object.Id));
-    if (current == nullptr)
-        current = &object;
+    // The walk starts at the object itself: another object with the same id (a deleted
+    // entry whose first cluster a live one reuses) has a parent of its own.
+    const FoundObject* current = &object;
     visited.insert(current);
     while (true) {
         const FoundObject* parent = FirstWith(byId_, Key(current->ParentId));

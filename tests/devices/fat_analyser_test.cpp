@@ -305,3 +305,38 @@ TEST_F(FatTest, SameNamesAsTheSleuthKitOnTheSharedImages) {
 
 }  // namespace
 }  // namespace duzez::devices
+
+namespace duzez::devices {
+namespace {
+
+TEST_F(FatTest, ADeletedFileWhoseClusterALiveFolderReusedIsListedToo) {
+    Make(16, 20000, {}, "-s 1");
+    // The deleted entry stays in folder A; its cluster is the first free one again.
+    File("OLD.TXT", 100);
+    Mtools(MtoolsOn("mmd") + " ::/A");
+    Mtools(MtoolsOn("mcopy") + " OLD.TXT ::/A/");
+    Mtools(MtoolsOn("mdel") + " ::/A/OLD.TXT");
+    Mtools(MtoolsOn("mmd") + " ::/NEWDIR");
+    const auto listing = Listing(*Analyse());
+    ASSERT_TRUE(listing.count("/A/_LD.TXT") && listing.count("/NEWDIR"))
+        << testing::PrintToString(listing);
+    EXPECT_EQ(listing.at("/A/_LD.TXT")->Id, listing.at("/NEWDIR")->Id)
+        << "both start at one cluster";
+    EXPECT_TRUE(listing.at("/A/_LD.TXT")->Is(ObjectFlags::Deleted));
+    EXPECT_EQ(listing.count("/A/NEWDIR"), 0u) << "each is filed under its own parent";
+}
+
+TEST_F(FatTest, ForgedTableSizeIsRefusedNotAllocated) {
+    Make(16, 20000, {});
+    std::fstream disk(image_, std::ios::in | std::ios::out | std::ios::binary);
+    disk.seekp(0x16);
+    disk.put(static_cast<char>(0xFF)).put(static_cast<char>(0xFF));  // 65535 sectors per FAT
+    disk.close();
+    CVolume* volume = Analyse();
+    const auto lines = computer_->Log().Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "ERR: Can't allocate memory!"), lines.end());
+    EXPECT_EQ(volume->FilesFound.load(), 0u);
+}
+
+}  // namespace
+}  // namespace duzez::devices
