@@ -19,11 +19,13 @@ namespace ObjectFlags = filesystems::ObjectFlags;
 
 // FILETIME as "YYYY-MM-DD HH:MM:SS" (the file system's own time, no zone applied).
 std::string TimeText(std::uint64_t fileTime) {
-    if (fileTime == 0) return "";
+    if (fileTime == 0)
+        return "";
     const std::int64_t seconds = static_cast<std::int64_t>(fileTime / 10000000ull) - 11644473600ll;
     const std::time_t when = static_cast<std::time_t>(seconds);
     std::tm fields{};
-    if (::gmtime_r(&when, &fields) == nullptr) return "";
+    if (::gmtime_r(&when, &fields) == nullptr)
+        return "";
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
     return text;
@@ -31,8 +33,10 @@ std::string TimeText(std::uint64_t fileTime) {
 
 std::string FlagText(const FoundObject& object) {
     std::string text = object.Is(ObjectFlags::Deleted) ? "Deleted" : "Live";
-    if (object.Is(ObjectFlags::Folder)) text += ", folder";
-    if (object.Is(ObjectFlags::FoundBySignature)) text += ", found by signature";
+    if (object.Is(ObjectFlags::Folder))
+        text += ", folder";
+    if (object.Is(ObjectFlags::FoundBySignature))
+        text += ", found by signature";
     return text;
 }
 
@@ -40,7 +44,8 @@ std::string FlagText(const FoundObject& object) {
 CVolume* FoundVolume(Session& session, CVolume& target, int number) {
     std::vector<CVolume*> found;
     for (const auto& volume : session.Computer().Volumes().Snapshot()) {
-        if (volume->GetParentVolume() == &target && volume.get() != &target) found.push_back(volume.get());
+        if (volume->GetParentVolume() == &target && volume.get() != &target)
+            found.push_back(volume.get());
     }
     std::sort(found.begin(), found.end(),
               [](const CVolume* a, const CVolume* b) { return a->StartOffset < b->StartOffset; });
@@ -56,10 +61,12 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
                bool deletedOnly, bool json) {
     Session session(options);
     CVolume* volume = session.ResolveTarget(target);
-    if (volume == nullptr) return kBadInput;
+    if (volume == nullptr)
+        return kBadInput;
     if (volumeNumber != 0) {
         volume = FoundVolume(session, *volume, volumeNumber);
-        if (volume == nullptr) return kBadInput;
+        if (volume == nullptr)
+            return kBadInput;
     }
     auto& computer = session.Computer();
     if (!volume->OpenDrive()) {
@@ -76,20 +83,23 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
     nlohmann::ordered_json objects = nlohmann::ordered_json::array();
     std::size_t shown = 0;
     for (const FoundObject* object : tree.ListedObjects()) {
-        if (object == &volume->TreeNode || object == &tree.RootFolder()) continue;
-        if (deletedOnly && !object->Is(ObjectFlags::Deleted)) continue;
+        if (object == &volume->TreeNode || object == &tree.RootFolder())
+            continue;
+        if (deletedOnly && !object->Is(ObjectFlags::Deleted))
+            continue;
         const std::string path = tree.GetFolderPath(*object) + std::string(object->GetName());
         ++shown;
         if (json) {
-            objects.push_back(nlohmann::ordered_json{{"path", path},
-                               {"size", object->Size},
-                               {"deleted", object->Is(ObjectFlags::Deleted)},
-                               {"folder", object->Is(ObjectFlags::Folder)},
-                               {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
-                               {"created", TimeText(object->Created)},
-                               {"modified", TimeText(object->Modified)},
-                               {"accessed", TimeText(object->Accessed)},
-                               {"start", object->Start}});
+            objects.push_back(nlohmann::ordered_json{
+                {"path", path},
+                {"size", object->Size},
+                {"deleted", object->Is(ObjectFlags::Deleted)},
+                {"folder", object->Is(ObjectFlags::Folder)},
+                {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
+                {"created", TimeText(object->Created)},
+                {"modified", TimeText(object->Modified)},
+                {"accessed", TimeText(object->Accessed)},
+                {"start", object->Start}});
         } else {
             std::printf("%-60s %12llu  %-24s %-19s  @%llu\n", path.c_str(),
                         static_cast<unsigned long long>(object->Size), FlagText(*object).c_str(),
@@ -122,9 +132,11 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
         bool json = false;
     };
     auto args = std::make_shared<Arguments>();
-    CLI::App* list = app.add_subcommand("list", "List the folders and files of a volume's file system");
+    CLI::App* list =
+        app.add_subcommand("list", "List the folders and files of a volume's file system");
     list->add_option("TARGET", args->target, "#N from 'drives', a device or an image")->required();
-    list->add_option("--volume", args->volume, "The Nth partition of TARGET (from 1, as 'partitions' lists them)");
+    list->add_option("--volume", args->volume,
+                     "The Nth partition of TARGET (from 1, as 'partitions' lists them)");
     list->add_flag("--deleted-only", args->deletedOnly, "Only deleted folders and files");
     list->add_flag("--json", args->json, "One JSON document on stdout");
     list->callback([&body, &options, args] {

@@ -47,11 +47,18 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
             return disk->ReadSectors(buffer, sector, std::uint64_t{1}) == CVolume::kSectorSize;
         },
         disk->TotalSectors);
+    // Numbered from 1 in the order they lie on the disk, as 'list --volume N' counts.
+    auto partitions = walk.partitions;
+    std::stable_sort(partitions.begin(), partitions.end(),
+                     [](const auto& a, const auto& b) { return a.startSector < b.startSector; });
     nlohmann::ordered_json out = nlohmann::ordered_json::array();
     if (!json) {
-        std::printf("%-14s %12s %6s %-8s %s\n", "Start (byte)", "Size", "Type", "FS", "Label");
+        std::printf("%-3s %-14s %12s %6s %-8s %s\n", "#", "Start (byte)", "Size", "Type", "FS",
+                    "Label");
     }
-    for (const auto& partition : walk.partitions) {
+    int number = 0;
+    for (const auto& partition : partitions) {
+        ++number;
         const std::uint64_t start = partition.startSector * CVolume::kSectorSize;
         const std::uint64_t size = std::uint64_t{partition.sectorCount} * CVolume::kSectorSize;
         CVolume* volume = VolumeAt(session.Computer(), *disk, start);
@@ -64,13 +71,14 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
                            {"fileSystem", fs},
                            {"label", label}});
         } else {
-            std::printf("%-14llu %12s  0x%02x  %-8s %s\n", static_cast<unsigned long long>(start),
-                        HumanSize(size).c_str(), partition.type, fs.c_str(), label.c_str());
+            std::printf("%-3d %-14llu %12s  0x%02x  %-8s %s\n", number,
+                        static_cast<unsigned long long>(start), HumanSize(size).c_str(),
+                        partition.type, fs.c_str(), label.c_str());
         }
     }
     if (json) {
         std::cout << out.dump(2) << '\n';
-    } else if (walk.partitions.empty()) {
+    } else if (partitions.empty()) {
         std::printf("(no partition table, or no partitions in it)\n");
     }
     if (walk.cutShort) {
