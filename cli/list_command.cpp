@@ -58,7 +58,7 @@ CVolume* FoundVolume(Session& session, CVolume& target, int number) {
 }
 
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
-               bool deletedOnly, bool json) {
+               bool deletedOnly, bool deep, bool json) {
     Session session(options);
     CVolume* volume = session.ResolveTarget(target);
     if (volume == nullptr)
@@ -78,6 +78,10 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
     session.App().AnalysisRunning = true;
     computer.AnalyseFileSystem(*volume);
     session.App().AnalysisRunning = false;
+    if (deep) {
+        volume->VolumesOnly = 0;
+        ScanSectors(computer, *volume);
+    }
 
     auto& tree = *volume->FoundObjectTree;
     nlohmann::ordered_json objects = nlohmann::ordered_json::array();
@@ -129,6 +133,7 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
         std::string target;
         int volume = 0;
         bool deletedOnly = false;
+        bool deep = false;
         bool json = false;
     };
     auto args = std::make_shared<Arguments>();
@@ -138,10 +143,12 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
     list->add_option("--volume", args->volume,
                      "The Nth partition of TARGET (from 1, as 'partitions' lists them)");
     list->add_flag("--deleted-only", args->deletedOnly, "Only deleted folders and files");
+    list->add_flag("--deep", args->deep, "Also search every sector for files by their signatures");
     list->add_flag("--json", args->json, "One JSON document on stdout");
     list->callback([&body, &options, args] {
         body = [&options, args] {
-            return ListVolume(options, args->target, args->volume, args->deletedOnly, args->json);
+            return ListVolume(options, args->target, args->volume, args->deletedOnly, args->deep,
+                              args->json);
         };
     });
 }

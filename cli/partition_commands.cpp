@@ -139,12 +139,31 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
 }
 
 int FindLost(const GlobalOptions& options, const std::string& target) {
-    std::fprintf(stderr,
-                 "The search for lost volumes reads every sector through the sector scanner, "
-                 "which this build does not have yet; only the partition tables of %s were "
-                 "read (see 'duzez-cli partitions').\n",
-                 target.c_str());
-    return ShowPartitions(options, target, false) == kDone ? kDoneWithFailures : kBadInput;
+    Session session(options);
+    CVolume* disk = session.ResolveTarget(target);
+    if (disk == nullptr)
+        return kBadInput;
+    if (disk->TotalSectors == 0)
+        disk->TotalSectors = disk->TotalSize / CVolume::kSectorSize;
+    disk->VolumesOnly = 1;
+    ScanSectors(session.Computer(), *disk);
+    std::vector<CVolume*> found;
+    for (const auto& volume : session.Computer().Volumes().Snapshot()) {
+        if (volume->GetParentVolume() == disk && volume.get() != disk)
+            found.push_back(volume.get());
+    }
+    std::sort(found.begin(), found.end(),
+              [](const CVolume* a, const CVolume* b) { return a->StartOffset < b->StartOffset; });
+    std::printf("%-3s %-14s %-8s %s\n", "#", "Start (byte)", "FS", "Label");
+    int number = 0;
+    for (const CVolume* volume : found) {
+        std::printf("%-3d %-14llu %-8s %s\n", ++number,
+                    static_cast<unsigned long long>(volume->StartOffset),
+                    volume->FileSystem->FileSystemName.c_str(), volume->VolumeLabel.c_str());
+    }
+    if (found.empty())
+        std::printf("(no volumes found)\n");
+    return kDone;
 }
 
 }  // namespace

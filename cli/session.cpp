@@ -1,7 +1,9 @@
 #include "cli/session.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 namespace duzez::cli {
 
@@ -54,6 +56,31 @@ devices::CVolume* Session::ResolveTarget(const std::string& target) {
         std::fprintf(stderr, "error: cannot read '%s': %s\n", target.c_str(), error.c_str());
     }
     return image;
+}
+
+// Runs the sector phase of `volume` on its own thread, with a progress line on a
+// terminal.
+void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume) {
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    computer.App().AnalysisRunning = true;
+    std::thread phase([&] { computer.AnalyseSectors(volume); });
+    const auto start = std::chrono::steady_clock::now();
+    while (computer.App().AnalysisRunning && terminal) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const std::uint64_t end = volume.ProgressEnd;
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (end != 0) {
+            std::fprintf(stderr, "\rscanning %3llu%%  %7.1f MB/s ",
+                         static_cast<unsigned long long>(volume.ProgressPosition * 100 / end),
+                         seconds > 0
+                             ? static_cast<double>(volume.ProgressPosition) * 512 / 1e6 / seconds
+                             : 0.0);
+        }
+    }
+    phase.join();
+    if (terminal)
+        std::fputc('\n', stderr);
 }
 
 std::string HumanSize(std::uint64_t bytes) {

@@ -30,6 +30,10 @@ class Session {
     std::unique_ptr<devices::CLocalComputer> computer_;
 };
 
+// Runs the sector phase of `volume` on its own thread, with a progress line on stderr
+// when that is a terminal.
+void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume);
+
 // "1.5 GB", "640 KB", "512 bytes".
 std::string HumanSize(std::uint64_t bytes);
 

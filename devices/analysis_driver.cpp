@@ -8,6 +8,7 @@
 #include "core/window_messages.h"
 #include "devices/local_computer.h"
 #include "platform/thread_priority.h"
+#include "signatures/analyser.h"
 
 namespace duzez::devices {
 namespace {
@@ -33,16 +34,22 @@ void LogDuration(core::CLog& log, Clock::time_point start) {
                    static_cast<int>((ms / 1000) % 60));
 }
 
-// The sectors the scanner has not looked at are counted as done: a hung scanner is
-// replaced, an unreadable block is skipped.
-class ReadOnlyScanner : public ChunkScanner {
+class SignatureScanner : public ChunkScanner {
   public:
-    std::span<std::uint8_t> Buffer() override { return buffer_; }
-    void StartChunk(std::uint64_t, std::uint32_t) override {}
-    bool WaitChunkDone(std::chrono::milliseconds) override { return true; }
+    explicit SignatureScanner(CVolume& volume)
+        : analyser_(
+              volume.Computer().Signatures(), volume,
+              [&volume](filesystems::FoundObject item) { volume.OnFoundItem(std::move(item)); }) {}
+    std::span<std::uint8_t> Buffer() override { return analyser_.ScanBuffer(); }
+    void StartChunk(std::uint64_t firstSector, std::uint32_t sectors) override {
+        analyser_.StartChunk(firstSector, sectors);
+    }
+    bool WaitChunkDone(std::chrono::milliseconds limit) override {
+        return analyser_.WaitChunkDone(limit);
+    }
 
   private:
-    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(kBlockSectors * 512);
+    signatures::CAnalyser analyser_;
 };
 
 }  // namespace
@@ -53,8 +60,8 @@ void LogAnalysisDuration(core::CLog& log, std::chrono::milliseconds elapsed) {
                    static_cast<int>((ms / 1000) % 60));
 }
 
-std::unique_ptr<ChunkScanner> MakeReadOnlyScanner(CVolume&) {
-    return std::make_unique<ReadOnlyScanner>();
+std::unique_ptr<ChunkScanner> MakeSignatureScanner(CVolume& volume) {
+    return std::make_unique<SignatureScanner>(volume);
 }
 
 void CLocalComputer::RunPhaseThread(CVolume& volume, const char* failureText,

@@ -36,7 +36,7 @@ using ScannerFactory = std::function<std::unique_ptr<ChunkScanner>(CVolume&)>;
 // "Analysis duration: M minute(s), S second(s)."
 void LogAnalysisDuration(core::CLog& log, std::chrono::milliseconds elapsed);
 
-// Reads only: a scanner that looks at nothing, for when no scanner is installed.
-std::unique_ptr<ChunkScanner> MakeReadOnlyScanner(CVolume& volume);
+// The signature scanner over the computer's database, handing its finds to the volume.
+std::unique_ptr<ChunkScanner> MakeSignatureScanner(CVolume& volume);
 
 }  // namespace duzez::devices

@@ -28,7 +28,8 @@ CLocalComputer::CLocalComputer(core::CApp& app, LocalComputerOptions options)
     imagesRoot_->ParentId = NodeId::ComputerRoot;
     SelectedVolume = ActiveVolume = LastAnalysedVolume = computerRoot_.get();
     log_.ApplySettings(app_.Settings());
-    fileSystemFactory_ = [](CVolume& volume, std::uint32_t id) -> std::unique_ptr<filesystems::CFileSystem> {
+    fileSystemFactory_ = [](CVolume& volume,
+                            std::uint32_t id) -> std::unique_ptr<filesystems::CFileSystem> {
         namespace Ids = filesystems::FileSystemIds;
         if (id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32) {
             return std::make_unique<filesystems::CFileSystem_FAT>(volume);

@@ -85,7 +85,7 @@ class CLocalComputer {
     void AddFileSystemObject(CVolume& volume, const filesystems::FoundObject& record);
     std::vector<CVolume*> AnalysisQueue() const;
 
-    // The scanner of the sector phase; without one the phase only reads.
+    // The scanner of the sector phase (the signature scanner unless replaced).
     void SetScannerFactory(ScannerFactory factory) { scannerFactory_ = std::move(factory); }
     // The analyser for a file-system id (FAT, NTFS); null keeps the generic one.
     using FileSystemFactory =
@@ -118,7 +118,7 @@ class CLocalComputer {
     core::CApp& app_;
     mutable std::mutex queueMutex_;
     std::vector<CVolume*> analysisQueue_;
-    ScannerFactory scannerFactory_ = MakeReadOnlyScanner;
+    ScannerFactory scannerFactory_ = MakeSignatureScanner;
     FileSystemFactory fileSystemFactory_;
     Question ask_;
     platform::SystemRoots roots_;

@@ -140,9 +140,13 @@ void CVolume::AddFileSystemObject(const filesystems::FoundObject& record) {
     computer_.AddFileSystemObject(*this, record);
 }
 
-bool CVolume::AnalysisRunning() const { return computer_.App().AnalysisRunning.load(); }
+bool CVolume::AnalysisRunning() const {
+    return computer_.App().AnalysisRunning.load();
+}
 
-core::CLog& CVolume::Log() { return computer_.Log(); }
+core::CLog& CVolume::Log() {
+    return computer_.Log();
+}
 
 void CVolume::SyncTreeNode() {
     TreeNode.Start = StartOffset;

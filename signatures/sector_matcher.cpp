@@ -36,9 +36,11 @@ SectorMatcher::SectorMatcher(const SignatureDatabase& database) {
         const auto index = static_cast<std::uint32_t>(signatures_.size());
         signatures_.push_back(signature.get());
         for (const SignaturePattern& pattern : signature->Patterns) {
+            const auto patternIndex = static_cast<std::uint32_t>(patterns_.size());
+            patterns_.push_back(pattern);
             const auto offset = FilingOffset(pattern);
             if (!offset) {
-                always_.push_back({index, &pattern});
+                always_.push_back({index, patternIndex});
                 continue;
             }
             auto position = std::find_if(positions_.begin(), positions_.end(),
@@ -47,7 +49,7 @@ SectorMatcher::SectorMatcher(const SignatureDatabase& database) {
                 positions_.push_back({*offset, {}});
                 position = positions_.end() - 1;
             }
-            position->byValue[pattern.Value[*offset]].push_back({index, &pattern});
+            position->byValue[pattern.Value[*offset]].push_back({index, patternIndex});
         }
     }
 }
@@ -60,7 +62,7 @@ void SectorMatcher::Match(std::span<const std::uint8_t, kSectorBytes> sector,
     std::size_t count = 0;
     std::vector<std::uint32_t> overflow;
     const auto consider = [&](const Candidate& candidate) {
-        if (!candidate.pattern->Matches(sector))
+        if (!patterns_[candidate.pattern].Matches(sector))
             return;
         if (count < std::size(matched)) {
             matched[count++] = candidate.signatureIndex;

@@ -29,7 +29,7 @@ class SectorMatcher {
   private:
     struct Candidate {
         std::uint32_t signatureIndex;  // position in database order
-        const SignaturePattern* pattern;
+        std::uint32_t pattern;         // in patterns_
     };
     struct Position {
         std::uint16_t offset;
@@ -37,6 +37,8 @@ class SectorMatcher {
     };
 
     std::vector<const Signature*> signatures_;
+    // Copies, so that editing a signature's patterns meanwhile cannot pull them away.
+    std::vector<SignaturePattern> patterns_;
     std::vector<Position> positions_;
     std::vector<Candidate> always_;  // patterns with no byte to file them under
 };

@@ -1,0 +1,118 @@
+#include "signatures/analyser.h"
+
+#include <cstring>
+
+#include "platform/byte_order.h"
+#include "platform/thread_priority.h"
+#include "signatures/probes.h"
+#include "signatures/signature_database.h"
+
+namespace duzez::signatures {
+namespace {
+
+namespace Flags = filesystems::ObjectFlags;
+constexpr std::uint16_t kRecordFlags = 0x0100;
+
+}  // namespace
+
+CAnalyser::CAnalyser(const SignatureDatabase& database, filesystems::AnalysedVolume& volume,
+                     FoundItem onFoundItem, bool startThread)
+    : database_(database),
+      volume_(volume),
+      onFoundItem_(std::move(onFoundItem)),
+      matcher_(database),
+      buffer_(kBufferBytes) {
+    if (startThread)
+        worker_ = std::thread([this] { Run(); });
+}
+
+CAnalyser::~CAnalyser() {
+    stop_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        work_ = true;
+    }
+    changed_.notify_all();
+    // The buffer is freed only after the worker has let go of it: the scan tests the stop
+    // flag at every sector, so this wait is short.
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void CAnalyser::Run() {
+    platform::LowerCurrentThreadPriority();
+    while (true) {
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return work_; });
+            if (stop_)
+                return;
+        }
+        ScanChunk();
+        {
+            std::lock_guard lock(mutex_);
+            work_ = false;
+            done_ = true;
+        }
+        changed_.notify_all();
+    }
+}
+
+void CAnalyser::StartChunk(std::uint64_t firstSector, std::uint64_t sectors) {
+    {
+        std::lock_guard lock(mutex_);
+        firstSector_ = firstSector;
+        chunkSectors_ = std::min<std::uint64_t>(sectors, buffer_.size() / kSectorBytes);
+        done_ = false;
+        work_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool CAnalyser::WaitChunkDone(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] { return done_; });
+}
+
+void CAnalyser::ScanChunk() {
+    const auto patterns = database_.PatternsReadLock();
+    std::vector<const Signature*> matches;
+    const SectorReader read = [this](std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                     std::uint64_t count) {
+        return volume_.ReadVolumeSectors(buffer, sector, count);
+    };
+    for (std::uint64_t i = 0; i < chunkSectors_; ++i) {
+        if (!Running())
+            return;
+        const std::span<const std::uint8_t, kSectorBytes> sector(buffer_.data() + i * kSectorBytes,
+                                                                 kSectorBytes);
+        matcher_.Match(sector, matches);
+        for (const Signature* signature : matches) {
+            if (!Running())
+                return;
+            filesystems::FoundObject item;
+            item.Start = (firstSector_ + i) * kSectorBytes;
+            item.SignatureId = static_cast<std::int16_t>(signature->FormatId);
+            item.Size = filesystems::kUnknownSize;
+            item.Flags = Flags::ExtentToNext | Flags::Deleted;
+            ProbeItem(item, sector, read);
+            if (item.SignatureId == FormatIds::NtfsFileRecord) {
+                if (std::memcmp(sector.data(), "FILE", 4) != 0)
+                    continue;
+                const std::uint16_t state = *platform::ReadLe<std::uint16_t>(sector, 22);
+                item.Id = ~0ull;
+                item.Flags = kRecordFlags;
+                if ((state & 1) == 0)
+                    item.Flags |= Flags::Deleted;
+                if ((state & 2) != 0)
+                    item.Flags |= Flags::Folder;
+            } else if (item.SignatureId == FormatIds::FatDirectory) {
+                item.Id = ~0ull;
+                item.Flags = kRecordFlags;
+            }
+            onFoundItem_(std::move(item));
+        }
+    }
+}
+
+}  // namespace duzez::signatures

@@ -1,0 +1,64 @@
+#pragma once
+
+// The scanner of the sector phase: its own thread tests every sector of each block the
+// reader hands over against every enabled signature, and hands each hit, refined by the
+// format probes, to the volume.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+#include <vector>
+
+#include "filesystems/analysed_volume.h"
+#include "filesystems/found_object.h"
+#include "signatures/sector_matcher.h"
+
+namespace duzez::signatures {
+
+class SignatureDatabase;
+
+class CAnalyser {
+  public:
+    static constexpr std::size_t kBufferBytes = 0xA00000;  // 20480 sectors
+    using FoundItem = std::function<void(filesystems::FoundObject)>;
+
+    CAnalyser(const SignatureDatabase& database, filesystems::AnalysedVolume& volume,
+              FoundItem onFoundItem, bool startThread = true);
+    ~CAnalyser();
+    CAnalyser(const CAnalyser&) = delete;
+    CAnalyser& operator=(const CAnalyser&) = delete;
+
+    std::span<std::uint8_t> ScanBuffer() { return buffer_; }
+    // The first `sectors` sectors of the buffer start at `firstSector` of the volume.
+    void StartChunk(std::uint64_t firstSector, std::uint64_t sectors);
+    bool WaitChunkDone(std::chrono::milliseconds limit);
+    // One block, on the calling thread.
+    void ScanChunk();
+
+  private:
+    void Run();
+    bool Running() const { return volume_.AnalysisRunning() && !stop_.load(); }
+
+    const SignatureDatabase& database_;
+    filesystems::AnalysedVolume& volume_;
+    FoundItem onFoundItem_;
+    SectorMatcher matcher_;
+    std::vector<std::uint8_t> buffer_;
+    std::uint64_t firstSector_ = 0;
+    std::uint64_t chunkSectors_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool work_ = false;  // WorkEvent
+    bool done_ = true;   // DoneEvent
+    std::atomic<bool> stop_{false};
+    std::thread worker_;
+};
+
+}  // namespace duzez::signatures
