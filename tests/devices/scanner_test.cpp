@@ -1,0 +1,184 @@
+// The sector scanner with the shipped formats, on volumes in memory and on images.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "signatures/analyser.h"
+#include "signatures/probes.h"
+#include "tests/devices/machine_fixture.h"
+
+namespace duzez::devices {
+namespace {
+
+using filesystems::FoundObject;
+namespace ObjectFlags = filesystems::ObjectFlags;
+
+class ScannerTest : public test::MachineTest {
+  protected:
+    // An image of `sectors` zero sectors with the given sectors written, loaded as a volume
+    // whose sector phase runs with the real scanner and the shipped formats.
+    CVolume* Volume(std::uint64_t sectors, const std::map<std::uint64_t, std::string>& content) {
+        std::string bytes(sectors * 512, '\0');
+        for (const auto& [sector, data] : content)
+            bytes.replace(sector * 512, data.size(), data);
+        test::WriteFile(dir_ / "card.dsk", bytes);
+        auto& computer = Computer(false, platform::MakeLocalDeviceOpener());
+        std::string error;
+        if (!app_->Store().KeyExists("Software\\Quarnel\\Duzez\\1.0\\Signatures")) {
+            EXPECT_TRUE(app_->Store().ImportFile(
+                std::filesystem::path(DUZEZ_SOURCE_DIR_DEFAULT) / "data" / "signatures.reg",
+                &error))
+                << error;
+            computer.Signatures().LoadDatabase();
+        }
+        CVolume* volume = computer.LoadImage(dir_ / "card.dsk", error);
+        EXPECT_NE(volume, nullptr) << error;
+        return volume;
+    }
+    void Scan(CVolume& volume) {
+        app_->AnalysisRunning = true;
+        computer_->AnalyseSectors(volume);
+    }
+    std::vector<FoundObject*> Carved(CVolume& volume) {
+        std::vector<FoundObject*> carved;
+        for (FoundObject* o : volume.FoundObjectTree->ListedObjects()) {
+            if (o->Is(ObjectFlags::FoundBySignature))
+                carved.push_back(o);
+        }
+        return carved;
+    }
+};
+
+const std::string kJpeg = "\xFF\xD8\xFF\xE0";
+const std::string kTiff = std::string("II*\0\x08\0\0\0", 8);
+const std::string kCr2 = std::string("II*\0\x10\0\0\0CR\x02\0", 12);
+
+TEST_F(ScannerTest, FirstAndLastSectorOfABlockAndTheNeighbourRule) {
+    CVolume* volume = Volume(40960, {{0, kJpeg}, {20479, kJpeg}, {30000, kJpeg}});
+    Scan(*volume);
+    const auto carved = Carved(*volume);
+    ASSERT_EQ(carved.size(), 3u);
+    EXPECT_EQ(carved[0]->Start, 0u);
+    EXPECT_EQ(carved[1]->Start, 20479u * 512);
+    EXPECT_EQ(carved[0]->GetName(), "IMG_0.jpg");
+    EXPECT_EQ(carved[0]->Size, 20479u * 512) << "the distance to the next one found";
+    EXPECT_EQ(carved[2]->Size, filesystems::kUnknownSize);
+    EXPECT_TRUE(carved[0]->Is(ObjectFlags::Deleted) && carved[0]->Is(ObjectFlags::ExtentToNext));
+    EXPECT_EQ(volume->SectorFilesFound.load(), 3u);
+}
+
+TEST_F(ScannerTest, TwoFormatsOnOneSectorGiveOneObjectOfTheLaterFormat) {
+    CVolume* volume = Volume(100, {{10, kCr2}, {20, kTiff}});
+    Scan(*volume);
+    const auto carved = Carved(*volume);
+    ASSERT_EQ(carved.size(), 2u);
+    EXPECT_EQ(carved[0]->SignatureId, 310) << "TIFF, then Canon CR2 on the same sector";
+    EXPECT_EQ(carved[1]->SignatureId, 303);
+    EXPECT_EQ(volume->SectorFilesFound.load(), 2u) << "a merged item is not counted";
+}
+
+TEST_F(ScannerTest, SwitchedOffFormatsYieldNothing) {
+    CVolume* volume = Volume(100, {{5, kJpeg}});
+    computer_->Signatures().FindSignatureById(300)->SearchEnable = 0;
+    Scan(*volume);
+    EXPECT_TRUE(Carved(*volume).empty());
+}
+
+TEST_F(ScannerTest, FindLostDisksAddsVolumesAndNoFiles) {
+    if (!test::HaveTool("mkfs.fat"))
+        GTEST_SKIP() << "mkfs.fat is not installed";
+    const auto card = dir_ / "fat.img";
+    ASSERT_TRUE(test::RunCommand("mkfs.fat -C -F 16 -n LOSTCARD '" + card.string() + "' 20000"));
+    std::string fat = test::ReadFile(card).substr(0, 512);
+    CVolume* disk = Volume(60000, {{2048, fat}, {4000, kJpeg}});
+    disk->VolumesOnly = 1;
+    Scan(*disk);
+    EXPECT_TRUE(Carved(*disk).empty());
+    std::vector<CVolume*> found;
+    for (const auto& v : computer_->Volumes().Snapshot()) {
+        if (v->VolumeType == VolumeKind::Found)
+            found.push_back(v.get());
+    }
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->StartOffset, 2048u * 512);
+    EXPECT_EQ(found[0]->VolumeLabel, "LOSTCARD");
+    EXPECT_EQ(found[0]->GetParentVolume(), disk);
+}
+
+TEST(Probes, SizesSubtypesAndStarts) {
+    std::array<std::uint8_t, 512> sector{};
+    FoundObject item;
+    const signatures::SectorReader noRead = [](std::span<std::uint8_t>, std::uint64_t,
+                                               std::uint64_t) { return 0u; };
+    item.SignatureId = 503;
+    sector[2] = 0x36, sector[4] = 0x01;
+    signatures::ProbeItem(item, sector, noRead);
+    EXPECT_EQ(item.Size, 65590u);
+    sector.fill(0);
+    item.SignatureId = 502;
+    sector[5] = 0x10;
+    signatures::ProbeItem(item, sector, noRead);
+    EXPECT_EQ(item.Size, 6144u);
+    item.SignatureId = 504;
+    item.Start = 51200;
+    signatures::ProbeItem(item, sector, noRead);
+    EXPECT_EQ(item.Start, 18432u);
+    item.Start = 1024;
+    signatures::ProbeItem(item, sector, noRead);
+    EXPECT_EQ(item.Start, 1024u) << "a hit near the volume's start keeps its own offset";
+}
+
+TEST(Probes, CompoundDocumentSizeAndSubtype) {
+    // Shift 9, one FAT sector, directory in sector 1: read 1024 bytes after the start.
+    std::array<std::uint8_t, 512> header{};
+    header[30] = 9;
+    header[44] = 1;
+    header[48] = 1;
+    std::vector<std::uint8_t> directory(25 * 512, 0);
+    const auto name = [&](std::size_t entry, std::u16string text) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            directory[entry * 128 + 2 * i] = static_cast<std::uint8_t>(text[i]);
+            directory[entry * 128 + 2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+        }
+    };
+    name(0, u"Root Entry");
+    name(2, u"Workbook");
+    name(3, u"WordDocument");
+    std::uint64_t readAt = 0;
+    const signatures::SectorReader read = [&](std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                              std::uint64_t) {
+        readAt = sector;
+        std::copy(directory.begin(), directory.end(), buffer.begin());
+        return static_cast<std::uint32_t>(buffer.size());
+    };
+    FoundObject item;
+    item.Start = 4096;
+    item.SignatureId = 100;
+    signatures::ProbeItem(item, header, read);
+    EXPECT_EQ(item.Size, 65536u);
+    EXPECT_EQ(readAt, (4096u + 1024) / 512);
+    EXPECT_EQ(item.SignatureId, 101) << "the lower entry decides";
+
+    name(0, u"Not Root!!");
+    item.SignatureId = 100;
+    signatures::ProbeItem(item, header, read);
+    EXPECT_EQ(item.SignatureId, 100);
+
+    name(0, u"Root Entry");
+    name(2, u"Symbol7   ");
+    name(3, u"Symbol 12");
+    item.SignatureId = 100;
+    signatures::ProbeItem(item, header, read);
+    EXPECT_EQ(item.SignatureId, 500) << "only with the blank";
+
+    header[30] = 12;
+    header[44] = 2;
+    item.SignatureId = 100;
+    signatures::ProbeItem(item, header, read);
+    EXPECT_EQ(item.Size, 8388608u);
+}
+
+}  // namespace
+}  // namespace duzez::devices
