@@ -24,6 +24,7 @@ void AddSettingsCommand(CLI::App& app, CommandBody& body, const GlobalOptions& o
 void AddDriveCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddSignatureCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& options);
+void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 
 // The drive list as 'drives' prints it, after the help of a bare call.

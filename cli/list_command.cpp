@@ -40,8 +40,10 @@ std::string FlagText(const FoundObject& object) {
     return text;
 }
 
+}  // namespace
+
 // The found volume `number` (from 1, in the order 'partitions' shows) on `target`.
-CVolume* FoundVolume(Session& session, CVolume& target, int number) {
+CVolume* FoundVolumeOf(Session& session, CVolume& target, int number) {
     std::vector<CVolume*> found;
     for (const auto& volume : session.Computer().Volumes().Snapshot()) {
         if (volume->GetParentVolume() == &target && volume.get() != &target)
@@ -57,6 +59,8 @@ CVolume* FoundVolume(Session& session, CVolume& target, int number) {
     return found[static_cast<std::size_t>(number - 1)];
 }
 
+namespace {
+
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
                bool deletedOnly, bool deep, bool json) {
     Session session(options);
@@ -64,7 +68,7 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
     if (volume == nullptr)
         return kBadInput;
     if (volumeNumber != 0) {
-        volume = FoundVolume(session, *volume, volumeNumber);
+        volume = FoundVolumeOf(session, *volume, volumeNumber);
         if (volume == nullptr)
             return kBadInput;
     }

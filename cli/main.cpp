@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     duzez::cli::AddSignatureCommands(app, body, options);
     duzez::cli::AddPartitionCommands(app, body, options);
     duzez::cli::AddListCommand(app, body, options);
+    duzez::cli::AddRecoverCommand(app, body, options);
 
     try {
         app.parse(argc, argv);

@@ -30,6 +30,10 @@ class Session {
     std::unique_ptr<devices::CLocalComputer> computer_;
 };
 
+// The found volume `number` (from 1, in the order they lie) on `target`; null with a
+// message when there is none.
+devices::CVolume* FoundVolumeOf(Session& session, devices::CVolume& target, int number);
+
 // Runs the sector phase of `volume` on its own thread, with a progress line on stderr
 // when that is a terminal.
 void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume);

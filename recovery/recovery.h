@@ -1,0 +1,104 @@
+#pragma once
+
+// Writes found objects out as ordinary files under a destination folder, each in its
+// folder path, in 2 MiB blocks on its own thread. The analysed volume is only read.
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "filesystems/found_object.h"
+
+namespace duzez::devices {
+class CLocalComputer;
+class CVolume;
+}  // namespace duzez::devices
+
+namespace duzez::recovery {
+
+constexpr std::uint32_t WM_RECOVERY_PROGRESS = 0x8000 + 211;
+
+// The size methods for a file whose end is only estimated.
+enum class SizeMethod : std::uint32_t {
+    None = 0,
+    Default = 1,
+    NextAny = 2,
+    NextSame = 3,
+    Custom = 4
+};
+enum class SizeScope { ThisFile, ThisType, AnyType };
+
+struct SizeAnswer {
+    enum class Result { Ok, Cancel, Skip } result = Result::Cancel;
+    SizeMethod method = SizeMethod::Default;
+    std::uint64_t customBytes = 0;
+    SizeScope scope = SizeScope::ThisFile;
+};
+
+// What the recovery asks its front end: the desktop shows dialogs, the command line
+// answers from its options.
+class RecoveryQuestions {
+  public:
+    virtual ~RecoveryQuestions() = default;
+    // "Enter probable file size" for an object whose end is only estimated.
+    virtual SizeAnswer AskProbableSize(const filesystems::FoundObject& object) = 0;
+    // The destination lies on the analysed drive: another folder, or nothing to stop.
+    virtual std::optional<std::filesystem::path> AskOtherDestination(
+        const std::filesystem::path& refused) = 0;
+};
+
+class CRecovery {
+  public:
+    static constexpr std::size_t kBlockBytes = 2097152;
+
+    explicit CRecovery(devices::CLocalComputer& computer);
+    ~CRecovery();
+    CRecovery(const CRecovery&) = delete;
+    CRecovery& operator=(const CRecovery&) = delete;
+
+    std::atomic<std::uint32_t> SizeMethodForAll{0};
+    std::atomic<std::int32_t> SizeKBForAll{-1};
+    std::atomic<bool> RecoveryRunning{false};
+    std::vector<filesystems::FoundObject*> RecoveryList;
+    std::atomic<std::uint32_t> CurrentIndex{0};
+    std::uint64_t TotalBytes = 0;
+    std::atomic<std::uint32_t> RecoveredCount{0};
+    std::atomic<std::uint32_t> FilePercent{0};
+    devices::CVolume* SourceVolume = nullptr;
+    std::filesystem::path LastFilePath;
+    std::vector<std::filesystem::path> TemporaryFiles;
+
+    void SetQuestions(RecoveryQuestions* questions) { questions_ = questions; }
+    void StartRecovery(const std::filesystem::path& destination);
+    void Wait();
+    void AbortRecovery() { RecoveryRunning = false; }
+    bool Finished() const { return finished_.load(); }
+
+    // False when the destination lies on the source and no other folder was given.
+    bool CheckDestination(std::filesystem::path& path);
+    // The bytes processed (0 = failure).
+    std::uint64_t RecoverObject(const filesystems::FoundObject& object, std::filesystem::path root);
+    std::uint64_t FileRecovery(const filesystems::FoundObject& object);
+
+  private:
+    std::optional<std::uint64_t> SettleSize(const filesystems::FoundObject& object);
+    std::uint64_t SizeBy(SizeMethod method, const filesystems::FoundObject& object,
+                         std::uint64_t customBytes) const;
+    void Run(std::filesystem::path destination);
+
+    devices::CLocalComputer& computer_;
+    RecoveryQuestions* questions_ = nullptr;
+    std::vector<std::uint8_t> copyBuffer_;
+    std::atomic<bool> finished_{true};
+    std::thread thread_;
+    // The object being written, for its stream.
+    std::unique_ptr<filesystems::FoundObject> current_;
+};
+
+}  // namespace duzez::recovery
