@@ -84,3 +84,35 @@ TEST(Cli, DamagedStoreIsReportedAndSetAside) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a person does with a card image: list it, then recover its photos.
+TEST(Cli, ListAndRecoverACardImage) {
+    duzez::test::TempFolder dir;
+    if (!duzez::test::HaveTool("mkfs.fat") || !duzez::test::HaveTool("mcopy")) {
+        GTEST_SKIP() << "dosfstools or mtools missing";
+    }
+    const auto card = dir / "card.img";
+    std::string photo(70000, '\0');
+    for (std::size_t i = 0; i < photo.size(); ++i)
+        photo[i] = static_cast<char>(i * 13);
+    duzez::test::WriteFile(dir / "IMG_0001.JPG", photo);
+    ASSERT_TRUE(duzez::test::RunCommand("mkfs.fat -C -F 16 '" + card.string() + "' 20000"));
+    ASSERT_TRUE(
+        duzez::test::RunCommand("MTOOLS_SKIP_CHECK=1 mmd -i '" + card.string() + "' ::/DCIM"));
+    ASSERT_TRUE(duzez::test::RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + card.string() + "' '" +
+                                        (dir / "IMG_0001.JPG").string() + "' ::/DCIM/"));
+    const RunResult list = RunCli("list '" + card.string() + "'", dir.path());
+    EXPECT_EQ(list.exitCode, 0) << list.out;
+    EXPECT_NE(list.out.find("/DCIM/IMG_0001.JPG"), std::string::npos) << list.out;
+    const RunResult recover =
+        RunCli("recover '" + card.string() + "' '" + (dir / "out").string() + "' --match '*.jpg'",
+               dir.path());
+    EXPECT_EQ(recover.exitCode, 0) << recover.out;
+    EXPECT_EQ(duzez::test::ReadFile(dir / "out" / "DCIM" / "IMG_0001.JPG"), photo);
+    EXPECT_EQ(RunCli("recover '" + (dir / "missing.img").string() + "' out", dir.path()).exitCode,
+              2);
+}
+
+}  // namespace
