@@ -6,6 +6,7 @@
 #include "platform/thread_priority.h"
 #include "signatures/probes.h"
 #include "signatures/signature_database.h"
+#include "signatures/structure_probes.h"
 
 namespace duzez::signatures {
 namespace {
@@ -96,6 +97,16 @@ void CAnalyser::ScanChunk() {
             item.Size = filesystems::kUnknownSize;
             item.Flags = Flags::ExtentToNext | Flags::Deleted;
             ProbeItem(item, sector, read);
+            // Where the file's own structure tells its end, the size is known and is not
+            // an estimate to be settled at recovery.
+            if (const auto end =
+                    FindStructuralEnd(item.SignatureId, item.Start, volume_.VolumeSize(), read)) {
+                item.Size = *end;
+                item.Flags &= static_cast<std::uint16_t>(~Flags::ExtentToNext);
+            } else if (item.SignatureId == FormatIds::SizeAtByte2 && item.Size >= 54 &&
+                       item.Size <= volume_.VolumeSize() - item.Start) {
+                item.Flags &= static_cast<std::uint16_t>(~Flags::ExtentToNext);  // BMP's own size
+            }
             if (item.SignatureId == FormatIds::NtfsFileRecord) {
                 if (std::memcmp(sector.data(), "FILE", 4) != 0)
                     continue;

@@ -1,0 +1,28 @@
+// The end-of-file walks of carved photos and media over any bytes: each must end within
+// its bound and never claim an end beyond the volume.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "signatures/structure_probes.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const duzez::signatures::SectorReader read = [&](std::span<std::uint8_t> buffer,
+                                                     std::uint64_t sector,
+                                                     std::uint64_t count) -> std::uint32_t {
+        if (sector * 512 >= size)
+            return 0;
+        std::memset(buffer.data(), 0, buffer.size());
+        std::memcpy(buffer.data(), data + sector * 512,
+                    std::min<std::size_t>(count * 512, size - sector * 512));
+        return static_cast<std::uint32_t>(count * 512);
+    };
+    for (const std::int32_t format : {300, 301, 302, 317, 400, 401, 402, 403, 410}) {
+        const auto end = duzez::signatures::FindStructuralEnd(format, 0, size, read);
+        if (end && *end > size)
+            std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,269 @@
+#include "signatures/structure_probes.h"
+
+#include <vector>
+
+namespace duzez::signatures {
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+// The volume's bytes from a file's start, read a window of sectors at a time.
+class FileBytes {
+  public:
+    FileBytes(std::uint64_t start, std::uint64_t limit, const SectorReader& read)
+        : start_(start), limit_(limit), read_(read) {}
+
+    // The byte at `offset` from the file's start; nullopt beyond the limit or on a read error.
+    std::optional<std::uint8_t> At(std::uint64_t offset) {
+        if (offset >= limit_)
+            return std::nullopt;
+        const std::uint64_t absolute = start_ + offset;
+        if (absolute < windowStart_ || absolute >= windowStart_ + window_.size()) {
+            windowStart_ = absolute / 512 * 512;
+            window_.resize(kWindow);
+            if (read_(window_, windowStart_ / 512, kWindow / 512) == 0) {
+                window_.clear();
+                return std::nullopt;
+            }
+        }
+        return window_[absolute - windowStart_];
+    }
+    std::optional<std::uint32_t> Big32(std::uint64_t offset) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < 4; ++i) {
+            const auto b = At(offset + static_cast<std::uint64_t>(i));
+            if (!b)
+                return std::nullopt;
+            value = (value << 8) | *b;
+        }
+        return value;
+    }
+    std::optional<std::uint16_t> Big16(std::uint64_t offset) {
+        const auto hi = At(offset);
+        const auto lo = At(offset + 1);
+        if (!hi || !lo)
+            return std::nullopt;
+        return static_cast<std::uint16_t>((*hi << 8) | *lo);
+    }
+    std::uint64_t Limit() const { return limit_; }
+    std::optional<std::uint32_t> Little32(std::uint64_t offset) {
+        std::uint32_t value = 0;
+        for (int i = 3; i >= 0; --i) {
+            const auto b = At(offset + static_cast<std::uint64_t>(i));
+            if (!b)
+                return std::nullopt;
+            value = (value << 8) | *b;
+        }
+        return value;
+    }
+
+  private:
+    static constexpr std::size_t kWindow = 65536;
+    std::uint64_t start_;
+    std::uint64_t limit_;
+    const SectorReader& read_;
+    std::vector<std::uint8_t> window_;
+    std::uint64_t windowStart_ = 0;
+};
+
+std::optional<std::uint64_t> JpegEnd(FileBytes& bytes) {
+    std::uint64_t at = 2;  // after FF D8
+    while (true) {
+        const auto ff = bytes.At(at);
+        if (!ff || *ff != 0xFF)
+            return std::nullopt;
+        auto marker = bytes.At(at + 1);
+        while (marker && *marker == 0xFF) {  // fill bytes
+            ++at;
+            marker = bytes.At(at + 1);
+        }
+        if (!marker)
+            return std::nullopt;
+        if (*marker == 0xD9)
+            return at + 2;
+        if ((*marker >= 0xD0 && *marker <= 0xD7) || *marker == 0x01) {
+            at += 2;
+            continue;
+        }
+        const auto length = bytes.Big16(at + 2);
+        if (!length || *length < 2)
+            return std::nullopt;
+        at += 2 + *length;
+        if (*marker != 0xDA)
+            continue;
+        // Entropy-coded data: runs to the next marker that is not a stuffed zero or a
+        // restart.
+        while (true) {
+            const auto b = bytes.At(at);
+            if (!b)
+                return std::nullopt;
+            if (*b == 0xFF) {
+                const auto next = bytes.At(at + 1);
+                if (!next)
+                    return std::nullopt;
+                if (*next != 0x00 && !(*next >= 0xD0 && *next <= 0xD7) && *next != 0xFF)
+                    break;
+                at += *next == 0xFF ? 1 : 2;
+                continue;
+            }
+            ++at;
+        }
+    }
+}
+
+std::optional<std::uint64_t> PngEnd(FileBytes& bytes) {
+    std::uint64_t at = 8;
+    for (int chunks = 0; chunks < 1000000; ++chunks) {
+        const auto length = bytes.Big32(at);
+        const auto type = bytes.Big32(at + 4);
+        if (!length || !type || *length > 0x7FFFFFFF)
+            return std::nullopt;
+        for (int i = 0; i < 4; ++i) {
+            const auto c = static_cast<char>((*type >> (24 - 8 * i)) & 0xFF);
+            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+                return std::nullopt;
+        }
+        at += 12 + std::uint64_t{*length};
+        if (at > bytes.Limit())
+            return std::nullopt;  // a chunk that runs past the volume
+        if (*type == 0x49454E44)
+            return at;  // IEND
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> SkipSubBlocks(FileBytes& bytes, std::uint64_t at) {
+    while (true) {
+        const auto size = bytes.At(at);
+        if (!size)
+            return std::nullopt;
+        at += 1 + *size;
+        if (*size == 0)
+            return at;
+    }
+}
+
+std::optional<std::uint64_t> GifEnd(FileBytes& bytes) {
+    const auto flags = bytes.At(10);
+    if (!flags)
+        return std::nullopt;
+    std::uint64_t at = 13;
+    if (*flags & 0x80)
+        at += 3ull << ((*flags & 7) + 1);
+    while (true) {
+        const auto block = bytes.At(at);
+        if (!block)
+            return std::nullopt;
+        if (*block == 0x3B)
+            return at + 1;
+        if (*block == 0x21) {
+            const auto end = SkipSubBlocks(bytes, at + 2);
+            if (!end)
+                return std::nullopt;
+            at = *end;
+        } else if (*block == 0x2C) {
+            const auto local = bytes.At(at + 9);
+            if (!local)
+                return std::nullopt;
+            at += 10;
+            if (*local & 0x80)
+                at += 3ull << ((*local & 7) + 1);
+            const auto end = SkipSubBlocks(bytes, at + 1);  // after the LZW code size
+            if (!end)
+                return std::nullopt;
+            at = *end;
+        } else {
+            return std::nullopt;
+        }
+    }
+}
+
+// Top-level boxes from the start; the end of the last box that reads as one.
+std::optional<std::uint64_t> IsoMediaEnd(FileBytes& bytes, std::uint64_t limit) {
+    std::uint64_t at = 0;
+    bool sawMedia = false;
+    for (int boxes = 0; boxes < 100000; ++boxes) {
+        const auto size32 = bytes.Big32(at);
+        const auto type = bytes.Big32(at + 4);
+        if (!size32 || !type)
+            break;
+        bool printable = true;
+        for (int i = 0; i < 4; ++i) {
+            const auto c = static_cast<unsigned>((*type >> (24 - 8 * i)) & 0xFF);
+            printable = printable && c >= 0x20 && c < 0x7F;
+        }
+        if (!printable)
+            break;
+        std::uint64_t size = *size32;
+        if (size == 1) {
+            const auto high = bytes.Big32(at + 8);
+            const auto low = bytes.Big32(at + 12);
+            if (!high || !low)
+                break;
+            size = (std::uint64_t{*high} << 32) | *low;
+        }
+        if (size < 8 || size > limit - at)
+            break;  // 0 ("to the end") cannot be checked
+        if (*type == 0x6D646174 || *type == 0x6D6F6F76)
+            sawMedia = true;  // mdat, moov
+        at += size;
+        if (at == limit)
+            break;
+    }
+    if (!sawMedia || at == 0)
+        return std::nullopt;
+    return at;
+}
+
+std::optional<std::uint64_t> WalkToEnd(std::int32_t formatId, std::uint64_t start,
+                                       std::uint64_t volumeSize, const SectorReader& read) {
+    const std::uint64_t room = volumeSize - start;
+    const auto bounded = [room](std::uint64_t limit) { return std::min(room, limit); };
+    switch (formatId) {
+        case 300: {  // JPEG
+            FileBytes bytes(start, bounded(256 * kMiB), read);
+            return JpegEnd(bytes);
+        }
+        case 301: {  // PNG
+            FileBytes bytes(start, bounded(512 * kMiB), read);
+            return PngEnd(bytes);
+        }
+        case 302: {  // GIF
+            FileBytes bytes(start, bounded(256 * kMiB), read);
+            return GifEnd(bytes);
+        }
+        case 403:    // AVI
+        case 410: {  // WAVE
+            FileBytes bytes(start, bounded(12), read);
+            const auto size = bytes.Little32(4);
+            if (!size || std::uint64_t{*size} + 8 > room)
+                return std::nullopt;
+            return std::uint64_t{*size} + 8;
+        }
+        case 400:    // MPEG-4
+        case 401:    // QuickTime
+        case 402:    // 3GPP
+        case 317: {  // HEIF
+            const std::uint64_t limit = bounded(64ull * 1024 * kMiB);
+            FileBytes bytes(start, limit, read);
+            return IsoMediaEnd(bytes, limit);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> FindStructuralEnd(std::int32_t formatId, std::uint64_t start,
+                                               std::uint64_t volumeSize, const SectorReader& read) {
+    if (start >= volumeSize)
+        return std::nullopt;
+    const auto end = WalkToEnd(formatId, start, volumeSize, read);
+    // Whatever a walk concludes, a file cannot end beyond the volume.
+    if (end && *end > volumeSize - start)
+        return std::nullopt;
+    return end;
+}
+
+}  // namespace duzez::signatures

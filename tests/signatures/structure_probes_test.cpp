@@ -1,0 +1,83 @@
+#include "signatures/structure_probes.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/support/temp_folder.h"
+
+namespace duzez::signatures {
+namespace {
+
+// A volume in memory: `file` at sector 8, noise around it.
+struct Volume {
+    explicit Volume(const std::string& file) : bytes(1 << 20) {
+        std::mt19937 random(3);
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(random());
+        std::copy(file.begin(), file.end(), bytes.begin() + 4096);
+    }
+    std::optional<std::uint64_t> End(std::int32_t format) {
+        const SectorReader read = [this](std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                         std::uint64_t count) -> std::uint32_t {
+            if (sector * 512 >= bytes.size())
+                return 0;
+            const std::size_t take =
+                std::min<std::size_t>(count * 512, bytes.size() - sector * 512);
+            std::fill(buffer.begin(), buffer.end(), 0);
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512), take,
+                        buffer.begin());
+            return static_cast<std::uint32_t>(count * 512);
+        };
+        return FindStructuralEnd(format, 4096, bytes.size(), read);
+    }
+    std::vector<std::uint8_t> bytes;
+};
+
+std::string Big32(std::uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
+}
+
+TEST(StructuralEnd, PhotosMadeByImageMagickEndWhereTheirFilesEnd) {
+    if (!test::RunCommand("convert -version | grep -q ImageMagick"))
+        GTEST_SKIP() << "ImageMagick missing";
+    test::TempFolder dir;
+    for (const auto& [name, format] : std::vector<std::pair<std::string, std::int32_t>>{
+             {"a.jpg", 300}, {"a.png", 301}, {"a.gif", 302}}) {
+        const auto file = dir / name;
+        ASSERT_TRUE(
+            test::RunCommand("convert -size 300x200 plasma:fractal '" + file.string() + "'"));
+        const std::string bytes = test::ReadFile(file);
+        EXPECT_EQ(Volume(bytes).End(format), bytes.size()) << name;
+        // Cut short: the walk runs into noise and gives up rather than guess.
+        EXPECT_NE(Volume(bytes.substr(0, bytes.size() / 2)).End(format), bytes.size() / 2) << name;
+    }
+}
+
+TEST(StructuralEnd, RiffAndIsoMediaSizes) {
+    std::string wave = "RIFF" + std::string("\x24\x10\x00\x00", 4) + "WAVEfmt ";
+    EXPECT_EQ(Volume(wave).End(410), 0x1024u + 8);
+    std::string movie = Big32(24) + "ftypisom" + std::string(12, '\0') + Big32(1000) + "mdat" +
+                        std::string(992, 'x') + Big32(8) + "free";
+    Volume media(movie);
+    // After the last box the noise does not read as a box.
+    media.bytes[4096 + movie.size()] = 0;
+    media.bytes[4096 + movie.size() + 4] = 0x01;
+    EXPECT_EQ(media.End(400), 1032u);
+    EXPECT_FALSE(Volume(Big32(24) + "ftypisom" + std::string(12, '\0')).End(400)) << "no media box";
+    EXPECT_FALSE(Volume("RIFF\xff\xff\xff\x7f"
+                        "AVI LIST")
+                     .End(403))
+        << "larger than the volume";
+}
+
+TEST(StructuralEnd, BrokenJpegIsLeftToTheEstimate) {
+    EXPECT_FALSE(Volume("\xFF\xD8\xFF\xE0\x00\x01").End(300)) << "a segment length below 2";
+    EXPECT_FALSE(Volume("\xFF\xD8\x12\x34").End(300));
+    EXPECT_EQ(Volume("\xFF\xD8\xFF\xD9").End(300), 4u);
+    EXPECT_FALSE(Volume("anything").End(999));
+}
+
+}  // namespace
+}  // namespace duzez::signatures
