@@ -44,13 +44,7 @@ std::string FlagText(const FoundObject& object) {
 
 // The found volume `number` (from 1, in the order 'partitions' shows) on `target`.
 CVolume* FoundVolumeOf(Session& session, CVolume& target, int number) {
-    std::vector<CVolume*> found;
-    for (const auto& volume : session.Computer().Volumes().Snapshot()) {
-        if (volume->GetParentVolume() == &target && volume.get() != &target)
-            found.push_back(volume.get());
-    }
-    std::sort(found.begin(), found.end(),
-              [](const CVolume* a, const CVolume* b) { return a->StartOffset < b->StartOffset; });
+    const std::vector<CVolume*> found = VolumesOn(session, target);
     if (number < 1 || static_cast<std::size_t>(number) > found.size()) {
         std::fprintf(stderr, "error: %s has %zu partitions; there is no volume %d\n",
                      target.GetDisplayName().c_str(), found.size(), number);

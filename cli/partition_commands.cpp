@@ -21,15 +21,10 @@ using devices::CVolume;
 
 // The volume that stands for a partition of `disk` at `startByte`: a listed partition
 // or a found volume.
-CVolume* VolumeAt(devices::CLocalComputer& computer, CVolume& disk, std::uint64_t startByte) {
-    for (const auto& volume : computer.Volumes().Snapshot()) {
-        if (volume->GetParentVolume() != &disk)
-            continue;
-        const std::uint64_t position = volume->VolumeType == devices::VolumeKind::Logical
-                                           ? volume->DriveLayout.PartitionEntry[0].StartingOffset
-                                           : volume->StartOffset;
-        if (position == startByte)
-            return volume.get();
+CVolume* VolumeAt(Session& session, CVolume& disk, std::uint64_t startByte) {
+    for (CVolume* volume : VolumesOn(session, disk)) {
+        if (PositionOnDisk(*volume) == startByte)
+            return volume;
     }
     return nullptr;
 }
@@ -61,7 +56,7 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
         ++number;
         const std::uint64_t start = partition.startSector * CVolume::kSectorSize;
         const std::uint64_t size = std::uint64_t{partition.sectorCount} * CVolume::kSectorSize;
-        CVolume* volume = VolumeAt(session.Computer(), *disk, start);
+        CVolume* volume = VolumeAt(session, *disk, start);
         const std::string fs = volume != nullptr ? volume->FileSystem->FileSystemName : "";
         const std::string label = volume != nullptr ? volume->VolumeLabel : "";
         if (json) {
@@ -147,13 +142,7 @@ int FindLost(const GlobalOptions& options, const std::string& target) {
         disk->TotalSectors = disk->TotalSize / CVolume::kSectorSize;
     disk->VolumesOnly = 1;
     ScanSectors(session.Computer(), *disk);
-    std::vector<CVolume*> found;
-    for (const auto& volume : session.Computer().Volumes().Snapshot()) {
-        if (volume->GetParentVolume() == disk && volume.get() != disk)
-            found.push_back(volume.get());
-    }
-    std::sort(found.begin(), found.end(),
-              [](const CVolume* a, const CVolume* b) { return a->StartOffset < b->StartOffset; });
+    const std::vector<CVolume*> found = VolumesOn(session, *disk);
     std::printf("%-3s %-14s %-8s %s\n", "#", "Start (byte)", "FS", "Label");
     int number = 0;
     for (const CVolume* volume : found) {

@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -81,6 +82,25 @@ void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume) {
     phase.join();
     if (terminal)
         std::fputc('\n', stderr);
+}
+
+std::uint64_t PositionOnDisk(const devices::CVolume& volume) {
+    return volume.VolumeType == devices::VolumeKind::Logical
+               ? volume.DriveLayout.PartitionEntry[0].StartingOffset
+               : volume.StartOffset;
+}
+
+std::vector<devices::CVolume*> VolumesOn(Session& session, devices::CVolume& disk) {
+    std::vector<devices::CVolume*> on;
+    for (const auto& volume : session.Computer().Volumes().Snapshot()) {
+        if (volume->GetParentVolume() == &disk && volume.get() != &disk)
+            on.push_back(volume.get());
+    }
+    std::stable_sort(on.begin(), on.end(),
+                     [](const devices::CVolume* a, const devices::CVolume* b) {
+                         return PositionOnDisk(*a) < PositionOnDisk(*b);
+                     });
+    return on;
 }
 
 std::string HumanSize(std::uint64_t bytes) {

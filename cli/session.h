@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "core/app.h"
@@ -29,6 +30,12 @@ class Session {
     core::CApp app_;
     std::unique_ptr<devices::CLocalComputer> computer_;
 };
+
+// Where a volume starts on the disk it lies on (a partition by its entry, a found volume
+// by its offset).
+std::uint64_t PositionOnDisk(const devices::CVolume& volume);
+// The volumes that lie on `disk`, in the order they lie.
+std::vector<devices::CVolume*> VolumesOn(Session& session, devices::CVolume& disk);
 
 // The found volume `number` (from 1, in the order they lie) on `target`; null with a
 // message when there is none.
