@@ -141,7 +141,6 @@ std::string BuildName(std::span<const std::uint8_t> directory, std::size_t index
                                      0x18, 0x1C, 0x1E}) {
             units.push_back(static_cast<char16_t>(*ReadLe<std::uint16_t>(entry, at)));
         }
-        if (i - 1 == 0) break;
     }
     if (!units.empty()) {
         const std::size_t end = units.find(u'\0');
