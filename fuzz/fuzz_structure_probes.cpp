@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     std::min<std::size_t>(count * 512, size - sector * 512));
         return static_cast<std::uint32_t>(count * 512);
     };
-    for (const std::int32_t format : {300, 301, 302, 317, 400, 401, 402, 403, 410}) {
+    for (const std::int32_t format :
+         {300, 301, 302, 303, 310, 312, 313, 317, 400, 401, 402, 403, 410}) {
         const auto end = duzez::signatures::FindStructuralEnd(format, 0, size, read);
         if (end && *end > size)
             std::abort();

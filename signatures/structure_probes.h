@@ -2,7 +2,8 @@
 
 // The true end of a carved photo, video or sound file, found by walking the file's own
 // structure on the volume: JPEG markers to the end mark, PNG chunks to IEND, GIF blocks to
-// the trailer, RIFF and ISO base media box sizes, BMP's size field. Each walk has a bound
+// the trailer, RIFF and ISO base media box sizes, BMP's size field, and for TIFF-based
+// camera RAW the furthest extent its IFDs reference. Each walk has a bound
 // and never trusts a length it cannot check against it.
 
 #include <cstdint>

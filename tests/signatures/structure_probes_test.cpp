@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 
 #include "tests/support/temp_folder.h"
@@ -44,10 +45,11 @@ TEST(StructuralEnd, PhotosMadeByImageMagickEndWhereTheirFilesEnd) {
         GTEST_SKIP() << "ImageMagick missing";
     test::TempFolder dir;
     for (const auto& [name, format] : std::vector<std::pair<std::string, std::int32_t>>{
-             {"a.jpg", 300}, {"a.png", 301}, {"a.gif", 302}}) {
+             {"a.jpg", 300}, {"a.png", 301}, {"a.gif", 302}, {"lsb.tif", 303}, {"msb.tif", 303}}) {
         const auto file = dir / name;
-        ASSERT_TRUE(
-            test::RunCommand("convert -size 300x200 plasma:fractal '" + file.string() + "'"));
+        const std::string endian = name == "msb.tif" ? "-endian MSB " : "-endian LSB ";
+        ASSERT_TRUE(test::RunCommand("convert -size 300x200 plasma:fractal " + endian + "'" +
+                                     file.string() + "'"));
         const std::string bytes = test::ReadFile(file);
         EXPECT_EQ(Volume(bytes).End(format), bytes.size()) << name;
         // Cut short: the walk runs into noise and gives up rather than guess.
@@ -70,6 +72,43 @@ TEST(StructuralEnd, RiffAndIsoMediaSizes) {
                         "AVI LIST")
                      .End(403))
         << "larger than the volume";
+}
+
+// A little-endian TIFF: one IFD at `ifd` with the given entries, then `next`.
+std::string Tiff(std::uint32_t ifd, const std::vector<std::array<std::uint32_t, 4>>& entries,
+                 std::uint32_t next, std::size_t size) {
+    std::string file(size, '\0');
+    const auto put = [&file](std::size_t at, std::uint32_t v, int width) {
+        for (int i = 0; i < width; ++i)
+            file[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    file[0] = file[1] = 'I';
+    put(2, 42, 2);
+    put(4, ifd, 4);
+    put(ifd, static_cast<std::uint32_t>(entries.size()), 2);
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+        put(ifd + 2 + 12 * e, entries[e][0], 2);
+        put(ifd + 4 + 12 * e, entries[e][1], 2);
+        put(ifd + 6 + 12 * e, entries[e][2], 4);
+        put(ifd + 10 + 12 * e, entries[e][3], 4);
+    }
+    put(ifd + 2 + 12 * entries.size(), next, 4);
+    return file;
+}
+
+TEST(StructuralEnd, TiffEndsAfterTheFurthestStripOrPreview) {
+    // Strip at 200 of 300 bytes, a JPEG preview at 600 of 1000 bytes.
+    const auto raw =
+        Tiff(8, {{273, 4, 1, 200}, {279, 4, 1, 300}, {513, 4, 1, 600}, {514, 4, 1, 1000}}, 0, 1600);
+    EXPECT_EQ(Volume(raw).End(303), 1600u);
+    EXPECT_EQ(Volume(raw).End(310), 1600u) << "CR2 is read the same way";
+    // An IFD whose next link points at itself is read once.
+    EXPECT_EQ(Volume(Tiff(8, {{273, 4, 1, 100}, {279, 4, 1, 50}}, 8, 150)).End(303), 150u);
+    // Image data beyond the volume: broken, left to the estimate.
+    EXPECT_FALSE(Volume(Tiff(8, {{273, 4, 1, 100}, {279, 4, 1, 0x7FFFFFFF}}, 0, 150)).End(303));
+    // No image data at all says nothing about the end.
+    EXPECT_FALSE(Volume(Tiff(8, {{256, 3, 1, 100}}, 0, 150)).End(303));
+    EXPECT_FALSE(Volume(Tiff(8, {}, 0, 150)).End(303)) << "an empty IFD";
 }
 
 TEST(StructuralEnd, BrokenJpegIsLeftToTheEstimate) {
