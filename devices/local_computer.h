@@ -96,6 +96,15 @@ class CLocalComputer {
     // Yes/No questions to the user (caption, text); without an answerer the answer is Yes.
     using Question = std::function<bool(core::StringId caption, core::StringId text)>;
     void SetQuestionAnswerer(Question ask) { ask_ = std::move(ask); }
+    bool Ask(core::StringId caption, core::StringId text) const {
+        return !ask_ || ask_(caption, text);
+    }
+
+    // Whether a file at `destination` would lie on the drive `volume` is read from.
+    bool DestinationOnSource(const std::filesystem::path& destination, CVolume* volume) const;
+    // Creates the destination folder before a recovery; false (logged unless silent) when
+    // it lies on the active volume's drive or cannot be made.
+    bool PrepareDestination(const std::filesystem::path& destination, bool silent);
 
     // How long a phase waits for the scanner with one block, and for a stopped thread.
     std::chrono::milliseconds ScannerBlockWait{10000};

@@ -8,7 +8,6 @@
 #include "core/log.h"
 #include "devices/local_computer.h"
 #include "filesystems/found_object_stream.h"
-#include "platform/device_identity.h"
 #include "platform/file_times.h"
 #include "platform/thread_priority.h"
 #include "platform/unique_fd.h"
@@ -31,15 +30,26 @@ CRecovery::~CRecovery() {
 
 void CRecovery::StartRecovery(const std::filesystem::path& destination) {
     Wait();
+    RecoveredCount = 0;
+    Start(destination, false);
+}
+
+void CRecovery::StartTryOpen(const std::filesystem::path& temporaryFolder) {
+    Wait();
+    Start(temporaryFolder, true);
+}
+
+void CRecovery::Start(const std::filesystem::path& destination, bool tryOpen) {
     TotalBytes = 0;
     for (const auto* object : RecoveryList) {
         if (object->Size != filesystems::kUnknownSize)
             TotalBytes += object->Size;
     }
     SourceVolume = computer_.ActiveVolume.load();
-    RecoveredCount = 0;
+    writtenThisRun_.clear();
+    LastFilePath.clear();
     finished_ = false;
-    thread_ = std::thread([this, destination] { Run(destination); });
+    thread_ = std::thread([this, destination, tryOpen] { Run(destination, tryOpen); });
 }
 
 void CRecovery::Wait() {
@@ -47,9 +57,9 @@ void CRecovery::Wait() {
         thread_.join();
 }
 
-void CRecovery::Run(std::filesystem::path destination) {
+void CRecovery::Run(std::filesystem::path destination, bool tryOpen) {
     core::CLog& log = computer_.Log();
-    if (!CheckDestination(destination)) {
+    if (!tryOpen && !CheckDestination(destination)) {
         log.LogMessage(StringId::RecoveryCompleted);
         finished_ = true;
         return;
@@ -64,16 +74,62 @@ void CRecovery::Run(std::filesystem::path destination) {
         }
         RecoverObject(*RecoveryList[CurrentIndex], destination);
     }
+    // An abort during the last file is an abort too, not a completed recovery.
+    if (!RecoveryRunning) {
+        log.LogMessage(StringId::RecoveryAborted);
+        finished_ = true;
+        return;
+    }
     log.LogMessage(StringId::RecoveryCompleted);
     RecoveryRunning = false;
+    if (tryOpen)
+        OpenLastFile();
     finished_ = true;
+}
+
+void CRecovery::OpenLastFile() {
+    core::CLog& log = computer_.Log();
+    std::error_code ec;
+    if (LastFilePath.empty() || !std::filesystem::is_regular_file(LastFilePath, ec))
+        return;
+    TemporaryFiles.push_back(LastFilePath);
+    const platform::ShellOpenResult result = opener_->Open(LastFilePath);
+    switch (result.status) {
+        case platform::ShellOpenStatus::Opened:
+            log.LogMessage(StringId::FileOpened, LastFilePath.string());
+            break;
+        case platform::ShellOpenStatus::NoAssociatedApplication:
+            log.LogErrorMessage(StringId::OpenNoApplication, LastFilePath.string());
+            break;
+        case platform::ShellOpenStatus::Failed:
+            log.LogErrorMessage(StringId::OpenFailed, LastFilePath.string(), result.code);
+            break;
+    }
+}
+
+void CRecovery::DeleteTemporaryFiles() {
+    if (TemporaryFiles.empty() ||
+        !computer_.Ask(StringId::Confirmation, StringId::DeleteTemporaryFiles))
+        return;
+    for (const auto& file : TemporaryFiles) {
+        std::error_code ec;
+        std::filesystem::remove(file, ec);
+    }
+    TemporaryFiles.clear();
+}
+
+std::filesystem::path CRecovery::DistinctPath(const std::filesystem::path& wanted) const {
+    std::filesystem::path path = wanted;
+    for (int n = 2; writtenThisRun_.count(path) != 0; ++n) {
+        path = wanted.parent_path() / (wanted.stem().string() + " (" + std::to_string(n) + ")" +
+                                       wanted.extension().string());
+    }
+    return path;
 }
 
 bool CRecovery::CheckDestination(std::filesystem::path& path) {
     // The destination's file system must not lie on the drive being recovered from.
-    while (SourceVolume != nullptr &&
-           platform::PathLiesOnSource(path / "x", SourceVolume->GetDevicePath(),
-                                      computer_.Roots().sys)) {
+    while (computer_.DestinationOnSource(path, SourceVolume)) {
         const auto other =
             questions_ != nullptr ? questions_->AskOtherDestination(path) : std::nullopt;
         if (!other)
@@ -169,7 +225,7 @@ std::uint64_t CRecovery::RecoverObject(const filesystems::FoundObject& object,
     }
     if (name.empty() || name == "." || name == "..")
         name = "_" + name;
-    LastFilePath = target / name;
+    LastFilePath = DistinctPath(target / name);
     if (std::filesystem::exists(LastFilePath, ec)) {
         log.LogError("File: %s exists", LastFilePath.string());
     }
@@ -191,7 +247,10 @@ std::uint64_t CRecovery::RecoverObject(const filesystems::FoundObject& object,
     log.LogMessage(StringId::RecoveringFile, name,
                    SourceVolume->FoundObjectTree->GetFolderPath(object), target.string());
     current_ = std::move(copy);
+    listed_ = &object;
+    writtenThisRun_.insert(LastFilePath);
     const std::uint64_t result = FileRecovery(*current_);
+    listed_ = nullptr;
     if (result != 0)
         ++RecoveredCount;
     return result;
@@ -237,8 +296,10 @@ std::uint64_t CRecovery::FileRecovery(const filesystems::FoundObject& object) {
                           ? static_cast<std::uint32_t>(position / (size / 100))
                           : 0;
         if (window) {
+            // The listed object, which the views know, not the working copy.
+            const auto* shown = listed_ != nullptr ? listed_ : &object;
             window->Post({WM_RECOVERY_PROGRESS,
-                          reinterpret_cast<std::uintptr_t>(&object),
+                          reinterpret_cast<std::uintptr_t>(shown),
                           FilePercent.load(),
                           {}});
         }

@@ -9,11 +9,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "filesystems/found_object.h"
+#include "platform/shell.h"
 
 namespace duzez::devices {
 class CLocalComputer;
@@ -75,7 +77,14 @@ class CRecovery {
     std::vector<std::filesystem::path> TemporaryFiles;
 
     void SetQuestions(RecoveryQuestions* questions) { questions_ = questions; }
+    // How "Try to open" opens a recovered file (the desktop's handler unless replaced).
+    void SetOpener(platform::ShellOpener* opener) { opener_ = opener; }
+
     void StartRecovery(const std::filesystem::path& destination);
+    // "Try to open": recovers the list into the temporary folder, then opens the last file.
+    void StartTryOpen(const std::filesystem::path& temporaryFolder);
+    // Deletes the files "Try to open" left, after asking; called as the main window closes.
+    void DeleteTemporaryFiles();
     void Wait();
     void AbortRecovery() { RecoveryRunning = false; }
     bool Finished() const { return finished_.load(); }
@@ -90,15 +99,24 @@ class CRecovery {
     std::optional<std::uint64_t> SettleSize(const filesystems::FoundObject& object);
     std::uint64_t SizeBy(SizeMethod method, const filesystems::FoundObject& object,
                          std::uint64_t customBytes) const;
-    void Run(std::filesystem::path destination);
+    void Start(const std::filesystem::path& destination, bool tryOpen);
+    void Run(std::filesystem::path destination, bool tryOpen);
+    void OpenLastFile();
+    // `wanted`, or "name (2).ext" and on when an earlier file of this run has that path.
+    std::filesystem::path DistinctPath(const std::filesystem::path& wanted) const;
 
     devices::CLocalComputer& computer_;
     RecoveryQuestions* questions_ = nullptr;
+    platform::XdgOpener desktopOpener_;
+    platform::ShellOpener* opener_ = &desktopOpener_;
+    // The files written by this run: two objects of one name and folder never share a file.
+    std::set<std::filesystem::path> writtenThisRun_;
     std::vector<std::uint8_t> copyBuffer_;
     std::atomic<bool> finished_{true};
     std::thread thread_;
     // The object being written, for its stream.
     std::unique_ptr<filesystems::FoundObject> current_;
+    const filesystems::FoundObject* listed_ = nullptr;
 };
 
 }  // namespace duzez::recovery

@@ -39,6 +39,17 @@ class MachineTest : public ::testing::Test {
         return *computer_;
     }
 
+    // The shipped formats in the store and the computer's database.
+    void LoadShippedSignatures() {
+        std::string error;
+        if (app_->Store().KeyExists("Software\\Quarnel\\Duzez\\1.0\\Signatures"))
+            return;
+        EXPECT_TRUE(app_->Store().ImportFile(
+            std::filesystem::path(DUZEZ_SOURCE_DIR_DEFAULT) / "data" / "signatures.reg", &error))
+            << error;
+        computer_->Signatures().LoadDatabase();
+    }
+
     std::vector<std::string> ErrorLines() {
         std::vector<std::string> errors;
         for (const auto& line : computer_->Log().Lines()) {

@@ -25,14 +25,8 @@ class ScannerTest : public test::MachineTest {
             bytes.replace(sector * 512, data.size(), data);
         test::WriteFile(dir_ / "card.dsk", bytes);
         auto& computer = Computer(false, platform::MakeLocalDeviceOpener());
+        LoadShippedSignatures();
         std::string error;
-        if (!app_->Store().KeyExists("Software\\Quarnel\\Duzez\\1.0\\Signatures")) {
-            EXPECT_TRUE(app_->Store().ImportFile(
-                std::filesystem::path(DUZEZ_SOURCE_DIR_DEFAULT) / "data" / "signatures.reg",
-                &error))
-                << error;
-            computer.Signatures().LoadDatabase();
-        }
         CVolume* volume = computer.LoadImage(dir_ / "card.dsk", error);
         EXPECT_NE(volume, nullptr) << error;
         return volume;

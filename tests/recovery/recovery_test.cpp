@@ -1,6 +1,8 @@
 #include "recovery/recovery.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "core/window_messages.h"
 #include "tests/devices/machine_fixture.h"
@@ -26,6 +28,34 @@ class ScriptedAnswers : public RecoveryQuestions {
     int asked = 0;
 };
 
+// Aborts the recovery when the first block of the given object has been written.
+class AbortAtObject : public platform::MessageTarget {
+  public:
+    AbortAtObject(CRecovery*& engine, const FoundObject* object)
+        : engine_(engine), object_(object) {}
+    bool Post(platform::Message message) override {
+        if (message.id == WM_RECOVERY_PROGRESS &&
+            message.wParam == reinterpret_cast<std::uintptr_t>(object_))
+            engine_->AbortRecovery();
+        return true;
+    }
+    std::int64_t Send(const platform::Message&) override { return 0; }
+
+  private:
+    CRecovery*& engine_;
+    const FoundObject* object_;
+};
+
+class RecordingOpener : public platform::ShellOpener {
+  public:
+    platform::ShellOpenResult Open(const std::filesystem::path& file) override {
+        opened.push_back(file);
+        return result;
+    }
+    platform::ShellOpenResult result;
+    std::vector<std::filesystem::path> opened;
+};
+
 class RecoveryTest : public test::MachineTest {
   protected:
     // An image volume of 16 MiB whose byte i is i * 7 + i / 4096.
@@ -39,6 +69,7 @@ class RecoveryTest : public test::MachineTest {
         devices::CVolume* volume =
             Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(dir_ / "card.dsk", error);
         computer_->ActiveVolume = volume;
+        LoadShippedSignatures();
         return *volume;
     }
     FoundObject* Add(devices::CVolume& volume, std::uint64_t id, std::uint64_t parent,
@@ -59,6 +90,23 @@ class RecoveryTest : public test::MachineTest {
     void Root(devices::CVolume& volume) {
         volume.FoundObjectTree->RootFolder().Id = 5;
         volume.FoundObjectTree->AddObject(&volume.FoundObjectTree->RootFolder(), true);
+    }
+    std::vector<FoundObject*> Carved(devices::CVolume& volume, std::int32_t type,
+                                     std::vector<std::uint64_t> starts) {
+        volume.FoundObjectTree->BuildStartIndex();
+        std::vector<FoundObject*> carved;
+        for (std::uint64_t start : starts) {
+            FoundObject item;
+            item.Start = start;
+            item.SignatureId = type;
+            item.Flags = ObjectFlags::ExtentToNext | ObjectFlags::Deleted;
+            carved.push_back(volume.FoundObjectTree->AddFoundFile(item).object);
+        }
+        return carved;
+    }
+    int LinesEqualTo(const std::string& text) {
+        const auto lines = computer_->Log().Lines();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), text));
     }
     std::string source_;
     ScriptedAnswers answers_;
@@ -110,15 +158,7 @@ TEST_F(RecoveryTest, AnEmptyObjectLeavesNoFile) {
 
 TEST_F(RecoveryTest, AnEstimatedSizeAskedOnceForAllFilesOfAnyType) {
     auto& volume = Source();
-    volume.FoundObjectTree->BuildStartIndex();
-    std::vector<FoundObject*> carved;
-    for (std::uint64_t start : {1ull << 20, 3ull << 20, 6ull << 20}) {
-        FoundObject item;
-        item.Start = start;
-        item.SignatureId = 300;
-        item.Flags = ObjectFlags::ExtentToNext | ObjectFlags::Deleted;
-        carved.push_back(volume.FoundObjectTree->AddFoundFile(item).object);
-    }
+    const auto carved = Carved(volume, 300, {1ull << 20, 3ull << 20, 6ull << 20});
     answers_.answer = {SizeAnswer::Result::Ok, SizeMethod::Custom, 300 * 1024, SizeScope::AnyType};
     CRecovery engine(*computer_);
     engine.SetQuestions(&answers_);
@@ -175,6 +215,139 @@ TEST_F(RecoveryTest, BesideAnImageIsAFineDestination) {
     std::filesystem::path destination = dir_.path();
     EXPECT_TRUE(engine.CheckDestination(destination));
     EXPECT_EQ(destination, dir_.path());
+}
+
+TEST_F(RecoveryTest, AChoiceForOneTypeAppliesToThatTypeOnly) {
+    auto& volume = Source();
+    // JPEGs at 1 and 3 MiB, a PNG at 2 MiB, another at 5 MiB.
+    const auto jpegs = Carved(volume, 300, {1ull << 20, 3ull << 20});
+    const auto pngs = Carved(volume, 301, {2ull << 20, 5ull << 20});
+    answers_.answer = {SizeAnswer::Result::Ok, SizeMethod::NextSame, 0, SizeScope::ThisType};
+    CRecovery engine(*computer_);
+    engine.SetQuestions(&answers_);
+    engine.RecoveryList = {jpegs[0], jpegs[1]};
+    engine.StartRecovery(dir_ / "out");
+    engine.Wait();
+    EXPECT_EQ(answers_.asked, 1) << "the second JPEG takes the remembered method";
+    EXPECT_EQ(computer_->Signatures().FindSignatureById(300)->SizeMethodForType.load(), 3u);
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / std::string(jpegs[0]->GetName())), 2u << 20)
+        << "the distance to the next JPEG, not to the PNG between";
+    answers_.answer = {SizeAnswer::Result::Ok, SizeMethod::NextAny, 0, SizeScope::ThisFile};
+    engine.RecoveryList = {pngs[0], pngs[1]};
+    engine.StartRecovery(dir_ / "out");
+    engine.Wait();
+    EXPECT_EQ(answers_.asked, 3) << "PNGs still ask, and 'this file only' remembers nothing";
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / std::string(pngs[0]->GetName())), 1u << 20);
+}
+
+TEST_F(RecoveryTest, TwoFilesOfOneNameInOneFolderBothSurvive) {
+    auto& volume = Source();
+    Root(volume);
+    FoundObject* first = Add(volume, 40, 5, "_HOTO.JPG", 4096, 1000);
+    FoundObject* second = Add(volume, 41, 5, "_HOTO.JPG", 65536, 2000);
+    CRecovery engine(*computer_);
+    engine.RecoveryList = {first, second};
+    engine.StartRecovery(dir_ / "out");
+    engine.Wait();
+    EXPECT_EQ(test::ReadFile(dir_ / "out" / "_HOTO.JPG"), source_.substr(4096, 1000));
+    EXPECT_EQ(test::ReadFile(dir_ / "out" / "_HOTO (2).JPG"), source_.substr(65536, 2000));
+    // A later run into the same folder writes the same names again, not "(3)".
+    engine.StartRecovery(dir_ / "out");
+    engine.Wait();
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "_HOTO (3).JPG"));
+    EXPECT_EQ(engine.RecoveredCount.load(), 2u);
+}
+
+TEST_F(RecoveryTest, AbortInTheLastFileKeepsItsPartAndLogsTheAbortOnce) {
+    auto& volume = Source();
+    Root(volume);
+    FoundObject* a = Add(volume, 50, 5, "A.JPG", 0, 1000);
+    FoundObject* b = Add(volume, 51, 5, "B.JPG", 8192, 1000);
+    FoundObject* c = Add(volume, 52, 5, "C.MOV", 1 << 20, 5 << 20);
+    CRecovery* engine = nullptr;
+    app_->SetMainWindow(std::make_shared<AbortAtObject>(engine, c));
+    CRecovery recovery(*computer_);
+    engine = &recovery;
+    recovery.RecoveryList = {a, b, c};
+    recovery.StartRecovery(dir_ / "out");
+    recovery.Wait();
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / "C.MOV"), CRecovery::kBlockBytes)
+        << "the first block stays on disk";
+    EXPECT_EQ(LinesEqualTo("Recovery aborted."), 1);
+    EXPECT_EQ(LinesEqualTo("Recovery completed."), 0);
+}
+
+TEST_F(RecoveryTest, ADestinationOnTheSourceDeviceIsRefusedBeforeAnyWrite) {
+    // A device node for the file system the test folder is on stands for the source drive.
+    struct stat folder {};
+    ASSERT_EQ(::stat(dir_.path().c_str(), &folder), 0);
+    const auto node = dir_ / "source-device";
+    if (::mknod(node.c_str(), S_IFBLK | 0400, folder.st_dev) != 0)
+        GTEST_SKIP() << "cannot make a device node here (needs CAP_MKNOD)";
+    opener_->Add(node.string(), [] {
+        return std::make_unique<test::ScriptedDevice>(
+            1 << 20,
+            [](std::uint64_t, std::span<std::uint8_t> buffer) {
+                return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
+                                                  buffer.size(), 0};
+            },
+            std::make_shared<std::atomic<int>>());
+    });
+    std::string error;
+    auto device = Computer(false).CreateImageVolume(node, error);
+    ASSERT_NE(device, nullptr) << error;
+    computer_->ActiveVolume = device.get();
+    Root(*device);
+    FoundObject* photo = Add(*device, 60, 5, "IMG.JPG", 0, 512);
+    CRecovery engine(*computer_);
+    engine.SetQuestions(&answers_);
+    engine.RecoveryList = {photo};
+    engine.StartRecovery(dir_ / "out");
+    engine.Wait();
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
+    EXPECT_EQ(engine.RecoveredCount.load(), 0u);
+    EXPECT_EQ(LinesEqualTo("Recovery completed."), 1);
+    EXPECT_FALSE(computer_->PrepareDestination(dir_ / "out", false));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
+}
+
+TEST_F(RecoveryTest, PrepareDestinationMakesTheFolderOrSaysWhyNot) {
+    Source();
+    EXPECT_TRUE(computer_->PrepareDestination(dir_ / "new" / "deeper", true));
+    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "new" / "deeper"));
+    EXPECT_TRUE(computer_->PrepareDestination(dir_ / "new" / "deeper", true)) << "already there";
+    test::WriteFile(dir_ / "plain", "x");
+    EXPECT_FALSE(computer_->PrepareDestination(dir_ / "plain" / "sub", false));
+    EXPECT_EQ(ErrorLines().back(),
+              "ERR: Can't create folder: " + (dir_ / "plain" / "sub").string());
+}
+
+TEST_F(RecoveryTest, TryOpenWritesToTheTemporaryFolderOpensAndCleansUp) {
+    auto& volume = Source();
+    Root(volume);
+    FoundObject* photo = Add(volume, 70, 5, "IMG.XYZ", 4096, 3000);
+    RecordingOpener opener;
+    opener.result.status = platform::ShellOpenStatus::NoAssociatedApplication;
+    CRecovery engine(*computer_);
+    engine.SetOpener(&opener);
+    engine.RecoveryList = {photo};
+    engine.StartTryOpen(dir_ / "temp");
+    engine.Wait();
+    const auto file = dir_ / "temp" / "IMG.XYZ";
+    ASSERT_EQ(opener.opened, std::vector<std::filesystem::path>{file});
+    EXPECT_EQ(engine.TemporaryFiles, std::vector<std::filesystem::path>{file});
+    const auto errors = ErrorLines();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_NE(errors.back().find("No application associated"), std::string::npos) << errors.back();
+
+    bool answer = false;
+    computer_->SetQuestionAnswerer([&answer](core::StringId, core::StringId) { return answer; });
+    engine.DeleteTemporaryFiles();
+    EXPECT_TRUE(std::filesystem::exists(file)) << "the user said No";
+    answer = true;
+    engine.DeleteTemporaryFiles();
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(engine.TemporaryFiles.empty());
 }
 
 }  // namespace
