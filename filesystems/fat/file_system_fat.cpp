@@ -34,7 +34,8 @@ bool CFileSystem_FAT::Prepare() {
             return false;
     }
     const auto boot = fat::ReadBootParameters(volume_.BootSectorBytes());
-    if (!boot || boot->bytesPerSector == 0 || boot->sectorsPerCluster == 0) return false;
+    if (!boot || boot->bytesPerSector == 0 || boot->sectorsPerCluster == 0)
+        return false;
     volume_.SetClusterGeometry(boot->bytesPerSector, boot->sectorsPerCluster);
     // Sector numbers of the boot sector are used as 512-byte sectors, as the volume reads.
     sectorsPerCluster_ = boot->sectorsPerCluster;
@@ -53,24 +54,31 @@ bool CFileSystem_FAT::Prepare() {
         volume_.Log().LogErrorMessage(core::StringId::CantAllocateMemory);
         return false;
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>((fatBytes + kSector - 1) / kSector * kSector));
-    const std::uint32_t read = volume_.ReadVolumeSectors(bytes, boot->reservedSectors, bytes.size() / kSector);
-    if (read == 0) std::fill(bytes.begin(), bytes.end(), 0);
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>((fatBytes + kSector - 1) / kSector * kSector));
+    const std::uint32_t read =
+        volume_.ReadVolumeSectors(bytes, boot->reservedSectors, bytes.size() / kSector);
+    if (read == 0)
+        std::fill(bytes.begin(), bytes.end(), 0);
     bytes.resize(static_cast<std::size_t>(fatBytes));
     table_ = std::make_unique<fat::FatTable>(*variant_, std::move(bytes));
     return true;
 }
 
 int CFileSystem_FAT::Analyse() {
-    if (!Prepare()) return 0;
+    if (!Prepare())
+        return 0;
     queue_.clear();
     queued_.clear();
+    directoryClusters_.clear();
     const std::uint64_t rootId = volume_.Tree().RootFolder().Id;
     if (*variant_ == fat::Variant::Fat32) {
         // The root folder stands for the root directory whatever its first cluster, so
         // its entries hang below it rather than below a placeholder.
-        const auto chain = GetChain(rootCluster_, kMaxDirectoryBytes / std::max<std::uint32_t>(clusterSize_, 1));
+        const auto chain =
+            GetChain(rootCluster_, kMaxDirectoryBytes / std::max<std::uint32_t>(clusterSize_, 1));
         std::vector<std::uint8_t> buffer(chain.size() * clusterSize_);
+        directoryClusters_.insert(chain.begin(), chain.end());
         for (std::size_t i = 0; i < chain.size() && volume_.AnalysisRunning(); ++i) {
             volume_.ReadVolumeSectors(std::span(buffer).subspan(i * clusterSize_, clusterSize_),
                                       ClusterToSector(chain[i]), sectorsPerCluster_);
@@ -79,7 +87,8 @@ int CFileSystem_FAT::Analyse() {
         ParseDirectory(buffer, rootId);
     } else {
         const std::uint64_t sectors = firstDataSector_ - rootDirectorySector_;
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(sectors * kSector, kMaxDirectoryBytes)));
+        std::vector<std::uint8_t> buffer(
+            static_cast<std::size_t>(std::min(sectors * kSector, kMaxDirectoryBytes)));
         if (buffer.empty() ||
             volume_.ReadVolumeSectors(buffer, rootDirectorySector_, buffer.size() / kSector) == 0) {
             volume_.Log().LogErrorMessage(core::StringId::FatRootDirectoryNotRead);
@@ -115,8 +124,10 @@ std::vector<std::uint32_t> CFileSystem_FAT::GetChain(std::uint32_t first, std::s
 }
 
 void CFileSystem_FAT::ParseDirectoryAt(std::uint32_t firstCluster) {
-    if (firstCluster < 2 || firstCluster > volume_.ClusterCount() + 1 || clusterSize_ == 0) return;
+    if (firstCluster < 2 || firstCluster > volume_.ClusterCount() + 1 || clusterSize_ == 0)
+        return;
     const auto chain = GetChain(firstCluster, kMaxDirectoryBytes / clusterSize_);
+    directoryClusters_.insert(chain.begin(), chain.end());
     std::vector<std::uint8_t> buffer(chain.size() * clusterSize_);
     for (std::size_t i = 0; i < chain.size() && volume_.AnalysisRunning(); ++i) {
         // A cluster that cannot be read stays zero: zero entries are not valid.
@@ -127,7 +138,8 @@ void CFileSystem_FAT::ParseDirectoryAt(std::uint32_t firstCluster) {
 }
 
 void CFileSystem_FAT::Enqueue(std::uint32_t cluster) {
-    if (queued_.insert(cluster).second) queue_.push_back(cluster);
+    if (queued_.insert(cluster).second)
+        queue_.push_back(cluster);
 }
 
 void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId) {
@@ -135,15 +147,19 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
     const std::size_t entries = buffer.size() / fat::kEntrySize;
     for (std::size_t i = 0; i < entries && volume_.AnalysisRunning(); ++i) {
         const auto entry = buffer.subspan(i * fat::kEntrySize, fat::kEntrySize);
-        if (!fat::IsValidEntry(entry)) continue;
+        if (!fat::IsValidEntry(entry))
+            continue;
         const std::uint8_t attributes = entry[0x0B];
-        if (attributes == 0x0F || attributes == 0x08) continue;
-        if (fat::IsDotEntry(entry)) continue;
+        if (attributes == 0x0F || attributes == 0x08)
+            continue;
+        if (fat::IsDotEntry(entry))
+            continue;
 
         record.InitObject();
         record.SetName(fat::BuildName(buffer, i));
         const std::uint32_t cluster = fat::FirstCluster(entry);
-        record.Id = static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(cluster)));
+        record.Id = static_cast<std::uint64_t>(
+            static_cast<std::int64_t>(static_cast<std::int32_t>(cluster)));
         record.ParentId = parentId;
         record.Start = (std::uint64_t{cluster} - 2) * clusterSize_ + firstDataSector_ * kSector;
         record.Size = *ReadLe<std::uint32_t>(entry, 0x1C);
@@ -152,11 +168,13 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.Modified = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x18),
                                                  *ReadLe<std::uint16_t>(entry, 0x16));
         record.Accessed = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x12), 0);
-        if (fat::IsDeletedEntry(entry)) record.Flags |= ObjectFlags::Deleted;
+        if (fat::IsDeletedEntry(entry))
+            record.Flags |= ObjectFlags::Deleted;
         record.Attributes = attributes;
         if ((attributes & 0x10) != 0) {
             record.Flags |= ObjectFlags::Folder;
-            if (cluster >= 2) Enqueue(cluster);
+            if (cluster >= 2)
+                Enqueue(cluster);
         }
         if (record.Id == 0 && record.ParentId == 0) {
             record.Id = ~0ull;
@@ -167,16 +185,32 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
 }
 
 void CFileSystem_FAT::ParseFoundBlock(const FoundObject& block) {
-    if (!table_ || clusterSize_ == 0) return;
+    if (!table_ || clusterSize_ == 0)
+        return;
     std::vector<std::uint8_t> cluster(clusterSize_);
     std::uint64_t sector = block.Start / kSector;
     for (int i = 0; i < 10 && sector < volume_.SectorCount(); ++i) {
+        if (WasReadAsDirectory(sector)) {
+            sector += sectorsPerCluster_;
+            continue;
+        }
         if (volume_.ReadVolumeSectors(cluster, sector, sectorsPerCluster_) != 0 &&
             fat::IsValidEntry(std::span(cluster).first(fat::kEntrySize))) {
             ParseDirectory(cluster, volume_.Tree().RootFolder().Id);
         }
         sector += sectorsPerCluster_;
     }
+}
+
+bool CFileSystem_FAT::WasReadAsDirectory(std::uint64_t sector) const {
+    if (sector < firstDataSector_)
+        return true;  // the FAT12/16 root directory
+    const std::uint64_t offset = sector - firstDataSector_;
+    if (offset % sectorsPerCluster_ != 0)
+        return false;
+    const std::uint64_t cluster = offset / sectorsPerCluster_ + 2;
+    return cluster <= 0xFFFFFFFF &&
+           directoryClusters_.count(static_cast<std::uint32_t>(cluster)) != 0;
 }
 
 std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
@@ -198,25 +232,29 @@ std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std
     const std::uint64_t limit = table_->EntryCount();
     const auto advance = [&]() {
         const auto next = table_->Entry(cluster);
-        if (!next || *next < 2 || table_->IsEndOfChain(*next) || *next >= limit) return false;
+        if (!next || *next < 2 || table_->IsEndOfChain(*next) || *next >= limit)
+            return false;
         cluster = *next;
         ++at;
         return at <= limit;  // a looping chain ends here
     };
     while (at < index) {
-        if (!advance()) return 0;
+        if (!advance())
+            return 0;
     }
     std::vector<std::uint8_t> data(clusterSize_);
     std::size_t done = 0;
     std::uint64_t within = offset % clusterSize_;
     while (done < buffer.size()) {
-        if (volume_.ReadVolumeSectors(data, ClusterToSector(cluster), sectorsPerCluster_) == 0) return 0;
+        if (volume_.ReadVolumeSectors(data, ClusterToSector(cluster), sectorsPerCluster_) == 0)
+            return 0;
         const std::size_t take = std::min<std::size_t>(clusterSize_ - within, buffer.size() - done);
         std::memcpy(buffer.data() + done, data.data() + within, take);
         done += take;
         within = 0;
         cursor_ = {object.Id, at, cluster};
-        if (done < buffer.size() && !advance()) return 0;
+        if (done < buffer.size() && !advance())
+            return 0;
     }
     return static_cast<std::uint32_t>(done);
 }

@@ -19,7 +19,7 @@
 namespace duzez::filesystems {
 
 class CFileSystem_FAT : public CFileSystem {
-public:
+  public:
     // A directory larger than this many entries is read only this far (the format's own
     // limit is 65,536 entries).
     static constexpr std::uint64_t kMaxDirectoryBytes = 65536ull * fat::kEntrySize;
@@ -40,9 +40,10 @@ public:
     void ParseDirectoryAt(std::uint32_t firstCluster);
     void ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId);
 
-private:
+  private:
     bool Prepare();
     void Enqueue(std::uint32_t cluster);
+    bool WasReadAsDirectory(std::uint64_t sector) const;
 
     AnalysedVolume& volume_;
     std::optional<fat::Variant> variant_;
@@ -54,6 +55,10 @@ private:
     std::uint32_t rootCluster_ = 0;
     std::deque<std::uint32_t> queue_;
     std::unordered_set<std::uint32_t> queued_;
+    // Every directory cluster the file-system phase read: the sector phase finds them
+    // again, and listing their entries a second time under the root would duplicate
+    // every file and cut the real folders out of their paths.
+    std::unordered_set<std::uint32_t> directoryClusters_;
 
     // The chain position of the last FileRead, so sequential reads do not walk the chain
     // from its start every time.

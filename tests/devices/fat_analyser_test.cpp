@@ -326,6 +326,43 @@ TEST_F(FatTest, ADeletedFileWhoseClusterALiveFolderReusedIsListedToo) {
     EXPECT_EQ(listing.count("/A/NEWDIR"), 0u) << "each is filed under its own parent";
 }
 
+TEST_F(FatTest, DirectoriesMetAgainInTheSectorPhaseAddOnlyWhatIsNew) {
+    Make(32, 40960, {}, "-s 1");
+    File("IMG_0001.JPG", 3000);
+    Mtools(MtoolsOn("mmd") + " ::/DCIM ::/DCIM/100CANON");
+    Mtools(MtoolsOn("mcopy") + " IMG_0001.JPG ::/DCIM/100CANON/");
+    CVolume* volume = Analyse();
+    const auto before = Listing(*volume);
+    ASSERT_TRUE(before.count("/DCIM/100CANON/IMG_0001.JPG")) << testing::PrintToString(before);
+    app_->AnalysisRunning = true;
+    for (const char* folder : {"/DCIM", "/DCIM/100CANON"}) {
+        FoundObject block;
+        block.Start = before.at(folder)->Start;
+        volume->FileSystem->ParseFoundBlock(block);
+    }
+    EXPECT_EQ(Listing(*volume).size(), before.size()) << "the phase read these already";
+    // A directory cluster nothing points at any more is listed, under the root.
+    const std::uint64_t orphan = before.at("/DCIM/100CANON")->Start + 200 * 512;
+    std::string cluster(512, '\0');
+    {
+        std::ifstream in(image_, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(before.at("/DCIM/100CANON")->Start));
+        in.read(cluster.data(), 512);
+    }
+    {
+        std::fstream out(image_, std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(static_cast<std::streamoff>(orphan));
+        out.write(cluster.data(), 512);
+    }
+    FoundObject block;
+    block.Start = orphan;
+    volume->FileSystem->ParseFoundBlock(block);
+    app_->AnalysisRunning = false;
+    const auto after = Listing(*volume);
+    EXPECT_TRUE(after.count("/IMG_0001.JPG")) << testing::PrintToString(after);
+    EXPECT_TRUE(after.count("/DCIM/100CANON/IMG_0001.JPG")) << "the real path is kept";
+}
+
 TEST_F(FatTest, ForgedTableSizeIsRefusedNotAllocated) {
     Make(16, 20000, {});
     std::fstream disk(image_, std::ios::in | std::ios::out | std::ios::binary);
