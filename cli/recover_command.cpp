@@ -1,8 +1,11 @@
 // duzez-cli recover: the files of a volume written out under a destination folder.
 
 #include <fnmatch.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "cli/commands.h"
 #include "cli/session.h"
@@ -56,6 +59,22 @@ std::optional<recovery::SizeAnswer> ParseSizeMethod(const std::string& text) {
     return answer;
 }
 
+// "12 of 40  IMG_0012.JPG  60%" on a terminal while the recovery thread runs.
+void ShowProgress(const recovery::CRecovery& engine) {
+    if (::isatty(STDERR_FILENO) == 0)
+        return;
+    while (!engine.Finished()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        const std::size_t index = engine.CurrentIndex.load();
+        if (index >= engine.RecoveryList.size())
+            continue;
+        std::fprintf(
+            stderr, "\r\033[K%zu of %zu  %.40s  %u%%", index + 1, engine.RecoveryList.size(),
+            std::string(engine.RecoveryList[index]->GetName()).c_str(), engine.FilePercent.load());
+    }
+    std::fputs("\r\033[K", stderr);
+}
+
 struct RecoverArguments {
     std::string target;
     std::string destination;
@@ -96,11 +115,13 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     OptionAnswers answers(*sizes);
     engine.SetQuestions(&answers);
     auto& tree = *volume->FoundObjectTree;
+    std::size_t found = 0;
     for (FoundObject* object : tree.ListedObjects()) {
         if (object->Is(ObjectFlags::Folder) || object == &volume->TreeNode ||
             object == &volume->BootObject) {
             continue;
         }
+        ++found;
         if (args.deletedOnly && !object->Is(ObjectFlags::Deleted))
             continue;
         if (!args.match.empty() &&
@@ -111,15 +132,22 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         engine.RecoveryList.push_back(object);
     }
     if (engine.RecoveryList.empty()) {
-        std::printf("Nothing to recover.\n");
+        std::printf("Found %zu files; none to recover.\n", found);
         return kDone;
     }
+    const auto start = std::chrono::steady_clock::now();
     computer.ActiveVolume = volume;
     engine.StartRecovery(args.destination);
+    ShowProgress(engine);
     engine.Wait();
-    std::printf("%u of %zu files recovered into %s\n", engine.RecoveredCount.load(),
-                engine.RecoveryList.size(), args.destination.c_str());
-    if (engine.RecoveredCount < engine.RecoveryList.size()) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::size_t selected = engine.RecoveryList.size();
+    const std::size_t recovered = engine.RecoveredCount.load();
+    std::printf("Found %zu files; recovered %zu, skipped %zu, failed %zu; %s in %.1f s into %s\n",
+                found, recovered, found - selected, selected - recovered,
+                HumanSize(engine.RecoveredBytes.load()).c_str(), seconds, args.destination.c_str());
+    if (recovered < selected) {
         std::printf("The log says which files failed and why (run with -v to see it).\n");
         return kDoneWithFailures;
     }

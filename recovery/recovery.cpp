@@ -31,6 +31,7 @@ CRecovery::~CRecovery() {
 void CRecovery::StartRecovery(const std::filesystem::path& destination) {
     Wait();
     RecoveredCount = 0;
+    RecoveredBytes = 0;
     Start(destination, false);
 }
 
@@ -292,6 +293,7 @@ std::uint64_t CRecovery::FileRecovery(const filesystems::FoundObject& object) {
                                 static_cast<int>(got));
         }
         written += static_cast<std::uint64_t>(put);
+        RecoveredBytes += static_cast<std::uint64_t>(put);
         FilePercent = (position != 0 && size / 100 != 0)
                           ? static_cast<std::uint32_t>(position / (size / 100))
                           : 0;

@@ -72,6 +72,7 @@ class CRecovery {
     std::uint64_t TotalBytes = 0;
     std::atomic<std::uint32_t> RecoveredCount{0};
     std::atomic<std::uint32_t> FilePercent{0};
+    std::atomic<std::uint64_t> RecoveredBytes{0};  // written by this run
     devices::CVolume* SourceVolume = nullptr;
     std::filesystem::path LastFilePath;
     std::vector<std::filesystem::path> TemporaryFiles;
