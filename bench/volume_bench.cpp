@@ -25,21 +25,7 @@ constexpr std::size_t kBlockBytes = kBlockSectors * 512;
 std::filesystem::path BenchImage() {
     if (const char* given = std::getenv("DUZEZ_BENCH_IMAGE"))
         return given;
-    const auto path = std::filesystem::temp_directory_path() / "duzez-bench-1g.img";
-    std::error_code ec;
-    if (std::filesystem::file_size(path, ec) != kImageBytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        std::vector<char> block(kBlockBytes);
-        std::mt19937 random(1);
-        for (auto& b : block)
-            b = static_cast<char>(random());
-        for (std::uint64_t written = 0; written < kImageBytes; written += block.size()) {
-            block[0] = static_cast<char>(written >> 20);  // no two blocks alike
-            out.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(
-                                        block.size(), kImageBytes - written)));
-        }
-    }
-    return path;
+    return duzez::bench::BenchFile("duzez-bench-1g.img", kImageBytes);
 }
 
 void BM_ReadSectorsWholeImage(benchmark::State& state) {

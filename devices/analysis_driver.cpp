@@ -41,6 +41,7 @@ class SignatureScanner : public ChunkScanner {
               volume.Computer().Signatures(), volume,
               [&volume](filesystems::FoundObject item) { volume.OnFoundItem(std::move(item)); }) {}
     std::span<std::uint8_t> Buffer() override { return analyser_.ScanBuffer(); }
+    bool ReadsWhileScanning() const override { return true; }
     void StartChunk(std::uint64_t firstSector, std::uint32_t sectors) override {
         analyser_.StartChunk(firstSector, sectors);
     }
@@ -272,24 +273,36 @@ void CLocalComputer::ReadAllSectors(CVolume& volume, std::atomic<bool>& done) {
     std::unique_ptr<ChunkScanner> scanner = scannerFactory_(volume);
     const std::uint64_t total = volume.TotalSize / CVolume::kSectorSize;
     std::uint64_t position = 0;
+    bool scanning = false;  // a block was handed over and is not known to be done
+    const auto waitForScanner = [&] {
+        const bool finished = !scanning || scanner->WaitChunkDone(ScannerBlockWait);
+        scanning = false;
+        if (!finished)
+            scanner = scannerFactory_(volume);  // a stuck scanner is replaced
+        return finished;
+    };
     while (position < total && app_.AnalysisRunning && !done) {
         volume.AnalysisGate.Pass(&app_.AnalysisRunning);
         if (!app_.AnalysisRunning)
             break;
         std::uint64_t chunk = std::min(total - position, ChunkScanner::kBlockSectors);
+        // With two buffers this read overlaps the scan of the block before.
         const std::uint32_t bytes = volume.ReadSectors(scanner->Buffer(), position, chunk);
         if (bytes >= CVolume::kSectorSize) {
+            if (!waitForScanner())
+                continue;  // the block read went with the stuck scanner: read it again
             const std::uint64_t read = bytes / CVolume::kSectorSize;
             scanner->StartChunk(position, static_cast<std::uint32_t>(read));
-            if (!scanner->WaitChunkDone(ScannerBlockWait)) {
-                scanner = scannerFactory_(volume);  // a stuck scanner is replaced
-            }
+            scanning = true;
+            if (!scanner->ReadsWhileScanning())
+                waitForScanner();
             chunk = read;
         }
         // An unreadable block, or one shorter than a sector, is skipped whole.
         position += chunk;
         volume.ProgressPosition = position;
     }
+    waitForScanner();
     app_.AnalysisRunning = false;
 }
 

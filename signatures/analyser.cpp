@@ -22,7 +22,7 @@ CAnalyser::CAnalyser(const SignatureDatabase& database, filesystems::AnalysedVol
       volume_(volume),
       onFoundItem_(std::move(onFoundItem)),
       matcher_(database),
-      buffer_(kBufferBytes) {
+      buffers_{std::vector<std::uint8_t>(kBufferBytes), std::vector<std::uint8_t>(kBufferBytes)} {
     if (startThread)
         worker_ = std::thread([this] { Run(); });
 }
@@ -34,8 +34,8 @@ CAnalyser::~CAnalyser() {
         work_ = true;
     }
     changed_.notify_all();
-    // The buffer is freed only after the worker has let go of it: the scan tests the stop
-    // flag at every sector, so this wait is short.
+    // The buffers are freed only after the worker has let go of them: the scan tests the
+    // stop flag at every sector, so this wait is short.
     if (worker_.joinable())
         worker_.join();
 }
@@ -63,7 +63,9 @@ void CAnalyser::StartChunk(std::uint64_t firstSector, std::uint64_t sectors) {
     {
         std::lock_guard lock(mutex_);
         firstSector_ = firstSector;
-        chunkSectors_ = std::min<std::uint64_t>(sectors, buffer_.size() / kSectorBytes);
+        chunkSectors_ = std::min<std::uint64_t>(sectors, kBufferBytes / kSectorBytes);
+        scanned_ = buffers_[fill_];
+        fill_ ^= 1;
         done_ = false;
         work_ = true;
     }
@@ -82,10 +84,13 @@ void CAnalyser::ScanChunk() {
                                      std::uint64_t count) {
         return volume_.ReadVolumeSectors(buffer, sector, count);
     };
+    constexpr std::uint64_t kPrefetchAhead = 16;
     for (std::uint64_t i = 0; i < chunkSectors_; ++i) {
         if (!Running())
             return;
-        const std::span<const std::uint8_t, kSectorBytes> sector(buffer_.data() + i * kSectorBytes,
+        if (i + kPrefetchAhead < chunkSectors_)
+            matcher_.Prefetch(scanned_.data() + (i + kPrefetchAhead) * kSectorBytes);
+        const std::span<const std::uint8_t, kSectorBytes> sector(scanned_.data() + i * kSectorBytes,
                                                                  kSectorBytes);
         matcher_.Match(sector, matches);
         for (const Signature* signature : matches) {

@@ -25,7 +25,7 @@ class SignatureDatabase;
 
 class CAnalyser {
   public:
-    static constexpr std::size_t kBufferBytes = 0xA00000;  // 20480 sectors
+    static constexpr std::size_t kBufferBytes = 0x100000;  // a block of 2048 sectors
     using FoundItem = std::function<void(filesystems::FoundObject)>;
 
     CAnalyser(const SignatureDatabase& database, filesystems::AnalysedVolume& volume,
@@ -34,8 +34,11 @@ class CAnalyser {
     CAnalyser(const CAnalyser&) = delete;
     CAnalyser& operator=(const CAnalyser&) = delete;
 
-    std::span<std::uint8_t> ScanBuffer() { return buffer_; }
-    // The first `sectors` sectors of the buffer start at `firstSector` of the volume.
+    // The buffer to fill with the next block. There are two: while the worker scans the
+    // block handed over last, the reader fills the other.
+    std::span<std::uint8_t> ScanBuffer() { return buffers_[fill_]; }
+    // Hands ScanBuffer() over: its first `sectors` sectors start at `firstSector` of the
+    // volume. Call only when the previous block is done; ScanBuffer() then names the other.
     void StartChunk(std::uint64_t firstSector, std::uint64_t sectors);
     bool WaitChunkDone(std::chrono::milliseconds limit);
     // One block, on the calling thread.
@@ -49,7 +52,9 @@ class CAnalyser {
     filesystems::AnalysedVolume& volume_;
     FoundItem onFoundItem_;
     SectorMatcher matcher_;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<std::uint8_t> buffers_[2];
+    int fill_ = 0;  // the buffer the reader fills; the other is scanned
+    std::span<const std::uint8_t> scanned_;
     std::uint64_t firstSector_ = 0;
     std::uint64_t chunkSectors_ = 0;
 

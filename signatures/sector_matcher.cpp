@@ -52,6 +52,11 @@ SectorMatcher::SectorMatcher(const SignatureDatabase& database) {
             position->byValue[pattern.Value[*offset]].push_back({index, patternIndex});
         }
     }
+    for (const Position& position : positions_) {
+        const auto line = static_cast<std::uint16_t>(position.offset / 64 * 64);
+        if (std::find(lines_.begin(), lines_.end(), line) == lines_.end())
+            lines_.push_back(line);
+    }
 }
 
 void SectorMatcher::Match(std::span<const std::uint8_t, kSectorBytes> sector,

@@ -50,17 +50,38 @@ const std::string kTiff = std::string("II*\0\x08\0\0\0", 8);
 const std::string kCr2 = std::string("II*\0\x10\0\0\0CR\x02\0", 12);
 
 TEST_F(ScannerTest, FirstAndLastSectorOfABlockAndTheNeighbourRule) {
-    CVolume* volume = Volume(40960, {{0, kJpeg}, {20479, kJpeg}, {30000, kJpeg}});
+    constexpr std::uint64_t kBlock = ChunkScanner::kBlockSectors;
+    CVolume* volume = Volume(
+        kBlock * 3, {{0, kJpeg}, {kBlock - 1, kJpeg}, {kBlock, kJpeg}, {kBlock * 2 + 7, kJpeg}});
     Scan(*volume);
     const auto carved = Carved(*volume);
-    ASSERT_EQ(carved.size(), 3u);
+    ASSERT_EQ(carved.size(), 4u);
     EXPECT_EQ(carved[0]->Start, 0u);
-    EXPECT_EQ(carved[1]->Start, 20479u * 512);
+    EXPECT_EQ(carved[1]->Start, (kBlock - 1) * 512) << "the last sector of the first block";
+    EXPECT_EQ(carved[2]->Start, kBlock * 512) << "the first sector of the second";
     EXPECT_EQ(carved[0]->GetName(), "IMG_0.jpg");
-    EXPECT_EQ(carved[0]->Size, 20479u * 512) << "the distance to the next one found";
-    EXPECT_EQ(carved[2]->Size, filesystems::kUnknownSize);
+    EXPECT_EQ(carved[0]->Size, (kBlock - 1) * 512) << "the distance to the next one found";
+    EXPECT_EQ(carved[3]->Size, filesystems::kUnknownSize);
     EXPECT_TRUE(carved[0]->Is(ObjectFlags::Deleted) && carved[0]->Is(ObjectFlags::ExtentToNext));
-    EXPECT_EQ(volume->SectorFilesFound.load(), 3u);
+    EXPECT_EQ(volume->SectorFilesFound.load(), 4u);
+}
+
+TEST_F(ScannerTest, AStopEndsTheBlockAtTheNextTest) {
+    CVolume* volume = Volume(64, {});
+    std::vector<std::uint64_t> starts;
+    signatures::CAnalyser analyser(
+        computer_->Signatures(), *volume,
+        [&](FoundObject item) {
+            starts.push_back(item.Start);
+            app_->AnalysisRunning = false;  // the user stops at the first find
+        },
+        false);
+    for (std::uint64_t sector : {5, 6, 40})
+        std::copy(kJpeg.begin(), kJpeg.end(), analyser.ScanBuffer().begin() + sector * 512);
+    app_->AnalysisRunning = true;
+    analyser.StartChunk(0, 64);
+    analyser.ScanChunk();
+    EXPECT_EQ(starts, std::vector<std::uint64_t>{5 * 512});
 }
 
 TEST_F(ScannerTest, TwoFormatsOnOneSectorGiveOneObjectOfTheLaterFormat) {
