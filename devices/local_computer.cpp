@@ -4,6 +4,7 @@
 
 #include "core/window_messages.h"
 #include "filesystems/fat/file_system_fat.h"
+#include "filesystems/ntfs/file_system_ntfs.h"
 #include "platform/program_folders.h"
 
 namespace duzez::devices {
@@ -34,6 +35,8 @@ CLocalComputer::CLocalComputer(core::CApp& app, LocalComputerOptions options)
         if (id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32) {
             return std::make_unique<filesystems::CFileSystem_FAT>(volume);
         }
+        if (id == Ids::Ntfs)
+            return std::make_unique<filesystems::CFileSystem_NTFS>(volume);
         return nullptr;
     };
 

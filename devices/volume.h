@@ -163,6 +163,10 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     void AddFileSystemObject(const filesystems::FoundObject& record) override;
     bool AnalysisRunning() const override;
     filesystems::FoundObjectTree& Tree() override { return *FoundObjectTree; }
+    void SetProgress(std::uint64_t position, std::uint64_t end) override {
+        ProgressEnd = end;
+        ProgressPosition = position;
+    }
     core::CLog& Log() override;
 
     void SetReadWaitLimit(std::chrono::milliseconds limit) { readWaitLimit_ = limit; }

@@ -27,6 +27,8 @@ public:
     // Cleared when the user stops the analysis; every loop tests it.
     virtual bool AnalysisRunning() const = 0;
     virtual FoundObjectTree& Tree() = 0;
+    // Where a long listing has got to (records, entries), for the progress display.
+    virtual void SetProgress(std::uint64_t /*position*/, std::uint64_t /*end*/) {}
     virtual core::CLog& Log() = 0;
 };
 

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <map>
 #include <set>
 
@@ -16,20 +14,8 @@ namespace fs = std::filesystem;
 using duzez::test::ReadFile;
 using duzez::test::RunCommand;
 
-std::string Output(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return out;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
-        out += buffer.data();
-    ::pclose(pipe);
-    return out;
-}
-
 std::string Sha256(const fs::path& file) {
-    return Output("sha256sum '" + file.string() + "'").substr(0, 64);
+    return duzez::test::CommandOutput("sha256sum '" + file.string() + "'").substr(0, 64);
 }
 
 TEST(CameraCard, PhotosOfAWipedCardComeBackByteIdentical) {
@@ -76,9 +62,9 @@ TEST(CameraCard, PhotosOfAWipedCardComeBackByteIdentical) {
     duzez::test::WriteFile(card, wiped);
 
     const fs::path out = dir / "recovered";
-    const std::string report =
-        Output("XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' recover '" +
-               card.string() + "' '" + out.string() + "' --deep 2>&1");
+    const std::string report = duzez::test::CommandOutput(
+        "XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' recover '" +
+        card.string() + "' '" + out.string() + "' --deep 2>&1");
     std::set<std::string> recovered;
     for (const auto& entry : fs::recursive_directory_iterator(out)) {
         if (entry.is_regular_file())

@@ -43,6 +43,8 @@ std::vector<std::uint8_t> ToUtf16LeWithBom(const std::string& ascii);
 // Runs a shell command quietly; true when it exits with 0.
 bool RunCommand(const std::string& command);
 bool HaveTool(const std::string& name);
+// What a shell command prints on stdout.
+std::string CommandOutput(const std::string& command);
 // A sparse file of `bytes`.
 void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes);
 

@@ -1,0 +1,469 @@
+#include "filesystems/ntfs/file_system_ntfs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+#include "core/log.h"
+#include "filesystems/found_object_tree.h"
+#include "platform/byte_order.h"
+
+namespace duzez::filesystems {
+namespace {
+
+namespace Type = ntfs::AttributeType;
+constexpr std::uint64_t kSector = 512;
+constexpr std::uint64_t kRootRecord = 5;
+constexpr std::uint64_t kBitmapRecord = 6;
+constexpr std::uint32_t kMaxClusterSize = 2 * 1024 * 1024;
+constexpr std::size_t kMaxExtensionRecords = 4096;
+constexpr std::size_t kBounceBytes = 1024 * 1024;
+
+}  // namespace
+
+CFileSystem_NTFS::CFileSystem_NTFS(AnalysedVolume& volume) : volume_(volume) {}
+
+bool CFileSystem_NTFS::Prepare() {
+    const auto boot = ntfs::ReadBootParameters(volume_.BootSectorBytes());
+    if (!boot)
+        return false;
+    boot_ = *boot;
+    bytesPerSector_ = boot->bytesPerSector;
+    if (bytesPerSector_ < 512 || bytesPerSector_ > 4096 ||
+        (bytesPerSector_ & (bytesPerSector_ - 1)) != 0) {
+        return false;
+    }
+    // Values above 0x80 give the cluster size as a power of two (large clusters).
+    std::uint64_t sectorsPerCluster = boot->sectorsPerCluster;
+    if (sectorsPerCluster > 0x80)
+        sectorsPerCluster = std::uint64_t{1}
+                            << std::min(256 - sectorsPerCluster, std::uint64_t{31});
+    const std::uint64_t clusterSize = sectorsPerCluster * bytesPerSector_;
+    if (clusterSize == 0 || clusterSize > kMaxClusterSize)
+        return false;
+    clusterSize_ = static_cast<std::uint32_t>(clusterSize);
+    clusterSectors_ = clusterSize_ / kSector;
+    clusterCount_ = volume_.VolumeSize() / clusterSize_;
+    volume_.SetClusterGeometry(bytesPerSector_, static_cast<std::uint32_t>(sectorsPerCluster));
+    recordSize_ = ntfs::RecordSizeFromBoot(boot->clustersPerRecord, clusterSize_).value_or(1024);
+    return true;
+}
+
+int CFileSystem_NTFS::Analyse() {
+    core::CLog& log = volume_.Log();
+    current_ = {};
+    open_ = {};
+    if (!Prepare() || !LoadMft()) {
+        log.LogError("CFileSystem_NTFS: Load MFT failed.");
+        return 0;
+    }
+    LoadClusterBitmap();
+    log.LogMessage(core::StringId::AnalyzingMft);
+    volume_.SetProgress(0, recordCount_ == 0 ? 0 : recordCount_ - 1);
+
+    const std::uint64_t perBlock = std::max<std::uint64_t>(1, kMftBlockBytes / recordSize_);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(perBlock * recordSize_));
+    std::vector<std::uint8_t> record(recordSize_);
+    FoundObject scratch;
+    for (std::uint64_t first = 0; first < recordCount_; first += perBlock) {
+        const std::uint64_t count = std::min(perBlock, recordCount_ - first);
+        const auto view = std::span(block).first(static_cast<std::size_t>(count * recordSize_));
+        // One read for many records; where it falls short, record by record.
+        const bool whole = ReadAttributeData(mft_, first * recordSize_, view) == view.size();
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t number = first + i;
+            bool readable = true;
+            if (whole) {
+                std::memcpy(record.data(), view.data() + i * recordSize_, recordSize_);
+                readable = ntfs::HasFileSignature(record);
+            } else {
+                readable = ReadRecord(number, record);
+            }
+            if (readable) {
+                scratch.InitObject();
+                scratch.Id = number;
+                ReportRecord(record, scratch);
+            }
+            volume_.SetProgress(number, recordCount_ - 1);
+            if (!volume_.AnalysisRunning())
+                return 1;
+        }
+    }
+    return 1;
+}
+
+void CFileSystem_NTFS::ReportRecord(std::span<const std::uint8_t> bytes, FoundObject& object) {
+    const auto header = ntfs::ReadRecordHeader(bytes);
+    if (!header)
+        return;
+    if ((header->flags & ntfs::RecordFlags::InUse) == 0)
+        object.Flags |= ObjectFlags::Deleted;
+    if ((header->flags & ntfs::RecordFlags::Directory) != 0)
+        object.Flags |= ObjectFlags::Folder;
+    current_.bytes.assign(bytes.begin(), bytes.end());
+    ParseRecord(current_);
+    if (!FillObject(current_, object))
+        return;
+    if (!current_.runs.empty())
+        object.Start = current_.runs.front().lcn * clusterSize_;
+    if (object.Id == kRootRecord || object.ParentId == 0)
+        return;
+    volume_.AddFileSystemObject(object);
+}
+
+bool CFileSystem_NTFS::LoadMft() {
+    const std::uint64_t sectors = std::min<std::uint64_t>(recordSize_, 16384) / kSector;
+    std::vector<std::uint8_t> first(16384);
+    std::vector<std::uint8_t> second(16384);
+    const auto firstView = std::span(first).first(sectors * kSector);
+    const auto secondView = std::span(second).first(sectors * kSector);
+    const bool firstRead =
+        boot_.mftCluster < clusterCount_ &&
+        volume_.ReadVolumeSectors(firstView, ClusterToSector(boot_.mftCluster), sectors) != 0;
+    const bool secondRead =
+        boot_.mirrorCluster < clusterCount_ &&
+        volume_.ReadVolumeSectors(secondView, ClusterToSector(boot_.mirrorCluster), sectors) != 0;
+    if (firstRead && ntfs::HasFileSignature(firstView)) {
+        mft_.bytes.assign(firstView.begin(), firstView.end());
+    } else if (secondRead && ntfs::HasFileSignature(secondView)) {
+        mft_.bytes.assign(secondView.begin(), secondView.end());
+    } else {
+        return false;
+    }
+    ParseRecord(mft_);
+    const auto header = ntfs::ReadRecordHeader(mft_.bytes);
+    if (!header || header->bytesAllocated < ntfs::kMinRecordSize ||
+        header->bytesAllocated > ntfs::kMaxRecordSize) {
+        return false;
+    }
+    if (header->bytesAllocated != recordSize_) {
+        // Read again at the size the record gives, when it is larger than the boot said.
+        recordSize_ = header->bytesAllocated;
+        const std::uint64_t again = std::min<std::uint64_t>(recordSize_, 16384) / kSector;
+        std::vector<std::uint8_t> bytes(again * kSector);
+        if (volume_.ReadVolumeSectors(bytes, ClusterToSector(boot_.mftCluster), again) != 0 &&
+            ntfs::HasFileSignature(bytes)) {
+            mft_.bytes = std::move(bytes);
+            ParseRecord(mft_);
+        }
+    }
+    MergeExtensionRuns(mft_, 0);
+    // A forged size cannot make the MFT larger than the volume.
+    const std::uint64_t dataSize = std::min(mft_.dataSize, volume_.VolumeSize());
+    recordCount_ = dataSize / recordSize_;
+    mftExtents_.clear();
+    for (const auto& run : mft_.runs) {
+        if (!run.sparse && run.lcn < clusterCount_)
+            mftExtents_.push_back(
+                {ClusterToSector(run.lcn),
+                 std::min(run.length, clusterCount_ - run.lcn) * clusterSectors_});
+    }
+    std::sort(
+        mftExtents_.begin(), mftExtents_.end(),
+        [](const SectorRange& a, const SectorRange& b) { return a.firstSector < b.firstSector; });
+    return true;
+}
+
+void CFileSystem_NTFS::MergeExtensionRuns(MftRecord& record, std::uint64_t number) {
+    std::unordered_set<std::uint64_t> loaded{number};
+    std::vector<std::uint8_t> bytes(recordSize_);
+    for (auto list = ntfs::FindAttribute(record.bytes, Type::AttributeList); list;
+         list = ntfs::FindNextAttribute(record.bytes, *list, Type::AttributeList)) {
+        const auto value = ntfs::ResidentValue(record.bytes, *list);
+        if (!value)
+            continue;  // a non-resident attribute list is not read
+        for (const auto& entry : ntfs::ReadAttributeList(*value)) {
+            if (entry.type != Type::Data || loaded.size() > kMaxExtensionRecords ||
+                !loaded.insert(entry.record).second || !ReadRecord(entry.record, bytes)) {
+                continue;
+            }
+            MftRecord extension;
+            extension.bytes = bytes;
+            ntfs::ApplyFixups(extension.bytes, bytesPerSector_);
+            for (auto data = ntfs::FindAttribute(extension.bytes, Type::Data); data;
+                 data = ntfs::FindNextAttribute(extension.bytes, *data, Type::Data)) {
+                const auto part = ntfs::ReadNonResident(extension.bytes, *data);
+                if (!part || data->nameLength != 0)
+                    continue;
+                for (const auto& run : ntfs::DecodeRuns(part->runList, part->lowestVcn)) {
+                    // The base record's own part is listed too: its runs are known already.
+                    const bool known = std::any_of(
+                        record.runs.begin(), record.runs.end(), [&run](const ntfs::DataRun& r) {
+                            return !r.sparse && !run.sparse && r.lcn == run.lcn;
+                        });
+                    if (!known)
+                        record.runs.push_back(run);
+                }
+            }
+        }
+    }
+    std::stable_sort(
+        record.runs.begin(), record.runs.end(),
+        [](const ntfs::DataRun& a, const ntfs::DataRun& b) { return a.firstVcn < b.firstVcn; });
+}
+
+void CFileSystem_NTFS::LoadClusterBitmap() {
+    core::CLog& log = volume_.Log();
+    log.LogMessage(core::StringId::LoadingClustersBitmapStart);
+    std::vector<std::uint8_t> bytes(recordSize_);
+    if (!ReadRecord(kBitmapRecord, bytes))
+        return;
+    MftRecord bitmap;
+    bitmap.bytes = std::move(bytes);
+    ParseRecord(bitmap);
+    // One bit per cluster: a larger size is forged and not followed.
+    const std::uint64_t size = std::min(bitmap.dataSize, (clusterCount_ + 7) / 8);
+    std::vector<std::uint8_t> chunk(kBounceBytes);
+    std::uint64_t cluster = 0;
+    std::uint64_t runStart = 0;
+    bool inRun = false;
+    for (std::uint64_t offset = 0; offset < size && volume_.AnalysisRunning();
+         offset += chunk.size()) {
+        const auto view = std::span(chunk).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - offset)));
+        if (ReadAttributeData(bitmap, offset, view) != view.size())
+            break;
+        for (const std::uint8_t byte : view) {
+            if ((byte == 0xFF && inRun) || (byte == 0x00 && !inRun)) {
+                cluster += 8;
+                continue;
+            }
+            for (int bit = 0; bit < 8; ++bit, ++cluster) {
+                const bool used = (byte >> bit) & 1;
+                if (used && !inRun) {
+                    runStart = cluster;
+                    inRun = true;
+                } else if (!used && inRun) {
+                    UsedAreas.push_back(
+                        {ClusterToSector(runStart), (cluster - runStart) * clusterSectors_});
+                    inRun = false;
+                }
+            }
+        }
+    }
+    log.LogMessage(core::StringId::LoadingClustersBitmapComplete);
+}
+
+bool CFileSystem_NTFS::ReadRecord(std::uint64_t number, std::span<std::uint8_t> buffer) {
+    if (buffer.size() < recordSize_ || number >= volume_.VolumeSize() / recordSize_)
+        return false;
+    const auto record = buffer.first(recordSize_);
+    return ReadAttributeData(mft_, number * recordSize_, record) == record.size() &&
+           ntfs::HasFileSignature(record);
+}
+
+std::uint64_t CFileSystem_NTFS::ReadAttributeData(const MftRecord& record, std::uint64_t offset,
+                                                  std::span<std::uint8_t> buffer) {
+    if (!record.nonResident) {
+        if (offset > record.dataSize)
+            return 0;
+        const std::uint64_t take = std::min<std::uint64_t>(buffer.size(), record.dataSize - offset);
+        if (record.valueOffset > record.bytes.size() ||
+            offset + take > record.bytes.size() - record.valueOffset) {
+            return 0;
+        }
+        std::memcpy(buffer.data(), record.bytes.data() + record.valueOffset + offset,
+                    static_cast<std::size_t>(take));
+        return take;
+    }
+    return ReadRuns(record.runs, offset, buffer);
+}
+
+std::uint64_t CFileSystem_NTFS::ReadRuns(const std::vector<ntfs::DataRun>& runs,
+                                         std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    std::vector<std::uint8_t> bounce;
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const std::uint64_t position = offset + done;
+        const std::uint64_t vcn = position / clusterSize_;
+        const std::uint64_t within = position % clusterSize_;
+        auto run = std::upper_bound(
+            runs.begin(), runs.end(), vcn,
+            [](std::uint64_t v, const ntfs::DataRun& r) { return v < r.firstVcn; });
+        if (run == runs.begin())
+            break;
+        --run;
+        if (vcn > run->LastVcn())
+            break;
+        const std::size_t wanted = buffer.size() - done;
+        const std::uint64_t clustersLeft = run->LastVcn() - vcn + 1;
+        std::size_t take = wanted;
+        if (clustersLeft <= wanted / clusterSize_ + 1)
+            take = static_cast<std::size_t>(
+                std::min<std::uint64_t>(wanted, clustersLeft * clusterSize_ - within));
+        const auto out = buffer.subspan(done, take);
+        if (run->sparse) {
+            std::fill(out.begin(), out.end(), std::uint8_t{0});
+            done += take;
+            continue;
+        }
+        const std::uint64_t cluster = run->lcn + (vcn - run->firstVcn);
+        if (cluster >= clusterCount_)
+            break;
+        const std::uint64_t byte = cluster * clusterSize_ + within;
+        const std::uint64_t skip = byte % kSector;
+        if (skip == 0 && take % kSector == 0) {
+            if (volume_.ReadVolumeSectors(out, byte / kSector, take / kSector) == 0)
+                break;
+        } else {
+            // Not on sector bounds: through a bounce buffer, a piece at a time.
+            take = std::min<std::size_t>(take, kBounceBytes - kSector);
+            const std::uint64_t sectors = (skip + take + kSector - 1) / kSector;
+            bounce.resize(sectors * kSector);
+            if (volume_.ReadVolumeSectors(bounce, byte / kSector, sectors) == 0)
+                break;
+            std::memcpy(out.data(), bounce.data() + skip, take);
+        }
+        done += take;
+    }
+    return done;
+}
+
+std::uint64_t CFileSystem_NTFS::VcnToLcn(const std::vector<ntfs::DataRun>& runs,
+                                         std::uint64_t vcn) {
+    for (const auto& run : runs) {
+        if (run.firstVcn <= vcn && vcn <= run.LastVcn())
+            return run.lcn + (vcn - run.firstVcn);
+    }
+    return ~std::uint64_t{0};
+}
+
+void CFileSystem_NTFS::ParseRecord(MftRecord& record) const {
+    record.runs.clear();
+    record.dataSize = 0;
+    record.initializedSize = 0;
+    record.nonResident = false;
+    record.valueOffset = 0;
+    if (!ntfs::HasFileSignature(record.bytes))
+        return;
+    ntfs::ApplyFixups(record.bytes, bytesPerSector_);
+    const auto data = ntfs::FindAttribute(record.bytes, Type::Data);
+    if (!data)
+        return;
+    if (data->nonResident) {
+        const auto header = ntfs::ReadNonResident(record.bytes, *data);
+        if (!header)
+            return;
+        record.nonResident = true;
+        record.dataSize = header->realSize;
+        record.initializedSize = std::min(header->initializedSize, header->realSize);
+        record.runs = ntfs::DecodeRuns(header->runList, header->lowestVcn);
+    } else if (const auto offset = ntfs::ResidentValueOffset(record.bytes, *data)) {
+        record.dataSize =
+            platform::ReadLe<std::uint32_t>(record.bytes, data->offset + 0x10).value_or(0);
+        record.valueOffset = *offset;
+        record.initializedSize = record.dataSize;
+    }
+}
+
+bool CFileSystem_NTFS::FillObject(const MftRecord& record, FoundObject& object) const {
+    const std::span<const std::uint8_t> bytes = record.bytes;
+    if (!ntfs::AttributesWalkable(bytes))
+        return false;
+    if (const auto info = ntfs::FindAttribute(bytes, Type::StandardInformation)) {
+        if (const auto value = ntfs::ResidentValue(bytes, *info)) {
+            if (const auto times = ntfs::ReadStandardInformation(*value)) {
+                object.Created = times->created;
+                object.Modified = times->modified;
+                object.Accessed = times->accessed;
+            }
+        }
+    }
+    bool named = false;
+    bool first = true;
+    for (auto attribute = ntfs::FindAttribute(bytes, Type::FileName); attribute;
+         attribute = ntfs::FindNextAttribute(bytes, *attribute, Type::FileName)) {
+        const auto value = ntfs::ResidentValue(bytes, *attribute);
+        const auto name = value ? ntfs::ReadFileName(*value) : std::nullopt;
+        if (!name)
+            continue;
+        if (first) {
+            object.ParentId = name->parent;
+            object.Size = name->realSize;
+            first = false;
+        }
+        // The last Win32 name wins; else the first name of any kind.
+        if (!name->name.empty() && (name->nameSpace == 1 || !named)) {
+            object.SetName(name->name);
+            named = true;
+        }
+    }
+    if (static_cast<std::int64_t>(record.dataSize) > static_cast<std::int64_t>(object.Size))
+        object.Size = record.dataSize;
+    return true;
+}
+
+void CFileSystem_NTFS::ParseFoundBlock(const FoundObject& block) {
+    if (clusterSize_ == 0 || recordSize_ == 0)
+        return;
+    const std::uint64_t step = recordSize_ / kSector;
+    std::vector<std::uint8_t> buffer(std::max(clusterSize_, recordSize_));
+    std::uint64_t sector = block.Start / kSector;
+    for (int i = 0; i < 10 && sector < volume_.SectorCount(); ++i, sector += step) {
+        // The records of the MFT were listed by the file-system phase already.
+        if (InsideMft(sector))
+            continue;
+        const auto record = std::span(buffer).first(recordSize_);
+        if (volume_.ReadVolumeSectors(record, sector, step) != 0 && ntfs::HasFileSignature(record))
+            ParseRecordBuffer(record);
+    }
+}
+
+void CFileSystem_NTFS::ParseRecordBuffer(std::span<const std::uint8_t> bytes) {
+    const auto header = ntfs::ReadRecordHeader(bytes);
+    if (!header)
+        return;
+    FoundObject object;
+    object.Id = header->recordNumber;
+    if ((header->flags & ntfs::RecordFlags::Directory) == 0)
+        object.Flags |= ObjectFlags::IsFile;
+    ReportRecord(bytes, object);
+}
+
+bool CFileSystem_NTFS::InsideMft(std::uint64_t sector) const {
+    auto after = std::upper_bound(
+        mftExtents_.begin(), mftExtents_.end(), sector,
+        [](std::uint64_t s, const SectorRange& range) { return s < range.firstSector; });
+    if (after == mftExtents_.begin())
+        return false;
+    --after;
+    return sector - after->firstSector < after->sectorCount;
+}
+
+std::uint32_t CFileSystem_NTFS::FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
+                                         std::uint64_t offset) {
+    if (clusterSize_ == 0 || object.Is(ObjectFlags::Folder) ||
+        object.Is(ObjectFlags::FoundBySignature) || object.Id >= recordCount_) {
+        return kNotSupported;
+    }
+    if (open_.id != object.Id) {
+        open_ = {};
+        open_.id = object.Id;
+        std::vector<std::uint8_t> bytes(recordSize_);
+        if (ReadRecord(object.Id, bytes)) {
+            open_.record.bytes = std::move(bytes);
+            ParseRecord(open_.record);
+            MergeExtensionRuns(open_.record, object.Id);
+            // Only when the record is still the one the object was listed from.
+            FoundObject check;
+            const std::uint64_t start =
+                open_.record.runs.empty() ? 0 : open_.record.runs.front().lcn * clusterSize_;
+            open_.usable = FillObject(open_.record, check) && start == object.Start &&
+                           check.Size == object.Size;
+        }
+    }
+    if (!open_.usable)
+        return kNotSupported;
+    const MftRecord& record = open_.record;
+    // Past the written part, and past the data's end (a larger size in the file name),
+    // the file reads as zeros.
+    const std::uint64_t written = record.initializedSize;
+    const std::uint64_t inData =
+        offset >= written ? 0 : std::min<std::uint64_t>(buffer.size(), written - offset);
+    if (inData != 0 && ReadAttributeData(record, offset, buffer.first(inData)) != inData)
+        return 0;
+    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(inData), buffer.end(), std::uint8_t{0});
+    return static_cast<std::uint32_t>(buffer.size());
+}
+
+}  // namespace duzez::filesystems

@@ -1,0 +1,92 @@
+#pragma once
+
+// The NTFS analyser: lists live and deleted files and folders from the master file table,
+// record by record in number order, and reads file data through the data runs.
+//
+// The MFT is read through its runs in large blocks and its records parsed from memory;
+// the listing is the same as reading one record at a time.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "filesystems/analysed_volume.h"
+#include "filesystems/file_system.h"
+#include "filesystems/found_object.h"
+#include "filesystems/ntfs/ntfs_layout.h"
+
+namespace duzez::filesystems {
+
+class CFileSystem_NTFS : public CFileSystem {
+  public:
+    // One file record in memory, with what was parsed from it.
+    struct MftRecord {
+        std::vector<std::uint8_t> bytes;  // with the fix-ups applied
+        std::vector<ntfs::DataRun> runs;  // of the first $DATA, in VCN order
+        std::uint64_t dataSize = 0;
+        std::uint64_t initializedSize = 0;  // written bytes; the rest reads as zeros
+        bool nonResident = false;
+        std::uint32_t valueOffset = 0;  // of a resident $DATA, from the start of the record
+    };
+
+    static constexpr std::size_t kMftBlockBytes = 10 * 1024 * 1024;
+
+    explicit CFileSystem_NTFS(AnalysedVolume& volume);
+
+    int Analyse() override;
+    void ParseFoundBlock(const FoundObject& block) override;
+    // Turns one raw record found outside the MFT into an object and reports it.
+    virtual void ParseRecordBuffer(std::span<const std::uint8_t> bytes);
+    // A file's data through its runs (sparse runs read as zeros) or from its record when
+    // it is resident; deleted files too, while their record still holds the runs.
+    std::uint32_t FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
+                           std::uint64_t offset) override;
+
+    std::uint32_t RecordSize() const { return recordSize_; }
+    std::uint64_t RecordCount() const { return recordCount_; }
+    const MftRecord& Mft() const { return mft_; }
+
+  private:
+    bool Prepare();
+    bool LoadMft();
+    void LoadClusterBitmap();
+    // Record `number` through the MFT's runs; false when it cannot be read or is no record.
+    bool ReadRecord(std::uint64_t number, std::span<std::uint8_t> buffer);
+    // Bytes of an attribute's data from `offset`; fewer when a VCN lies outside the runs or
+    // a read fails.
+    std::uint64_t ReadAttributeData(const MftRecord& record, std::uint64_t offset,
+                                    std::span<std::uint8_t> buffer);
+    std::uint64_t ReadRuns(const std::vector<ntfs::DataRun>& runs, std::uint64_t offset,
+                           std::span<std::uint8_t> buffer);
+    // The LCN of a VCN; all ones when no run holds it.
+    static std::uint64_t VcnToLcn(const std::vector<ntfs::DataRun>& runs, std::uint64_t vcn);
+    void ParseRecord(MftRecord& record) const;
+    // The runs of $DATA parts kept in other records, through the record's attribute list.
+    void MergeExtensionRuns(MftRecord& record, std::uint64_t number);
+    bool FillObject(const MftRecord& record, FoundObject& object) const;
+    // The common part of the record loop and ParseRecordBuffer.
+    void ReportRecord(std::span<const std::uint8_t> bytes, FoundObject& object);
+    bool InsideMft(std::uint64_t sector) const;
+    std::uint64_t ClusterToSector(std::uint64_t cluster) const { return cluster * clusterSectors_; }
+
+    AnalysedVolume& volume_;
+    ntfs::BootParameters boot_;
+    std::uint32_t bytesPerSector_ = 512;
+    std::uint32_t clusterSize_ = 0;
+    std::uint64_t clusterSectors_ = 0;  // 512-byte sectors per cluster
+    std::uint64_t clusterCount_ = 0;
+    std::uint32_t recordSize_ = 1024;
+    std::uint64_t recordCount_ = 0;
+    MftRecord mft_;
+    std::vector<SectorRange> mftExtents_;  // where the records the phase read lie
+    MftRecord current_;
+
+    // The record of the last FileRead, so a file read block by block is parsed once.
+    struct OpenFile {
+        std::uint64_t id = ~0ull;
+        bool usable = false;
+        MftRecord record;
+    } open_;
+};
+
+}  // namespace duzez::filesystems

@@ -1,0 +1,343 @@
+// The NTFS analyser on volumes made by mkntfs and filled through ntfs-3g, and on the
+// shared NTFS images, compared with The Sleuth Kit; file data read back through the runs.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+#include "filesystems/found_object_stream.h"
+#include "filesystems/ntfs/file_system_ntfs.h"
+#include "tests/devices/machine_fixture.h"
+
+namespace duzez::devices {
+namespace {
+
+using filesystems::FoundObject;
+namespace ObjectFlags = filesystems::ObjectFlags;
+using test::CommandOutput;
+using test::HaveTool;
+using test::RunCommand;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    std::mt19937 random(seed);
+    for (auto& c : data)
+        c = static_cast<char>(random());
+    return data;
+}
+
+// One record as The Sleuth Kit's fls -r -p lists it.
+struct FlsEntry {
+    std::string path;
+    bool deleted = false;
+};
+
+// fls's entries by record number. Named streams (name:stream) are the record's own name,
+// and the nameless reserved records it shows as orphans are left out.
+std::multimap<std::uint64_t, FlsEntry> Fls(const std::filesystem::path& image,
+                                           std::uint64_t sectorOffset = 0) {
+    std::multimap<std::uint64_t, FlsEntry> entries;
+    std::set<std::pair<std::uint64_t, std::string>> seen;
+    const std::string out = CommandOutput("fls -f ntfs -r -p -o " + std::to_string(sectorOffset) + " '" +
+                                          image.string() + "' 2>/dev/null");
+    std::size_t at = 0;
+    while (at < out.size()) {
+        const std::size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end - at);
+        at = end == std::string::npos ? out.size() : end + 1;
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos || line.rfind("V/V", 0) == 0)
+            continue;
+        const bool deleted = line.find(" * ") != std::string::npos && line.find(" * ") < tab;
+        const std::size_t number = line.find_first_of("0123456789", line.find(' '));
+        const std::uint64_t record = std::stoull(line.substr(number));
+        std::string path = "/" + line.substr(tab + 1);
+        const std::size_t slash = path.rfind('/');
+        const std::size_t colon = path.find(':', slash);
+        if (colon != std::string::npos)
+            path.erase(colon);
+        if (path.rfind("/$OrphanFiles/OrphanFile-", 0) == 0)
+            continue;
+        if (seen.insert({record, path}).second)
+            entries.insert({record, {path, deleted}});
+    }
+    return entries;
+}
+
+class NtfsTest : public test::MachineTest {
+  protected:
+    // The volume every test reads, made once: mkntfs with 4 KiB clusters, then filled
+    // through ntfs-3g.
+    static void SetUpTestSuite() {
+        if (!HaveTool("mkntfs") || !HaveTool("ntfs-3g")) {
+            skip_ = "mkntfs or ntfs-3g is not installed";
+            return;
+        }
+        folder_ = new test::TempFolder;
+        image_ = *folder_ / "ntfs.img";
+        const auto mount = *folder_ / "mnt";
+        std::filesystem::create_directories(mount);
+        if (!RunCommand("truncate -s 64M '" + image_.string() + "' && mkntfs -q -F -f -c 4096 '" +
+                        image_.string() + "'")) {
+            skip_ = "mkntfs failed";
+            return;
+        }
+        const std::string mounted = CommandOutput("ntfs-3g '" + image_.string() + "' '" +
+                                                  mount.string() + "' 2>&1 && echo MOUNTED");
+        if (mounted.find("MOUNTED") == std::string::npos) {
+            skip_ = "FUSE is not available here, so the NTFS volume cannot be filled: " + mounted;
+            return;
+        }
+        const auto put = [&](const std::string& path, const std::string& bytes) {
+            originals_[path] = bytes;
+            test::WriteFile(mount / path.substr(1), bytes);
+        };
+        std::filesystem::create_directories(mount / "Photos" / "2024");
+        std::filesystem::create_directories(mount / "Ünïcødé folder");
+        std::filesystem::create_directories(mount / "Old" / "Deeper");
+        put("/Photos/tiny.txt", "hello\n");
+        put("/Photos/2024/big.jpg", RandomBytes(300000, 1));
+        put("/Photos/2024/gone.jpg", RandomBytes(20000, 2));
+        put("/Ünïcødé folder/Ĺong ñame — 写真.txt", RandomBytes(9000, 3));
+        put("/Long File Name.txt", "short and resident");
+        put("/Old/a.bin", RandomBytes(12000, 4));
+        put("/Old/Deeper/b.bin", RandomBytes(5000, 5));
+        put("/late.txt", RandomBytes(7000, 6));
+        // Fragmented: each piece is appended after a filler took the clusters behind it.
+        std::string fragmented;
+        for (int i = 0; i < 6; ++i) {
+            const std::string piece = RandomBytes(65536, 10 + i);
+            fragmented += piece;
+            std::FILE* file = std::fopen((mount / "frag.bin").c_str(), "ab");
+            std::fwrite(piece.data(), 1, piece.size(), file);
+            std::fclose(file);
+            test::WriteFile(mount / ("filler" + std::to_string(i)), RandomBytes(65536, 20 + i));
+        }
+        originals_["/frag.bin"] = fragmented;
+        // Sparse: 4 MiB of which only a few bytes in the middle are written.
+        RunCommand("truncate -s 4M '" + (mount / "sparse.bin").string() + "'");
+        RunCommand("printf middle | dd of='" + (mount / "sparse.bin").string() +
+                   "' bs=1 seek=2097152 conv=notrunc");
+        std::string sparse(4 << 20, '\0');
+        sparse.replace(2097152, 6, "middle");
+        originals_["/sparse.bin"] = sparse;
+        RunCommand("setfattr -n system.ntfs_dos_name -v LONGFI~1.TXT '" +
+                   (mount / "Long File Name.txt").string() + "'");
+        // late.txt's record comes before the one of the folder it is then moved into.
+        std::filesystem::create_directories(mount / "Later");
+        std::filesystem::rename(mount / "late.txt", mount / "Later" / "late.txt");
+        originals_["/Later/late.txt"] = originals_["/late.txt"];
+        originals_.erase("/late.txt");
+        for (int i = 0; i < 6; ++i)
+            std::filesystem::remove(mount / ("filler" + std::to_string(i)));
+        std::filesystem::remove(mount / "Photos" / "2024" / "gone.jpg");
+        std::filesystem::remove_all(mount / "Old");
+        RunCommand("umount '" + mount.string() + "'");
+    }
+    static void TearDownTestSuite() {
+        delete folder_;
+        folder_ = nullptr;
+    }
+    void SetUp() override {
+        if (!skip_.empty())
+            GTEST_SKIP() << skip_;
+    }
+
+    CVolume* Analyse(const std::filesystem::path& image, int partition = 0) {
+        std::string error;
+        CVolume* volume =
+            Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image, error);
+        EXPECT_NE(volume, nullptr) << error;
+        if (volume == nullptr)
+            return nullptr;
+        if (partition != 0) {
+            std::vector<CVolume*> found;
+            for (const auto& v : computer_->Volumes().Snapshot()) {
+                if (v->GetParentVolume() == volume && v.get() != volume)
+                    found.push_back(v.get());
+            }
+            std::sort(found.begin(), found.end(),
+                      [](CVolume* a, CVolume* b) { return a->StartOffset < b->StartOffset; });
+            EXPECT_GE(found.size(), static_cast<std::size_t>(partition));
+            if (found.size() < static_cast<std::size_t>(partition))
+                return nullptr;
+            volume = found[partition - 1];
+            volume->Analyse_Boot();
+        }
+        app_->AnalysisRunning = true;
+        computer_->AnalyseFileSystem(*volume);
+        app_->AnalysisRunning = false;
+        return volume;
+    }
+
+    // Path -> object for the listed file-system objects.
+    static std::map<std::string, const FoundObject*> Listing(CVolume& volume) {
+        std::map<std::string, const FoundObject*> out;
+        auto& tree = *volume.FoundObjectTree;
+        for (const FoundObject* object : tree.ListedObjects()) {
+            if (object == &volume.TreeNode || object == &tree.RootFolder() ||
+                object == &volume.BootObject) {
+                continue;
+            }
+            out[tree.GetFolderPath(*object) + std::string(object->GetName())] = object;
+        }
+        return out;
+    }
+
+    // Every record fls names is listed here with the same number, path and deleted mark,
+    // and nothing else is; a file fls can only place among its orphans is matched by name.
+    void ExpectSameAsFls(CVolume& volume, const std::filesystem::path& image,
+                         std::uint64_t sectorOffset = 0) {
+        const auto fls = Fls(image, sectorOffset);
+        ASSERT_FALSE(fls.empty()) << "fls listed nothing";
+        std::map<std::uint64_t, std::pair<std::string, bool>> ours;
+        for (const auto& [path, object] : Listing(volume)) {
+            if (!object->IsSpecial() && !object->Is(ObjectFlags::LostFolder))
+                ours[object->Id] = {path, object->Is(ObjectFlags::Deleted)};
+        }
+        std::set<std::uint64_t> matched;
+        for (const auto& [record, entry] : fls) {
+            SCOPED_TRACE(entry.path);
+            const auto it = ours.find(record);
+            ASSERT_NE(it, ours.end()) << "record " << record << " is missing";
+            if (entry.path.rfind("/$OrphanFiles/", 0) == 0) {
+                const std::string name = entry.path.substr(entry.path.rfind('/') + 1);
+                EXPECT_EQ(it->second.first.substr(it->second.first.rfind('/') + 1), name);
+            } else {
+                EXPECT_EQ(it->second.first, entry.path);
+            }
+            EXPECT_EQ(it->second.second, entry.deleted) << "record " << record;
+            matched.insert(record);
+        }
+        for (const auto& [record, entry] : ours)
+            EXPECT_TRUE(matched.count(record)) << entry.first << " (" << record << ") not in fls";
+    }
+
+    std::string ReadBack(CVolume& volume, const FoundObject& object) {
+        filesystems::FoundObjectStream stream(volume, &object);
+        std::string bytes(static_cast<std::size_t>(object.Size), '\0');
+        if (object.Size != 0) {
+            EXPECT_EQ(
+                stream.Read(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size())),
+                object.Size);
+        }
+        return bytes;
+    }
+
+    static inline std::string skip_;
+    static inline test::TempFolder* folder_ = nullptr;
+    static inline std::filesystem::path image_;
+    static inline std::map<std::string, std::string> originals_;
+};
+
+TEST_F(NtfsTest, ListsWhatTheSleuthKitLists) {
+    if (!HaveTool("fls"))
+        GTEST_SKIP() << "The Sleuth Kit is not installed";
+    CVolume* volume = Analyse(image_);
+    ASSERT_NE(volume, nullptr);
+    ExpectSameAsFls(*volume, image_);
+}
+
+TEST_F(NtfsTest, NamesFoldersDeletedEntriesAndLateParents) {
+    CVolume* volume = Analyse(image_);
+    ASSERT_NE(volume, nullptr);
+    const auto listing = Listing(*volume);
+    for (const char* path : {"/Photos/2024/big.jpg", "/Ünïcødé folder/Ĺong ñame — 写真.txt",
+                             "/Long File Name.txt", "/Later/late.txt", "/$MFT", "/$Bitmap"}) {
+        ASSERT_TRUE(listing.count(path)) << path << "\n" << testing::PrintToString(listing);
+        EXPECT_FALSE(listing.at(path)->Is(ObjectFlags::Deleted)) << path;
+    }
+    EXPECT_FALSE(listing.count("/LONGFI~1.TXT")) << "the Win32 name is the one listed";
+    for (const char* path : {"/Photos/2024/gone.jpg", "/Old", "/Old/a.bin", "/Old/Deeper/b.bin"}) {
+        ASSERT_TRUE(listing.count(path)) << path;
+        EXPECT_TRUE(listing.at(path)->Is(ObjectFlags::Deleted)) << path;
+    }
+    EXPECT_TRUE(listing.at("/Old")->Is(ObjectFlags::Folder));
+    EXPECT_LT(listing.at("/Later/late.txt")->Id, listing.at("/Later")->Id)
+        << "the file's record comes first, its folder's later";
+    EXPECT_EQ(listing.at("/Photos/2024/gone.jpg")->Size, 20000u);
+    EXPECT_NE(listing.at("/Photos/2024/gone.jpg")->Modified, 0u);
+    EXPECT_FALSE(listing.count("/.")) << "the root record is the root folder";
+}
+
+TEST_F(NtfsTest, FilesReadBackByteExactThroughTheirRuns) {
+    CVolume* volume = Analyse(image_);
+    ASSERT_NE(volume, nullptr);
+    const auto listing = Listing(*volume);
+    for (const auto& [path, bytes] : originals_) {
+        SCOPED_TRACE(path);
+        const bool gone = path.rfind("/Old", 0) == 0 || path == "/Photos/2024/gone.jpg";
+        ASSERT_TRUE(listing.count(path));
+        const FoundObject& object = *listing.at(path);
+        EXPECT_EQ(object.Size, bytes.size());
+        const std::string read = ReadBack(*volume, object);
+        if (!gone || path == "/Photos/2024/gone.jpg") {
+            // Deleted files too, while nothing took their clusters (gone.jpg is freed last).
+            EXPECT_TRUE(read == bytes) << "differs from the original";
+        }
+        if (!gone && HaveTool("icat")) {
+            const std::string icat =
+                CommandOutput("icat '" + image_.string() + "' " + std::to_string(object.Id));
+            EXPECT_TRUE(read == icat) << "differs from icat";
+        }
+    }
+    // The fragmented file really is: read as one extent it would differ.
+    const FoundObject& fragmented = *listing.at("/frag.bin");
+    volume->FileSystem.reset(new filesystems::CFileSystem);
+    EXPECT_FALSE(ReadBack(*volume, fragmented) == originals_.at("/frag.bin"));
+}
+
+TEST_F(NtfsTest, SmallClustersGetEveryFixup) {
+    if (!HaveTool("fls"))
+        GTEST_SKIP() << "The Sleuth Kit is not installed";
+    // 512-byte clusters: each 1024-byte record spans two clusters and two fix-ups.
+    const auto image = dir_ / "small.img";
+    const auto mount = dir_ / "small";
+    std::filesystem::create_directories(mount);
+    ASSERT_TRUE(RunCommand("truncate -s 16M '" + image.string() + "' && mkntfs -q -F -f -c 512 '" +
+                           image.string() + "'"));
+    ASSERT_TRUE(RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'"));
+    for (int i = 0; i < 40; ++i)
+        test::WriteFile(mount / ("file number " + std::to_string(i) + ".dat"),
+                        RandomBytes(700 + 100 * i, 30 + i));
+    RunCommand("umount '" + mount.string() + "'");
+    CVolume* volume = Analyse(image);
+    ASSERT_NE(volume, nullptr);
+    ExpectSameAsFls(*volume, image);
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/file number 39.dat"));
+    EXPECT_EQ(ReadBack(*volume, *listing.at("/file number 39.dat")), RandomBytes(4600, 69));
+}
+
+// The NTFS volumes of the shared test data, on their own and inside partitioned disks.
+TEST_F(NtfsTest, SharedImagesAgreeWithTheSleuthKit) {
+    if (!HaveTool("fls"))
+        GTEST_SKIP() << "The Sleuth Kit is not installed";
+    const auto data = std::filesystem::path(DUZEZ_SOURCE_DIR_DEFAULT).parent_path() / "shared" /
+                      "testdata" / "sleuthkit_test_data";
+    struct Case {
+        const char* file;
+        int partition;
+        std::uint64_t sector;
+    };
+    for (const Case& c : {Case{"7-undel-ntfs/7-ntfs-undel.dd.gz", 0, 0},
+                          Case{"8-jpeg-search/8-jpeg-search.dd.gz", 0, 0},
+                          Case{"10-ntfs-autodetect/10-ntfs-disk.dd.gz", 1, 63},
+                          Case{"imageformat_mmls_1/imageformat_mmls_1.raw.gz", 2, 55424}}) {
+        SCOPED_TRACE(c.file);
+        if (!std::filesystem::exists(data / c.file))
+            GTEST_SKIP() << "test data not found";
+        const auto image = dir_ / std::filesystem::path(c.file).stem();
+        ASSERT_TRUE(
+            RunCommand("(gzip -dc '" + (data / c.file).string() + "' > '" + image.string() + "')"));
+        computer_.reset();
+        CVolume* volume = Analyse(image, c.partition);
+        ASSERT_NE(volume, nullptr);
+        ExpectSameAsFls(*volume, image, c.sector);
+    }
+}
+
+}  // namespace
+}  // namespace duzez::devices
