@@ -116,3 +116,50 @@ TEST(Cli, ListAndRecoverACardImage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The second partition of a disk image is NTFS: listed and recovered with --volume 2.
+TEST(Cli, ListAndRecoverAnNtfsPartition) {
+    using duzez::test::RunCommand;
+    duzez::test::TempFolder dir;
+    if (!duzez::test::HaveTool("mkntfs") || !duzez::test::HaveTool("sfdisk") ||
+        !duzez::test::HaveTool("mkfs.fat")) {
+        GTEST_SKIP() << "ntfs-3g, fdisk or dosfstools missing";
+    }
+    const auto disk = dir / "disk.img";
+    const auto ntfs = dir / "ntfs.img";
+    const auto mount = dir / "mnt";
+    std::filesystem::create_directories(mount);
+    ASSERT_TRUE(
+        RunCommand("truncate -s 48M '" + disk.string() + "' && printf 'label: dos\\n" +
+                   "start=2048, size=30720, type=c\\nstart=32768, size=61440, type=7\\n' | " +
+                   "sfdisk -q '" + disk.string() + "'"));
+    ASSERT_TRUE(RunCommand("truncate -s 30M '" + ntfs.string() + "' && mkntfs -q -F -f -p 32768 '" +
+                           ntfs.string() + "'"));
+    if (!RunCommand("ntfs-3g '" + ntfs.string() + "' '" + mount.string() + "'"))
+        GTEST_SKIP() << "FUSE is not available here, so the NTFS volume cannot be filled";
+    std::string photo(150000, '\0');
+    for (std::size_t i = 0; i < photo.size(); ++i)
+        photo[i] = static_cast<char>(i * 31 + i / 977);
+    std::filesystem::create_directories(mount / "DCIM");
+    duzez::test::WriteFile(mount / "DCIM" / "Holiday.jpg", photo);
+    duzez::test::WriteFile(mount / "DCIM" / "note.txt", "resident");
+    RunCommand("umount '" + mount.string() + "'");
+    ASSERT_TRUE(RunCommand("dd if='" + ntfs.string() + "' of='" + disk.string() +
+                           "' bs=512 seek=32768 conv=notrunc"));
+    ASSERT_TRUE(RunCommand("mkfs.fat --offset 2048 '" + disk.string() + "' 15360"));
+
+    const RunResult list = RunCli("list '" + disk.string() + "' --volume 2", dir.path());
+    EXPECT_EQ(list.exitCode, 0) << list.out;
+    EXPECT_NE(list.out.find("/DCIM/Holiday.jpg"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("(NTFS)"), std::string::npos) << list.out;
+    const RunResult recover = RunCli(
+        "recover '" + disk.string() + "' '" + (dir / "out").string() + "' --volume 2 --match '*.*'",
+        dir.path());
+    EXPECT_EQ(recover.exitCode, 0) << recover.out;
+    EXPECT_EQ(duzez::test::ReadFile(dir / "out" / "DCIM" / "Holiday.jpg"), photo);
+    EXPECT_EQ(duzez::test::ReadFile(dir / "out" / "DCIM" / "note.txt"), "resident");
+}
+
+}  // namespace
