@@ -61,7 +61,8 @@ int CFileSystem_NTFS::Analyse() {
     log.LogMessage(core::StringId::AnalyzingMft);
     volume_.SetProgress(0, recordCount_ == 0 ? 0 : recordCount_ - 1);
 
-    const std::uint64_t perBlock = std::max<std::uint64_t>(1, kMftBlockBytes / recordSize_);
+    const std::uint64_t perBlock = std::clamp<std::uint64_t>(
+        kMftBlockBytes / recordSize_, 1, std::max<std::uint64_t>(recordCount_, 1));
     std::vector<std::uint8_t> block(static_cast<std::size_t>(perBlock * recordSize_));
     std::vector<std::uint8_t> record(recordSize_);
     FoundObject scratch;
@@ -213,7 +214,8 @@ void CFileSystem_NTFS::LoadClusterBitmap() {
     ParseRecord(bitmap);
     // One bit per cluster: a larger size is forged and not followed.
     const std::uint64_t size = std::min(bitmap.dataSize, (clusterCount_ + 7) / 8);
-    std::vector<std::uint8_t> chunk(kBounceBytes);
+    std::vector<std::uint8_t> chunk(
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBounceBytes, size)));
     std::uint64_t cluster = 0;
     std::uint64_t runStart = 0;
     bool inRun = false;
