@@ -40,8 +40,8 @@ std::multimap<std::uint64_t, FlsEntry> Fls(const std::filesystem::path& image,
                                            std::uint64_t sectorOffset = 0) {
     std::multimap<std::uint64_t, FlsEntry> entries;
     std::set<std::pair<std::uint64_t, std::string>> seen;
-    const std::string out = CommandOutput("fls -f ntfs -r -p -o " + std::to_string(sectorOffset) + " '" +
-                                          image.string() + "' 2>/dev/null");
+    const std::string out = CommandOutput("fls -f ntfs -r -p -o " + std::to_string(sectorOffset) +
+                                          " '" + image.string() + "' 2>/dev/null");
     std::size_t at = 0;
     while (at < out.size()) {
         const std::size_t end = out.find('\n', at);
@@ -309,6 +309,113 @@ TEST_F(NtfsTest, SmallClustersGetEveryFixup) {
     const auto listing = Listing(*volume);
     ASSERT_TRUE(listing.count("/file number 39.dat"));
     EXPECT_EQ(ReadBack(*volume, *listing.at("/file number 39.dat")), RandomBytes(4600, 69));
+}
+
+// Bytes of a copy of the made volume, patched before it is analysed.
+class PatchedImage {
+  public:
+    PatchedImage(const std::filesystem::path& from, const std::filesystem::path& to)
+        : path_(to), bytes_(test::ReadFile(from)) {}
+    std::uint64_t MftOffset() const { return Read(0x30, 8) * Read(0x0D, 1) * 512; }
+    std::uint64_t Record(std::uint64_t n) const { return MftOffset() + n * 1024; }
+    std::uint64_t Read(std::uint64_t at, int width) const {
+        std::uint64_t value = 0;
+        for (int i = width - 1; i >= 0; --i)
+            value = (value << 8) | static_cast<std::uint8_t>(bytes_[at + i]);
+        return value;
+    }
+    void Write(std::uint64_t at, std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes_[at + i] = static_cast<char>(value >> (8 * i));
+    }
+    // The offset of the first attribute of `type` in record n (fix-ups leave these alone).
+    std::uint64_t Attribute(std::uint64_t n, std::uint32_t type) const {
+        std::uint64_t at = Record(n) + Read(Record(n) + 0x14, 2);
+        while (Read(at, 4) != type && Read(at, 4) != 0xFFFFFFFF)
+            at += Read(at + 4, 4);
+        return at;
+    }
+    std::filesystem::path Save() {
+        test::WriteFile(path_, bytes_);
+        return path_;
+    }
+    std::string& Bytes() { return bytes_; }
+
+  private:
+    std::filesystem::path path_;
+    std::string bytes_;
+};
+
+TEST_F(NtfsTest, ForgedSizesAndLengthsGiveAPartialListing) {
+    PatchedImage image(image_, dir_ / "forged.img");
+    const std::uint64_t big = Listing(*Analyse(image_)).at("/Photos/2024/big.jpg")->Id;
+    computer_.reset();
+    // The MFT claims 2^60 bytes; a record's attribute claims to run far past the record.
+    image.Write(image.Attribute(0, 0x80) + 0x30, 1ull << 60, 8);
+    image.Write(image.Attribute(big, 0x30) + 4, 0x7FFFFFF0, 4);
+    CVolume* volume = Analyse(image.Save());
+    ASSERT_NE(volume, nullptr);
+    const auto listing = Listing(*volume);
+    EXPECT_TRUE(listing.count("/Photos/tiny.txt")) << "the other records are listed";
+    for (const auto& [path, object] : listing)
+        EXPECT_NE(object->Id, big) << path << ": the forged record has no name to list";
+}
+
+TEST_F(NtfsTest, WithoutRecordZeroOrItsMirrorNothingIsListed) {
+    PatchedImage image(image_, dir_ / "nomft.img");
+    image.Write(image.Record(0), 0, 4);
+    const std::uint64_t mirror = image.Read(0x38, 8) * image.Read(0x0D, 1) * 512;
+    image.Write(mirror, 0, 4);
+    CVolume* volume = Analyse(image.Save());
+    ASSERT_NE(volume, nullptr);
+    EXPECT_TRUE(Listing(*volume).size() <= 2) << "only the boot area and the volume itself";
+    const auto errors = ErrorLines();
+    EXPECT_NE(std::find(errors.begin(), errors.end(), "ERR: CFileSystem_NTFS: Load MFT failed."),
+              errors.end());
+}
+
+TEST_F(NtfsTest, RecordZeroFromTheMirrorWhenTheMftCopyIsDamaged) {
+    PatchedImage image(image_, dir_ / "mirror.img");
+    image.Write(image.Record(0), 0, 4);
+    CVolume* volume = Analyse(image.Save());
+    ASSERT_NE(volume, nullptr);
+    EXPECT_TRUE(Listing(*volume).count("/Photos/2024/big.jpg"));
+}
+
+TEST_F(NtfsTest, TheSectorPhaseListsRecordsOutsideTheMftOnly) {
+    PatchedImage image(image_, dir_ / "stray.img");
+    const std::uint64_t tiny = Listing(*Analyse(image_)).at("/Photos/tiny.txt")->Id;
+    computer_.reset();
+    // A copy of tiny.txt's record far from the MFT, as an old MFT would leave one.
+    const std::uint64_t stray = 40ull << 20;
+    image.Bytes().replace(stray, 1024, image.Bytes().substr(image.Record(tiny), 1024));
+    image.Write(stray + 0x2C, 900, 4);
+    CVolume* volume = Analyse(image.Save());
+    ASSERT_NE(volume, nullptr);
+    auto* analyser = volume->FileSystem.get();
+    const std::size_t listed = volume->FoundObjectTree->ListedObjects().size();
+    app_->AnalysisRunning = true;
+    FoundObject block;
+    block.Start = image.Record(0);
+    analyser->ParseFoundBlock(block);
+    EXPECT_EQ(volume->FoundObjectTree->ListedObjects().size(), listed)
+        << "the MFT's records are listed once";
+    block.Start = stray;
+    analyser->ParseFoundBlock(block);
+    app_->AnalysisRunning = false;
+    std::size_t copies = 0;
+    for (const FoundObject* object : volume->FoundObjectTree->ListedObjects())
+        copies += object->GetName() == "tiny.txt";
+    EXPECT_EQ(copies, 2u) << "the stray record is listed too";
+}
+
+TEST_F(NtfsTest, AStopEndsTheRecordLoop) {
+    std::string error;
+    CVolume* volume = Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image_, error);
+    ASSERT_NE(volume, nullptr) << error;
+    app_->AnalysisRunning = false;  // stopped before the first record is done
+    computer_->AnalyseFileSystem(*volume);
+    EXPECT_LE(Listing(*volume).size(), 3u);
 }
 
 // The NTFS volumes of the shared test data, on their own and inside partitioned disks.
