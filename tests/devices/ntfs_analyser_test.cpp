@@ -418,6 +418,107 @@ TEST_F(NtfsTest, AStopEndsTheRecordLoop) {
     EXPECT_LE(Listing(*volume).size(), 3u);
 }
 
+// Record n as it would be in memory (fix-ups undone), and back as it lies on disk.
+std::string Unprotected(const std::string& raw) {
+    std::string record = raw;
+    const std::size_t usa = static_cast<std::uint8_t>(record[4]) | (record[5] << 8);
+    for (std::size_t i = 1; i < 3; ++i)
+        record.replace(i * 512 - 2, 2, raw.substr(usa + 2 * i, 2));
+    return record;
+}
+std::string Protected(const std::string& record) {
+    std::string raw = record;
+    const std::size_t usa = static_cast<std::uint8_t>(record[4]) | (record[5] << 8);
+    for (std::size_t i = 1; i < 3; ++i) {
+        raw.replace(usa + 2 * i, 2, record.substr(i * 512 - 2, 2));
+        raw.replace(i * 512 - 2, 2, record.substr(usa, 2));
+    }
+    return raw;
+}
+std::string Le(std::uint64_t value, int width) {
+    std::string out(static_cast<std::size_t>(width), '\0');
+    for (int i = 0; i < width; ++i)
+        out[static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
+    return out;
+}
+// One run: `length` clusters `offset` clusters on from the previous run.
+std::string EncodedRun(std::uint64_t length, std::uint64_t offset) {
+    return std::string(1, static_cast<char>(0x44)) + Le(length, 4) + Le(offset, 4);
+}
+// A non-resident attribute with its run list replaced by `runs`, its length fitted.
+std::string WithRuns(std::string attribute, const std::string& runs) {
+    std::string list = runs + std::string(1, '\0');
+    list.resize((list.size() + 7) / 8 * 8, '\0');
+    attribute = attribute.substr(0, 0x40) + list;
+    attribute.replace(4, 4, Le(attribute.size(), 4));
+    return attribute;
+}
+
+TEST_F(NtfsTest, AFragmentedMftIsReadThroughItsAttributeList) {
+    PatchedImage image(image_, dir_ / "split.img");
+    std::set<std::string> whole;
+    for (const auto& [path, object] : Listing(*Analyse(image_)))
+        whole.insert(path);
+    computer_.reset();
+    // Record 0's $DATA keeps its first 6 clusters (records 0 to 23); the rest moves to a
+    // part in record 20, which an attribute list in record 0 names.
+    std::string mft = Unprotected(image.Bytes().substr(image.Record(0), 1024));
+    const std::size_t first = static_cast<std::uint8_t>(mft[0x14]);
+    std::vector<std::string> attributes;
+    for (std::size_t at = first; Le(0xFFFFFFFF, 4) != mft.substr(at, 4);) {
+        const std::size_t length = image.Read(image.Record(0) + at + 4, 4);
+        attributes.push_back(mft.substr(at, length));
+        at += length;
+    }
+    std::string& data = *std::find_if(attributes.begin(), attributes.end(),
+                                      [](const std::string& a) { return a[0] == '\x80'; });
+    const auto runs = filesystems::ntfs::DecodeRuns(
+        std::span(reinterpret_cast<const std::uint8_t*>(data.data()) + 0x40, data.size() - 0x40),
+        0);
+    ASSERT_EQ(runs.size(), 1u);
+    const std::uint64_t lcn = runs[0].lcn;
+    const std::uint64_t clusters = runs[0].length;
+    ASSERT_GT(clusters, 7u) << "the MFT is too small to split";
+    std::string part = data;  // before the list goes in and moves the attributes
+    data = WithRuns(data, EncodedRun(6, lcn));
+    data.replace(0x18, 8, Le(5, 8));
+    std::string list;
+    for (const auto& [vcn, record] : {std::pair{0ull, 0ull}, std::pair{6ull, 20ull}}) {
+        list += Le(0x80, 4) + Le(0x20, 2) + std::string(1, '\0') + std::string(1, '\x1A') +
+                Le(vcn, 8) + Le(record | (1ull << 48), 8) + Le(0, 8);
+    }
+    std::string listAttribute = Le(0x20, 4) + Le(0x18 + list.size(), 4) + std::string(8, '\0') +
+                                Le(list.size(), 4) + Le(0x18, 2) + std::string(2, '\0') + list;
+    attributes.insert(attributes.begin() + 1, listAttribute);
+    std::string body;
+    for (const auto& a : attributes)
+        body += a;
+    body += Le(0xFFFFFFFF, 4) + Le(0, 4);
+    mft.replace(first, body.size(), body);
+    mft.replace(0x18, 4, Le(first + body.size(), 4));
+    image.Bytes().replace(image.Record(0), 1024, Protected(mft));
+
+    std::string extension = mft.substr(0, first);
+    extension.resize(1024, '\0');
+    extension.replace(0x16, 2, Le(1, 2));
+    extension.replace(0x20, 8, Le(0, 8));
+    extension.replace(0x2C, 4, Le(20, 4));
+    part.replace(0x10, 16, Le(6, 8) + Le(clusters - 1, 8));
+    part = WithRuns(part, EncodedRun(clusters - 6, lcn + 6));
+    extension.replace(first, part.size() + 8, part + Le(0xFFFFFFFF, 4) + Le(0, 4));
+    image.Bytes().replace(image.Record(20), 1024, Protected(extension));
+
+    CVolume* volume = Analyse(image.Save());
+    ASSERT_NE(volume, nullptr);
+    const auto split = Listing(*volume);
+    for (const auto& path : whole)
+        EXPECT_TRUE(split.count(path)) << path << " is missing";
+    auto* ntfs = dynamic_cast<filesystems::CFileSystem_NTFS*>(volume->FileSystem.get());
+    ASSERT_NE(ntfs, nullptr);
+    ASSERT_EQ(ntfs->Mft().runs.size(), 2u);
+    EXPECT_EQ(ntfs->Mft().runs[1].firstVcn, 6u) << "the part goes on from the VCN it names";
+}
+
 // The NTFS volumes of the shared test data, on their own and inside partitioned disks.
 TEST_F(NtfsTest, SharedImagesAgreeWithTheSleuthKit) {
     if (!HaveTool("fls"))
