@@ -94,7 +94,9 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
         if (json) {
             objects.push_back(nlohmann::ordered_json{
                 {"path", path},
-                {"size", object->Size},
+                {"size", object->Size == filesystems::kUnknownSize
+                             ? nlohmann::ordered_json(nullptr)
+                             : nlohmann::ordered_json(object->Size)},
                 {"deleted", object->Is(ObjectFlags::Deleted)},
                 {"folder", object->Is(ObjectFlags::Folder)},
                 {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
@@ -103,9 +105,11 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
                 {"accessed", TimeText(object->Accessed)},
                 {"start", object->Start}});
         } else {
-            std::printf("%-60s %12llu  %-24s %-19s  @%llu\n", path.c_str(),
-                        static_cast<unsigned long long>(object->Size), FlagText(*object).c_str(),
-                        TimeText(object->Modified).c_str(),
+            // A placeholder folder or a carved file whose end is unknown has no size yet.
+            const std::string size =
+                object->Size == filesystems::kUnknownSize ? "?" : std::to_string(object->Size);
+            std::printf("%-60s %12s  %-24s %-19s  @%llu\n", path.c_str(), size.c_str(),
+                        FlagText(*object).c_str(), TimeText(object->Modified).c_str(),
                         static_cast<unsigned long long>(object->Start));
         }
     }

@@ -27,12 +27,15 @@ std::int64_t DaysSince1601(int year, unsigned month, unsigned day) {
     return daysSince1970 + 134774;  // 1601-01-01 .. 1970-01-01
 }
 
-bool LeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool LeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 }  // namespace
 
 std::optional<BootParameters> ReadBootParameters(std::span<const std::uint8_t> boot) {
-    if (boot.size() < 512) return std::nullopt;
+    if (boot.size() < 512)
+        return std::nullopt;
     BootParameters p;
     p.bytesPerSector = *ReadLe<std::uint16_t>(boot, 0x0B);
     p.sectorsPerCluster = boot[0x0D];
@@ -50,17 +53,20 @@ std::optional<std::uint32_t> FatTable::Entry(std::uint32_t n) const {
         case Variant::Fat12: {
             const std::uint64_t at = std::uint64_t{n} * 3 / 2;
             const auto word = ReadLe<std::uint16_t>(bytes_, static_cast<std::size_t>(at));
-            if (!word) return std::nullopt;
+            if (!word)
+                return std::nullopt;
             return (n % 2 == 0) ? (*word & 0x0FFFu) : (*word >> 4);
         }
         case Variant::Fat16: {
             const auto word = ReadLe<std::uint16_t>(bytes_, std::size_t{n} * 2);
-            if (!word) return std::nullopt;
+            if (!word)
+                return std::nullopt;
             return *word;
         }
         case Variant::Fat32: {
             const auto word = ReadLe<std::uint32_t>(bytes_, std::size_t{n} * 4);
-            if (!word) return std::nullopt;
+            if (!word)
+                return std::nullopt;
             return *word & 0x0FFFFFFFu;
         }
     }
@@ -96,22 +102,29 @@ bool IsLongNameEntry(std::span<const std::uint8_t> entry) {
 }
 
 bool IsValidShortName(std::span<const std::uint8_t> entry) {
-    if (entry.size() < kEntrySize) return false;
-    if (entry[0] == kDeletedKanji) return true;
-    if (entry[0] == 0x00 || entry[0] == 0x20) return false;
+    if (entry.size() < kEntrySize)
+        return false;
+    if (entry[0] == kDeletedKanji)
+        return true;
+    if (entry[0] == 0x00 || entry[0] == 0x20)
+        return false;
     static constexpr char kForbidden[] = "\"*+,/:;<=>?[\\]|";
     for (std::size_t i = 0; i < 11; ++i) {
         const std::uint8_t c = entry[i];
-        if (c < 0x20 || (c >= 'a' && c <= 'z')) return false;
-        if (c < 0x80 && std::memchr(kForbidden, c, sizeof kForbidden - 1) != nullptr) return false;
+        if (c < 0x20 || (c >= 'a' && c <= 'z'))
+            return false;
+        if (c < 0x80 && std::memchr(kForbidden, c, sizeof kForbidden - 1) != nullptr)
+            return false;
     }
     return true;
 }
 
 bool IsValidEntry(std::span<const std::uint8_t> entry) {
-    if (entry.size() < kEntrySize) return false;
+    if (entry.size() < kEntrySize)
+        return false;
     const std::uint8_t attributes = entry[0x0B];
-    if ((attributes & 0xC0) != 0) return false;
+    if ((attributes & 0xC0) != 0)
+        return false;
     if ((attributes & 0x0F) == 0x0F) {
         return (attributes & 0xF0) == 0 && *ReadLe<std::uint16_t>(entry, 0x1A) == 0;
     }
@@ -136,26 +149,32 @@ std::string BuildName(std::span<const std::uint8_t> directory, std::size_t index
     std::u16string units;
     for (std::size_t i = index; i > 0; --i) {
         const auto entry = directory.subspan((i - 1) * kEntrySize, kEntrySize);
-        if (entry[0x0B] != kAttributeLongName) break;
-        for (const std::size_t at : {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16,
-                                     0x18, 0x1C, 0x1E}) {
+        if (entry[0x0B] != kAttributeLongName)
+            break;
+        for (const std::size_t at :
+             {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E}) {
             units.push_back(static_cast<char16_t>(*ReadLe<std::uint16_t>(entry, at)));
         }
     }
     if (!units.empty()) {
         const std::size_t end = units.find(u'\0');
-        if (end != std::u16string::npos) units.resize(end);
+        if (end != std::u16string::npos)
+            units.resize(end);
         // 0xFFFF pads the last part of a name.
-        while (!units.empty() && units.back() == 0xFFFF) units.pop_back();
+        while (!units.empty() && units.back() == 0xFFFF)
+            units.pop_back();
         return platform::Utf16ToUtf8(units);
     }
     const auto entry = directory.subspan(index * kEntrySize, kEntrySize);
     std::vector<std::uint8_t> name;
-    for (std::size_t i = 0; i < 8 && entry[i] != ' '; ++i) name.push_back(entry[i]);
-    if (IsDeletedEntry(entry) && !name.empty()) name[0] = '_';
+    for (std::size_t i = 0; i < 8 && entry[i] != ' '; ++i)
+        name.push_back(entry[i]);
+    if (IsDeletedEntry(entry) && !name.empty())
+        name[0] = '_';
     if (entry[8] != ' ') {
         name.push_back('.');
-        for (std::size_t i = 8; i < 11 && entry[i] != ' '; ++i) name.push_back(entry[i]);
+        for (std::size_t i = 8; i < 11 && entry[i] != ' '; ++i)
+            name.push_back(entry[i]);
     }
     return platform::Cp437ToUtf8(name);
 }
@@ -165,12 +184,15 @@ std::uint64_t FatTimeToFileTime(std::uint16_t date, std::uint16_t time) {
     const unsigned month = (date >> 5) & 0x0F;
     const int year = 1980 + (date >> 9);
     static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12 || day < 1) return 0;
-    if (day > kDays[month - 1] + (month == 2 && LeapYear(year) ? 1 : 0)) return 0;
+    if (month < 1 || month > 12 || day < 1)
+        return 0;
+    if (day > kDays[month - 1] + (month == 2 && LeapYear(year) ? 1 : 0))
+        return 0;
     const unsigned seconds = (time & 0x1F) * 2;
     const unsigned minutes = (time >> 5) & 0x3F;
     const unsigned hours = time >> 11;
-    if (hours > 23 || minutes > 59 || seconds > 59) return 0;
+    if (hours > 23 || minutes > 59 || seconds > 59)
+        return 0;
     const std::int64_t totalSeconds =
         DaysSince1601(year, month, day) * 86400 + hours * 3600 + minutes * 60 + seconds;
     return static_cast<std::uint64_t>(totalSeconds) * 10000000ull;

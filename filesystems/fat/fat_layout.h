@@ -14,14 +14,14 @@ namespace duzez::filesystems::fat {
 constexpr std::size_t kEntrySize = 32;
 
 struct BootParameters {
-    std::uint16_t bytesPerSector = 0;     // 0x0B
-    std::uint8_t sectorsPerCluster = 0;   // 0x0D
-    std::uint16_t reservedSectors = 0;    // 0x0E
-    std::uint8_t fatCount = 0;            // 0x10
-    std::uint16_t rootEntries = 0;        // 0x11
-    std::uint16_t sectorsPerFat16 = 0;    // 0x16
-    std::uint32_t sectorsPerFat32 = 0;    // 0x24
-    std::uint32_t rootCluster = 0;        // 0x2C (FAT32)
+    std::uint16_t bytesPerSector = 0;    // 0x0B
+    std::uint8_t sectorsPerCluster = 0;  // 0x0D
+    std::uint16_t reservedSectors = 0;   // 0x0E
+    std::uint8_t fatCount = 0;           // 0x10
+    std::uint16_t rootEntries = 0;       // 0x11
+    std::uint16_t sectorsPerFat16 = 0;   // 0x16
+    std::uint32_t sectorsPerFat32 = 0;   // 0x24
+    std::uint32_t rootCluster = 0;       // 0x2C (FAT32)
 };
 
 std::optional<BootParameters> ReadBootParameters(std::span<const std::uint8_t> boot);
@@ -30,7 +30,7 @@ enum class Variant { Fat12, Fat16, Fat32 };
 
 // The first FAT copy in memory; entries beyond it read as end of chain.
 class FatTable {
-public:
+  public:
     FatTable(Variant variant, std::vector<std::uint8_t> bytes)
         : variant_(variant), bytes_(std::move(bytes)) {}
     // The entry of cluster n; nullopt beyond the table.
@@ -38,7 +38,7 @@ public:
     bool IsEndOfChain(std::uint32_t value) const;
     std::uint32_t EntryCount() const;
 
-private:
+  private:
     Variant variant_;
     std::vector<std::uint8_t> bytes_;
 };

@@ -71,6 +71,7 @@ int CFileSystem_FAT::Analyse() {
     queue_.clear();
     queued_.clear();
     directoryClusters_.clear();
+    parsedSectors_.clear();
     const std::uint64_t rootId = volume_.Tree().RootFolder().Id;
     if (*variant_ == fat::Variant::Fat32) {
         // The root folder stands for the root directory whatever its first cluster, so
@@ -190,7 +191,7 @@ void CFileSystem_FAT::ParseFoundBlock(const FoundObject& block) {
     std::vector<std::uint8_t> cluster(clusterSize_);
     std::uint64_t sector = block.Start / kSector;
     for (int i = 0; i < 10 && sector < volume_.SectorCount(); ++i) {
-        if (WasReadAsDirectory(sector)) {
+        if (WasReadAsDirectory(sector) || !parsedSectors_.insert(sector).second) {
             sector += sectorsPerCluster_;
             continue;
         }

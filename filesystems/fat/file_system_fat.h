@@ -59,6 +59,9 @@ class CFileSystem_FAT : public CFileSystem {
     // again, and listing their entries a second time under the root would duplicate
     // every file and cut the real folders out of their paths.
     std::unordered_set<std::uint32_t> directoryClusters_;
+    // Clusters the sector phase listed: each hit reads the ten clusters from it, so the
+    // next hit would list them again.
+    std::unordered_set<std::uint64_t> parsedSectors_;
 
     // The chain position of the last FileRead, so sequential reads do not walk the chain
     // from its start every time.

@@ -53,6 +53,7 @@ int CFileSystem_NTFS::Analyse() {
     core::CLog& log = volume_.Log();
     current_ = {};
     open_ = {};
+    parsedSectors_.clear();
     if (!Prepare() || !LoadMft()) {
         log.LogError("CFileSystem_NTFS: Load MFT failed.");
         return 0;
@@ -158,6 +159,12 @@ bool CFileSystem_NTFS::LoadMft() {
             mftExtents_.push_back(
                 {ClusterToSector(run.lcn),
                  std::min(run.length, clusterCount_ - run.lcn) * clusterSectors_});
+    }
+    // The mirror's copies of the first records are listed from the MFT itself.
+    if (boot_.mirrorCluster < clusterCount_) {
+        const std::uint64_t mirrorBytes = std::max<std::uint64_t>(4ull * recordSize_, clusterSize_);
+        mftExtents_.push_back({ClusterToSector(boot_.mirrorCluster),
+                               (mirrorBytes + clusterSize_ - 1) / clusterSize_ * clusterSectors_});
     }
     std::sort(
         mftExtents_.begin(), mftExtents_.end(),
@@ -402,8 +409,9 @@ void CFileSystem_NTFS::ParseFoundBlock(const FoundObject& block) {
     std::vector<std::uint8_t> buffer(std::max(clusterSize_, recordSize_));
     std::uint64_t sector = block.Start / kSector;
     for (int i = 0; i < 10 && sector < volume_.SectorCount(); ++i, sector += step) {
-        // The records of the MFT were listed by the file-system phase already.
-        if (InsideMft(sector))
+        // The records of the MFT were listed by the file-system phase already, and a record
+        // the blocks of earlier hits took in is not listed twice.
+        if (InsideMft(sector) || !parsedSectors_.insert(sector).second)
             continue;
         const auto record = std::span(buffer).first(recordSize_);
         if (volume_.ReadVolumeSectors(record, sector, step) != 0 && ntfs::HasFileSignature(record))

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <span>
+#include <unordered_set>
 #include <vector>
 
 #include "filesystems/analysed_volume.h"
@@ -78,7 +79,8 @@ class CFileSystem_NTFS : public CFileSystem {
     std::uint32_t recordSize_ = 1024;
     std::uint64_t recordCount_ = 0;
     MftRecord mft_;
-    std::vector<SectorRange> mftExtents_;  // where the records the phase read lie
+    std::vector<SectorRange> mftExtents_;              // where the records the phase read lie
+    std::unordered_set<std::uint64_t> parsedSectors_;  // records the sector phase listed
     MftRecord current_;
 
     // The record of the last FileRead, so a file read block by block is parsed once.
