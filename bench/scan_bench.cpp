@@ -13,20 +13,29 @@ namespace {
 
 constexpr std::uint64_t kPhaseImageBytes = 2ull << 30;
 
+// The image as a volume of a machine that knows the shipped formats; null, with the
+// benchmark skipped, when either cannot be had.
+duzez::devices::CVolume* ScannableImage(benchmark::State& state,
+                                        duzez::bench::BenchMachine& machine,
+                                        const std::filesystem::path& image) {
+    if (!machine.computer.LoadSignatures()) {
+        state.SkipWithError("the shipped formats could not be loaded");
+        return nullptr;
+    }
+    std::string error;
+    auto* volume = machine.computer.LoadImage(image, error);
+    if (volume == nullptr)
+        state.SkipWithError(error.c_str());
+    return volume;
+}
+
 void BM_ScanChunkRandom(benchmark::State& state) {
     duzez::bench::BenchMachine machine;
     auto& computer = machine.computer;
-    if (!computer.LoadSignatures()) {
-        state.SkipWithError("the shipped formats could not be loaded");
+    auto* volume =
+        ScannableImage(state, machine, duzez::bench::BenchFile("duzez-bench-1g.img", 1ull << 30));
+    if (volume == nullptr)
         return;
-    }
-    std::string error;
-    auto volume = computer.CreateImageVolume(
-        duzez::bench::BenchFile("duzez-bench-1g.img", 1ull << 30), error);
-    if (!volume) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
     std::size_t found = 0;
     duzez::signatures::CAnalyser analyser(
         computer.Signatures(), *volume, [&found](duzez::filesystems::FoundObject) { ++found; },
@@ -58,19 +67,12 @@ void BM_ScanChunkRandom(benchmark::State& state) {
 BENCHMARK(BM_ScanChunkRandom)->Unit(benchmark::kMillisecond);
 
 void BM_SectorPhase2GiB(benchmark::State& state) {
-    const auto image = duzez::bench::BenchFile("duzez-bench-2g.img", kPhaseImageBytes);
     duzez::bench::BenchMachine machine;
     auto& computer = machine.computer;
-    if (!computer.LoadSignatures()) {
-        state.SkipWithError("the shipped formats could not be loaded");
+    auto* volume = ScannableImage(state, machine,
+                                  duzez::bench::BenchFile("duzez-bench-2g.img", kPhaseImageBytes));
+    if (volume == nullptr)
         return;
-    }
-    std::string error;
-    auto* volume = computer.LoadImage(image, error);
-    if (volume == nullptr) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
     for (auto _ : state) {
         machine.app.AnalysisRunning = true;
         computer.AnalyseSectors(*volume);

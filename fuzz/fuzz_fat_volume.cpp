@@ -3,25 +3,15 @@
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
-#include "core/app.h"
-#include "core/log.h"
 #include "filesystems/boot_record.h"
 #include "filesystems/fat/file_system_fat.h"
 #include "fuzz/memory_volume.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static duzez::core::CApp app([] {
-        duzez::core::CAppOptions options;
-        options.storePath =
-            std::filesystem::temp_directory_path() / "duzez-fuzz-fat" / "registry.reg";
-        options.languageFolder = std::filesystem::temp_directory_path() / "duzez-fuzz-fat";
-        return options;
-    }());
-    static duzez::core::CLog log(app);
+    auto& log = duzez::fuzz::FuzzLog("duzez-fuzz-fat");
     if (size < 512)
         return 0;
     duzez::fuzz::MemoryVolume volume(std::vector<std::uint8_t>(data, data + size), log);

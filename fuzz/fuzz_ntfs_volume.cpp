@@ -5,10 +5,8 @@
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
-#include "core/app.h"
 #include "filesystems/ntfs/file_system_ntfs.h"
 #include "fuzz/memory_volume.h"
 
@@ -39,14 +37,7 @@ std::vector<std::uint8_t> Volume(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static duzez::core::CApp app([] {
-        duzez::core::CAppOptions options;
-        options.storePath =
-            std::filesystem::temp_directory_path() / "duzez-fuzz-ntfs" / "registry.reg";
-        options.languageFolder = std::filesystem::temp_directory_path() / "duzez-fuzz-ntfs";
-        return options;
-    }());
-    static duzez::core::CLog log(app);
+    auto& log = duzez::fuzz::FuzzLog("duzez-fuzz-ntfs");
     duzez::fuzz::MemoryVolume volume(Volume(data, size), log);
     duzez::filesystems::CFileSystem_NTFS analyser(volume);
     analyser.FileSystemId = 7;

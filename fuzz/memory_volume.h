@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
+#include "core/app.h"
 #include "core/log.h"
 #include "filesystems/analysed_volume.h"
 #include "filesystems/found_object_tree.h"
@@ -51,5 +54,18 @@ class MemoryVolume : public filesystems::AnalysedVolume {
     core::CLog& log_;
     filesystems::FoundObjectTree tree_;
 };
+
+// The log of a harness, over an application whose store lies in a folder of its own.
+inline core::CLog& FuzzLog(const std::string& name) {
+    static core::CApp app([&name] {
+        core::CAppOptions options;
+        const auto folder = std::filesystem::temp_directory_path() / name;
+        options.storePath = folder / "registry.reg";
+        options.languageFolder = folder;
+        return options;
+    }());
+    static core::CLog log(app);
+    return log;
+}
 
 }  // namespace duzez::fuzz

@@ -68,20 +68,6 @@ class FatTest : public test::MachineTest {
         return volume;
     }
 
-    // Path (folder path + name) -> object, for every listed object of the file system.
-    std::map<std::string, const FoundObject*> Listing(CVolume& volume) {
-        std::map<std::string, const FoundObject*> out;
-        auto& tree = *volume.FoundObjectTree;
-        for (const FoundObject* object : tree.ListedObjects()) {
-            if (object == &volume.TreeNode || object == &tree.RootFolder() ||
-                object == &volume.BootObject) {
-                continue;
-            }
-            out[tree.GetFolderPath(*object) + std::string(object->GetName())] = object;
-        }
-        return out;
-    }
-
     std::filesystem::path image_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
 #include "core/app.h"
@@ -48,6 +49,21 @@ class MachineTest : public ::testing::Test {
             std::filesystem::path(DUZEZ_SOURCE_DIR_DEFAULT) / "data" / "signatures.reg", &error))
             << error;
         computer_->Signatures().LoadDatabase();
+    }
+
+    // Path (folder path + name) -> object, for every listed object of a file system.
+    static std::map<std::string, const filesystems::FoundObject*> Listing(
+        devices::CVolume& volume) {
+        std::map<std::string, const filesystems::FoundObject*> out;
+        auto& tree = *volume.FoundObjectTree;
+        for (const filesystems::FoundObject* object : tree.ListedObjects()) {
+            if (object == &volume.TreeNode || object == &tree.RootFolder() ||
+                object == &volume.BootObject) {
+                continue;
+            }
+            out[tree.GetFolderPath(*object) + std::string(object->GetName())] = object;
+        }
+        return out;
     }
 
     std::vector<std::string> ErrorLines() {

@@ -172,20 +172,6 @@ class NtfsTest : public test::MachineTest {
         return volume;
     }
 
-    // Path -> object for the listed file-system objects.
-    static std::map<std::string, const FoundObject*> Listing(CVolume& volume) {
-        std::map<std::string, const FoundObject*> out;
-        auto& tree = *volume.FoundObjectTree;
-        for (const FoundObject* object : tree.ListedObjects()) {
-            if (object == &volume.TreeNode || object == &tree.RootFolder() ||
-                object == &volume.BootObject) {
-                continue;
-            }
-            out[tree.GetFolderPath(*object) + std::string(object->GetName())] = object;
-        }
-        return out;
-    }
-
     // Every record fls names is listed here with the same number, path and deleted mark,
     // and nothing else is; a file fls can only place among its orphans is matched by name.
     void ExpectSameAsFls(CVolume& volume, const std::filesystem::path& image,
