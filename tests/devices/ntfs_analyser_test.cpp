@@ -523,10 +523,11 @@ TEST_F(NtfsTest, SharedImagesAgreeWithTheSleuthKit) {
         int partition;
         std::uint64_t sector;
     };
-    for (const Case& c : {Case{"7-undel-ntfs/7-ntfs-undel.dd.gz", 0, 0},
-                          Case{"8-jpeg-search/8-jpeg-search.dd.gz", 0, 0},
-                          Case{"10-ntfs-autodetect/10-ntfs-disk.dd.gz", 1, 63},
-                          Case{"imageformat_mmls_1/imageformat_mmls_1.raw.gz", 2, 55424}}) {
+    for (const Case& c :
+         {Case{"../ntfs-rs/testfs1.gz", 0, 0}, Case{"7-undel-ntfs/7-ntfs-undel.dd.gz", 0, 0},
+          Case{"8-jpeg-search/8-jpeg-search.dd.gz", 0, 0},
+          Case{"10-ntfs-autodetect/10-ntfs-disk.dd.gz", 1, 63},
+          Case{"imageformat_mmls_1/imageformat_mmls_1.raw.gz", 2, 55424}}) {
         SCOPED_TRACE(c.file);
         if (!std::filesystem::exists(data / c.file))
             GTEST_SKIP() << "test data not found";
@@ -537,6 +538,17 @@ TEST_F(NtfsTest, SharedImagesAgreeWithTheSleuthKit) {
         CVolume* volume = Analyse(image, c.partition);
         ASSERT_NE(volume, nullptr);
         ExpectSameAsFls(*volume, image, c.sector);
+        if (c.partition == 0 && std::string(c.file).find("testfs1") != std::string::npos) {
+            // Written at 0 and at 500000, a hole between.
+            const auto listing = Listing(*volume);
+            ASSERT_TRUE(listing.count("/sparse-file"));
+            const std::string sparse = ReadBack(*volume, *listing.at("/sparse-file"));
+            ASSERT_GE(sparse.size(), 500005u);
+            EXPECT_EQ(sparse.substr(0, 5), "12345");
+            EXPECT_EQ(sparse.substr(500000, 5), "11111");
+            EXPECT_EQ(sparse.substr(5, 499995), std::string(499995, '\0'));
+            EXPECT_EQ(ReadBack(*volume, *listing.at("/file-with-12345")), "12345");
+        }
     }
 }
 
