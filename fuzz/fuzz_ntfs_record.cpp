@@ -1,14 +1,18 @@
 // One file record of any bytes through every parser of the NTFS layout: fix-ups, the
-// attribute walk, resident values, file names, times, attribute lists and run lists.
+// attribute walk, resident values, file names, times, attribute lists and run lists; and
+// the same bytes as compressed data.
 
 #include <cstdint>
 #include <vector>
 
+#include "filesystems/ntfs/lznt1.h"
 #include "filesystems/ntfs/ntfs_layout.h"
 
 namespace ntfs = duzez::filesystems::ntfs;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint8_t> unit(65536);
+    ntfs::DecompressLznt1(std::span(data, size), unit);
     std::vector<std::uint8_t> record(data, data + size);
     ntfs::ApplyFixups(record, 512);
     if (!ntfs::AttributesWalkable(record))

@@ -6,6 +6,7 @@
 
 #include "core/log.h"
 #include "filesystems/found_object_tree.h"
+#include "filesystems/ntfs/lznt1.h"
 #include "platform/byte_order.h"
 
 namespace duzez::filesystems {
@@ -328,6 +329,61 @@ std::uint64_t CFileSystem_NTFS::ReadRuns(const std::vector<ntfs::DataRun>& runs,
     return done;
 }
 
+bool CFileSystem_NTFS::ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    const std::uint64_t unitBytes =
+        std::uint64_t{open_.record.compressionUnitClusters} * clusterSize_;
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const std::uint64_t position = offset + done;
+        if (!LoadCompressionUnit(position / unitBytes))
+            return false;
+        const std::uint64_t within = position % unitBytes;
+        const std::size_t take = static_cast<std::size_t>(
+            std::min<std::uint64_t>(unitBytes - within, buffer.size() - done));
+        std::memcpy(buffer.data() + done, open_.unit.data() + within, take);
+        done += take;
+    }
+    return true;
+}
+
+bool CFileSystem_NTFS::LoadCompressionUnit(std::uint64_t unit) {
+    if (open_.unitIndex == unit)
+        return true;
+    const MftRecord& record = open_.record;
+    const std::uint64_t clusters = record.compressionUnitClusters;
+    const std::uint64_t unitBytes = clusters * clusterSize_;
+    if (unitBytes > 16 * 1024 * 1024)
+        return false;
+    open_.unit.assign(static_cast<std::size_t>(unitBytes), 0);
+    open_.unitIndex = ~0ull;
+    // A unit is stored plainly (all its clusters), compressed (its first clusters, the rest
+    // sparse) or not at all (all sparse: zeros).
+    const std::uint64_t firstVcn = unit * clusters;
+    std::uint64_t stored = 0;
+    while (stored < clusters) {
+        const std::uint64_t lcn = VcnToLcn(record.runs, firstVcn + stored);
+        const auto run =
+            std::find_if(record.runs.begin(), record.runs.end(), [&](const ntfs::DataRun& r) {
+                return r.firstVcn <= firstVcn + stored && firstVcn + stored <= r.LastVcn();
+            });
+        if (lcn == ~std::uint64_t{0} || run->sparse)
+            break;
+        ++stored;
+    }
+    if (stored == clusters) {
+        if (ReadRuns(record.runs, firstVcn * clusterSize_, open_.unit) != unitBytes)
+            return false;
+    } else if (stored != 0) {
+        std::vector<std::uint8_t> packed(static_cast<std::size_t>(stored * clusterSize_));
+        if (ReadRuns(record.runs, firstVcn * clusterSize_, packed) != packed.size() ||
+            !ntfs::DecompressLznt1(packed, open_.unit)) {
+            return false;
+        }
+    }
+    open_.unitIndex = unit;
+    return true;
+}
+
 std::uint64_t CFileSystem_NTFS::VcnToLcn(const std::vector<ntfs::DataRun>& runs,
                                          std::uint64_t vcn) {
     for (const auto& run : runs) {
@@ -342,6 +398,8 @@ void CFileSystem_NTFS::ParseRecord(MftRecord& record) const {
     record.dataSize = 0;
     record.initializedSize = 0;
     record.nonResident = false;
+    record.encrypted = false;
+    record.compressionUnitClusters = 0;
     record.valueOffset = 0;
     if (!ntfs::HasFileSignature(record.bytes))
         return;
@@ -354,6 +412,10 @@ void CFileSystem_NTFS::ParseRecord(MftRecord& record) const {
         if (!header)
             return;
         record.nonResident = true;
+        record.encrypted = (data->flags & ntfs::kEncrypted) != 0;
+        if ((data->flags & ntfs::kCompressedMask) != 0)
+            record.compressionUnitClusters =
+                1u << std::min<std::uint16_t>(header->compressionUnit, 16);
         record.dataSize = header->realSize;
         record.initializedSize = std::min(header->initializedSize, header->realSize);
         record.runs = ntfs::DecodeRuns(header->runList, header->lowestVcn);
@@ -465,13 +527,23 @@ std::uint32_t CFileSystem_NTFS::FileRead(const FoundObject& object, std::span<st
     if (!open_.usable)
         return kNotSupported;
     const MftRecord& record = open_.record;
+    // Encrypted data cannot be read back without the owner's key: a failed read, not
+    // ciphertext written out as the file.
+    if (record.encrypted)
+        return 0;
     // Past the written part, and past the data's end (a larger size in the file name),
     // the file reads as zeros.
     const std::uint64_t written = record.initializedSize;
     const std::uint64_t inData =
         offset >= written ? 0 : std::min<std::uint64_t>(buffer.size(), written - offset);
-    if (inData != 0 && ReadAttributeData(record, offset, buffer.first(inData)) != inData)
-        return 0;
+    if (inData != 0) {
+        const auto part = buffer.first(static_cast<std::size_t>(inData));
+        const bool read = record.compressionUnitClusters != 0
+                              ? ReadCompressed(offset, part)
+                              : ReadAttributeData(record, offset, part) == inData;
+        if (!read)
+            return 0;
+    }
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(inData), buffer.end(), std::uint8_t{0});
     return static_cast<std::uint32_t>(buffer.size());
 }

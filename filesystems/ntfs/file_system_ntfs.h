@@ -27,6 +27,8 @@ class CFileSystem_NTFS : public CFileSystem {
         std::uint64_t dataSize = 0;
         std::uint64_t initializedSize = 0;  // written bytes; the rest reads as zeros
         bool nonResident = false;
+        bool encrypted = false;
+        std::uint32_t compressionUnitClusters = 0;  // 0 when the data is not compressed
         std::uint32_t valueOffset = 0;  // of a resident $DATA, from the start of the record
     };
 
@@ -59,6 +61,10 @@ class CFileSystem_NTFS : public CFileSystem {
                                     std::span<std::uint8_t> buffer);
     std::uint64_t ReadRuns(const std::vector<ntfs::DataRun>& runs, std::uint64_t offset,
                            std::span<std::uint8_t> buffer);
+    // A compressed file's bytes, a compression unit at a time; false when a unit cannot
+    // be read or does not decompress.
+    bool ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> buffer);
+    bool LoadCompressionUnit(std::uint64_t unit);
     // The LCN of a VCN; all ones when no run holds it.
     static std::uint64_t VcnToLcn(const std::vector<ntfs::DataRun>& runs, std::uint64_t vcn);
     void ParseRecord(MftRecord& record) const;
@@ -88,6 +94,8 @@ class CFileSystem_NTFS : public CFileSystem {
         std::uint64_t id = ~0ull;
         bool usable = false;
         MftRecord record;
+        std::uint64_t unitIndex = ~0ull;  // the compression unit held decompressed
+        std::vector<std::uint8_t> unit;
     } open_;
 };
 

@@ -30,6 +30,7 @@ std::optional<Attribute> AttributeAt(std::span<const std::uint8_t> record, std::
     attribute.length = *length;
     attribute.nonResident = record[offset + 8] != 0;
     attribute.nameLength = record[offset + 9];
+    attribute.flags = Le<std::uint16_t>(record, offset + 0x0C);
     return attribute;
 }
 
@@ -152,6 +153,7 @@ std::optional<NonResidentHeader> ReadNonResident(std::span<const std::uint8_t> r
         return std::nullopt;
     NonResidentHeader h;
     h.lowestVcn = Le<std::uint64_t>(record, at + 0x10);
+    h.compressionUnit = Le<std::uint16_t>(record, at + 0x22);
     h.realSize = Le<std::uint64_t>(record, at + 0x30);
     h.initializedSize = Le<std::uint64_t>(record, at + 0x38);
     h.runList = record.subspan(at + runs, attribute.length - runs);

@@ -69,7 +69,11 @@ struct Attribute {
     std::uint32_t length = 0;
     bool nonResident = false;
     std::uint8_t nameLength = 0;  // 0 = unnamed
+    std::uint16_t flags = 0;      // 0x0C: compressed (0x00FF), encrypted (0x4000), sparse
 };
+
+constexpr std::uint16_t kCompressedMask = 0x00FF;
+constexpr std::uint16_t kEncrypted = 0x4000;
 
 // Whether the attribute walk can start: the first attribute lies inside the record.
 bool AttributesWalkable(std::span<const std::uint8_t> record);
@@ -88,6 +92,7 @@ std::optional<std::uint32_t> ResidentValueOffset(std::span<const std::uint8_t> r
 
 struct NonResidentHeader {
     std::uint64_t lowestVcn = 0;        // 0x10
+    std::uint16_t compressionUnit = 0;  // 0x22: log2 of the clusters in a compression unit
     std::uint64_t realSize = 0;         // 0x30
     std::uint64_t initializedSize = 0;  // 0x38: the bytes beyond it read as zeros
     std::span<const std::uint8_t> runList;

@@ -84,8 +84,9 @@ class NtfsTest : public test::MachineTest {
             skip_ = "mkntfs failed";
             return;
         }
-        const std::string mounted = CommandOutput("ntfs-3g '" + image_.string() + "' '" +
-                                                  mount.string() + "' 2>&1 && echo MOUNTED");
+        const std::string mounted =
+            CommandOutput("ntfs-3g -o compression '" + image_.string() + "' '" + mount.string() +
+                          "' 2>&1 && echo MOUNTED");
         if (mounted.find("MOUNTED") == std::string::npos) {
             skip_ = "FUSE is not available here, so the NTFS volume cannot be filled: " + mounted;
             return;
@@ -97,6 +98,15 @@ class NtfsTest : public test::MachineTest {
         std::filesystem::create_directories(mount / "Photos" / "2024");
         std::filesystem::create_directories(mount / "Ünïcødé folder");
         std::filesystem::create_directories(mount / "Old" / "Deeper");
+        // A folder whose new files NTFS compresses (LZNT1).
+        std::filesystem::create_directories(mount / "Packed");
+        RunCommand("setfattr -n system.ntfs_attrib_be -v 0x00000800 '" +
+                   (mount / "Packed").string() + "'");
+        std::string text;
+        for (int i = 0; i < 4000; ++i)
+            text += "line " + std::to_string(i) + " of a text that compresses well\n";
+        put("/Packed/text.txt", text);
+        put("/Packed/mixed.bin", RandomBytes(30000, 7) + text);
         put("/Photos/tiny.txt", "hello\n");
         put("/Photos/2024/big.jpg", RandomBytes(300000, 1));
         put("/Photos/2024/gone.jpg", RandomBytes(20000, 2));

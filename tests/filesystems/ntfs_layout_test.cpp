@@ -1,4 +1,5 @@
 #include "filesystems/ntfs/ntfs_layout.h"
+#include "filesystems/ntfs/lznt1.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,27 @@ TEST(NtfsRecords, AttributeListEntriesEndAtAZeroLength) {
     ASSERT_EQ(entries.size(), 2u) << "the third entry has length 0";
     EXPECT_EQ(entries[0].record, 39u);
     EXPECT_EQ(entries[1].lowestVcn, 4096u);
+}
+
+TEST(Lznt1, PlainAndCompressedChunksAndForgedTokens) {
+    std::vector<std::uint8_t> out(8192);
+    // A compressed chunk: "abc", then a token copying 6 bytes from 3 back: "abcabcabc".
+    const std::vector<std::uint8_t> packed = {0x05, 0xB0, 0x08, 'a', 'b', 'c', 0x03, 0x20, 0, 0};
+    auto size = DecompressLznt1(packed, out);
+    ASSERT_TRUE(size);
+    EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(*size)),
+              "abcabcabc");
+    // A chunk stored plainly (flag bit clear): taken as it stands.
+    const std::vector<std::uint8_t> plain = {0x03, 0x30, 'w', 'x', 'y', 'z'};
+    size = DecompressLznt1(plain, out);
+    ASSERT_TRUE(size);
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "wxyz");
+    // A token reaching before the chunk, and a chunk longer than the data: refused.
+    EXPECT_FALSE(DecompressLznt1(std::vector<std::uint8_t>{0x03, 0xB0, 0x01, 0x00, 0x70}, out));
+    EXPECT_FALSE(DecompressLznt1(std::vector<std::uint8_t>{0xFF, 0xBF, 0x00, 'a'}, out));
+    // Output never runs past the buffer, however long the copy.
+    std::vector<std::uint8_t> small(5);
+    EXPECT_EQ(DecompressLznt1(packed, small), 5u);
 }
 
 TEST(NtfsBoot, RecordSizesFromTheBootField) {
