@@ -241,9 +241,10 @@ std::uint64_t CRecovery::RecoverObject(const filesystems::FoundObject& object,
         return 0;
     }
     // An estimate that runs past the end of the volume ends there: there is nothing to
-    // read beyond it, and refusing the whole file would lose what is there.
+    // read beyond it, and refusing the whole file would lose what is there. A size the
+    // file system gives stays: a fragmented file may start near the end and go on elsewhere.
     const std::uint64_t end = SourceVolume->VolumeSize();
-    if (copy->Start < end && copy->Size > end - copy->Start)
+    if (object.Is(ObjectFlags::ExtentToNext) && copy->Start < end && copy->Size > end - copy->Start)
         copy->Size = end - copy->Start;
     log.LogMessage(StringId::RecoveringFile, name,
                    SourceVolume->FoundObjectTree->GetFolderPath(object), target.string());

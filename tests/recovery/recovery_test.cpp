@@ -240,6 +240,28 @@ TEST_F(RecoveryTest, AChoiceForOneTypeAppliesToThatTypeOnly) {
     EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / std::string(pngs[0]->GetName())), 1u << 20);
 }
 
+// A file system that reads every file as bytes of 0x5A, wherever its extent would lie.
+class PatternFileSystem : public filesystems::CFileSystem {
+  public:
+    std::uint32_t FileRead(const FoundObject&, std::span<std::uint8_t> buffer,
+                           std::uint64_t) override {
+        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0x5A});
+        return static_cast<std::uint32_t>(buffer.size());
+    }
+};
+
+TEST_F(RecoveryTest, AFragmentedFileStartingNearTheEndKeepsItsSize) {
+    auto& volume = Source();
+    Root(volume);
+    volume.FileSystem = std::make_unique<PatternFileSystem>();
+    FoundObject* file = Add(volume, 45, 5, "LATE.MOV", (16 << 20) - 4096, 1 << 20);
+    CRecovery engine(*computer_);
+    engine.RecoveryList = {file};
+    engine.StartRecovery(dir_ / "out");
+    engine.Wait();
+    EXPECT_EQ(test::ReadFile(dir_ / "out" / "LATE.MOV"), std::string(1 << 20, '\x5A'));
+}
+
 TEST_F(RecoveryTest, TwoFilesOfOneNameInOneFolderBothSurvive) {
     auto& volume = Source();
     Root(volume);
