@@ -17,11 +17,12 @@ class FoundObjectTree;
 struct FoundObject;
 
 class AnalysedVolume : public TreeVolume {
-public:
+  public:
     virtual std::span<const std::uint8_t> BootSectorBytes() const = 0;
     virtual std::uint64_t SectorCount() const = 0;
     virtual std::uint64_t ClusterCount() const = 0;
-    virtual void SetClusterGeometry(std::uint32_t bytesPerSector, std::uint32_t sectorsPerCluster) = 0;
+    virtual void SetClusterGeometry(std::uint32_t bytesPerSector,
+                                    std::uint32_t sectorsPerCluster) = 0;
     // Hands a directory entry or file record to the tree, with the phase's counters.
     virtual void AddFileSystemObject(const FoundObject& record) = 0;
     // Cleared when the user stops the analysis; every loop tests it.
