@@ -24,6 +24,6 @@ ensure_packages() {
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev
                 libblkid-dev libudev-dev)
 # What the tests, benchmarks and fuzz harnesses add.
-TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev dosfstools imagemagick fdisk ntfs-3g mtools sleuthkit)
+TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev dosfstools imagemagick fdisk ntfs-3g attr mtools sleuthkit)
 
 repo_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
