@@ -412,6 +412,41 @@ TEST_F(NtfsTest, TheSectorPhaseListsRecordsOutsideTheMftOnly) {
     EXPECT_EQ(copies, 2u) << "the stray record is listed too, once";
 }
 
+TEST_F(NtfsTest, HighRecordNumbersAreNotTheLostFolders) {
+    PatchedImage image(image_, dir_ / "high.img");
+    const std::uint64_t tiny = Listing(*Analyse(image_)).at("/Photos/tiny.txt")->Id;
+    computer_.reset();
+    CVolume* volume = Analyse(image_);
+    ASSERT_NE(volume, nullptr);
+    // A record found outside the MFT whose number reads as -18 when sign-extended.
+    std::string record = image.Bytes().substr(image.Record(tiny), 1024);
+    record.replace(0x2C, 4, std::string("\xEE\xFF\xFF\xFF", 4));
+    auto* ntfs = dynamic_cast<filesystems::CFileSystem_NTFS*>(volume->FileSystem.get());
+    ASSERT_NE(ntfs, nullptr);
+    ntfs->ParseRecordBuffer(std::span(reinterpret_cast<const std::uint8_t*>(record.data()), 1024));
+    const FoundObject* stray = nullptr;
+    for (const FoundObject* object : volume->FoundObjectTree->ListedObjects()) {
+        if (object->Id == 0xFFFFFFEEu)
+            stray = object;
+    }
+    ASSERT_NE(stray, nullptr);
+    EXPECT_FALSE(stray->IsSpecial());
+    EXPECT_EQ(stray->GetName(), "tiny.txt");
+}
+
+TEST_F(NtfsTest, EncryptedDataIsAFailedReadNotCiphertext) {
+    PatchedImage image(image_, dir_ / "encrypted.img");
+    const std::uint64_t big = Listing(*Analyse(image_)).at("/Photos/2024/big.jpg")->Id;
+    computer_.reset();
+    image.Write(image.Attribute(big, 0x80) + 0x0C, 0x4000, 2);
+    CVolume* volume = Analyse(image.Save());
+    ASSERT_NE(volume, nullptr);
+    const FoundObject& object = *Listing(*volume).at("/Photos/2024/big.jpg");
+    filesystems::FoundObjectStream stream(*volume, &object);
+    std::vector<std::uint8_t> buffer(4096);
+    EXPECT_EQ(stream.Read(buffer), 0u);
+}
+
 TEST_F(NtfsTest, AStopEndsTheRecordLoop) {
     std::string error;
     CVolume* volume = Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image_, error);
