@@ -1,11 +1,14 @@
-// The end-of-file walks of carved photos and media over any bytes: each must end within
-// its bound and never claim an end beyond the volume.
+// The probes of carved files over any bytes: the first-sector probes (compound document
+// size and subtype, the size fields, the 32 KiB start) and the end-of-file walks of photos
+// and media, which must end within their bound and never claim an end beyond the volume.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "signatures/probes.h"
+#include "signatures/signature.h"
 #include "signatures/structure_probes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -24,6 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto end = duzez::signatures::FindStructuralEnd(format, 0, size, read);
         if (end && *end > size)
             std::abort();
+    }
+    if (size >= 512) {
+        namespace F = duzez::signatures::FormatIds;
+        const std::span<const std::uint8_t, 512> sector(data, 512);
+        for (const std::int32_t format :
+             {F::CompoundDocument, F::SizeAtByte4, F::SizeAtByte2, F::StartsBefore32K}) {
+            duzez::filesystems::FoundObject item;
+            item.SignatureId = static_cast<std::int16_t>(format);
+            item.Start = 40960;
+            duzez::signatures::ProbeItem(item, sector, read);
+        }
     }
     return 0;
 }
