@@ -341,9 +341,17 @@ TEST_F(FatTest, DirectoriesMetAgainInTheSectorPhaseAddOnlyWhatIsNew) {
         out.write(cluster.data(), 512);
     }
     FoundObject block;
-    block.Start = orphan;
-    volume->FileSystem->ParseFoundBlock(block);
+    // A hit reads ten clusters from itself: the hit one cluster earlier takes the orphan in,
+    // and the orphan's own hit must not list it again.
+    for (const std::uint64_t hit : {orphan - 512, orphan}) {
+        block.Start = hit;
+        volume->FileSystem->ParseFoundBlock(block);
+    }
     app_->AnalysisRunning = false;
+    std::size_t copies = 0;
+    for (const FoundObject* object : volume->FoundObjectTree->ListedObjects())
+        copies += object->GetName() == "IMG_0001.JPG";
+    EXPECT_EQ(copies, 2u) << "the real file and the orphan's entry, once each";
     const auto after = Listing(*volume);
     EXPECT_TRUE(after.count("/IMG_0001.JPG")) << testing::PrintToString(after);
     EXPECT_TRUE(after.count("/DCIM/100CANON/IMG_0001.JPG")) << "the real path is kept";
