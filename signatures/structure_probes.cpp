@@ -1,72 +1,12 @@
 #include "signatures/structure_probes.h"
 
-#include <algorithm>
-#include <iterator>
-#include <vector>
+#include "signatures/file_bytes.h"
+#include "signatures/tiff_end.h"
 
 namespace duzez::signatures {
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
-
-// The volume's bytes from a file's start, read a window of sectors at a time.
-class FileBytes {
-  public:
-    FileBytes(std::uint64_t start, std::uint64_t limit, const SectorReader& read)
-        : start_(start), limit_(limit), read_(read) {}
-
-    // The byte at `offset` from the file's start; nullopt beyond the limit or on a read error.
-    std::optional<std::uint8_t> At(std::uint64_t offset) {
-        if (offset >= limit_)
-            return std::nullopt;
-        const std::uint64_t absolute = start_ + offset;
-        if (absolute < windowStart_ || absolute >= windowStart_ + window_.size()) {
-            windowStart_ = absolute / 512 * 512;
-            window_.resize(kWindow);
-            if (read_(window_, windowStart_ / 512, kWindow / 512) == 0) {
-                window_.clear();
-                return std::nullopt;
-            }
-        }
-        return window_[absolute - windowStart_];
-    }
-    std::optional<std::uint32_t> Big32(std::uint64_t offset) {
-        std::uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) {
-            const auto b = At(offset + static_cast<std::uint64_t>(i));
-            if (!b)
-                return std::nullopt;
-            value = (value << 8) | *b;
-        }
-        return value;
-    }
-    std::optional<std::uint16_t> Big16(std::uint64_t offset) {
-        const auto hi = At(offset);
-        const auto lo = At(offset + 1);
-        if (!hi || !lo)
-            return std::nullopt;
-        return static_cast<std::uint16_t>((*hi << 8) | *lo);
-    }
-    std::uint64_t Limit() const { return limit_; }
-    std::optional<std::uint32_t> Little32(std::uint64_t offset) {
-        std::uint32_t value = 0;
-        for (int i = 3; i >= 0; --i) {
-            const auto b = At(offset + static_cast<std::uint64_t>(i));
-            if (!b)
-                return std::nullopt;
-            value = (value << 8) | *b;
-        }
-        return value;
-    }
-
-  private:
-    static constexpr std::size_t kWindow = 65536;
-    std::uint64_t start_;
-    std::uint64_t limit_;
-    const SectorReader& read_;
-    std::vector<std::uint8_t> window_;
-    std::uint64_t windowStart_ = 0;
-};
 
 std::optional<std::uint64_t> JpegEnd(FileBytes& bytes) {
     std::uint64_t at = 2;  // after FF D8
@@ -180,170 +120,6 @@ std::optional<std::uint64_t> GifEnd(FileBytes& bytes) {
     }
 }
 
-// TIFF and the camera RAW formats built on it: the file ends where the furthest thing its
-// IFDs point at ends (strips, tiles, the embedded JPEG preview, out-of-line values).
-class TiffWalk {
-  public:
-    explicit TiffWalk(FileBytes& bytes) : bytes_(bytes) {}
-
-    std::optional<std::uint64_t> End() {
-        const auto order = bytes_.At(0);
-        if (!order || (*order != 'I' && *order != 'M'))
-            return std::nullopt;
-        little_ = *order == 'I';
-        const auto first = U32(4);
-        if (!first)
-            return std::nullopt;
-        Queue(*first);
-        while (!pending_.empty() && visited_.size() < kMaxIfds) {
-            const std::uint64_t ifd = pending_.back();
-            pending_.pop_back();
-            if (std::find(visited_.begin(), visited_.end(), ifd) != visited_.end())
-                continue;  // a loop in the chain
-            visited_.push_back(ifd);
-            if (!ReadIfd(ifd))
-                return std::nullopt;
-        }
-        if (!sawImageData_)
-            return std::nullopt;
-        return end_;
-    }
-
-  private:
-    static constexpr std::size_t kMaxIfds = 64;
-    static constexpr std::uint32_t kMaxEntries = 4096;
-    static constexpr std::uint32_t kMaxArray = 65536;
-
-    std::optional<std::uint16_t> U16(std::uint64_t at) {
-        const auto a = bytes_.At(at);
-        const auto b = bytes_.At(at + 1);
-        if (!a || !b)
-            return std::nullopt;
-        return static_cast<std::uint16_t>(little_ ? (*b << 8) | *a : (*a << 8) | *b);
-    }
-    std::optional<std::uint32_t> U32(std::uint64_t at) {
-        return little_ ? bytes_.Little32(at) : bytes_.Big32(at);
-    }
-    void Queue(std::uint64_t ifd) {
-        if (ifd >= 8 && ifd < bytes_.Limit())
-            pending_.push_back(ifd);
-    }
-    // False when `end` lies beyond what the file may span.
-    bool Reach(std::uint64_t end) {
-        if (end > bytes_.Limit())
-            return false;
-        end_ = std::max(end_, end);
-        return true;
-    }
-    // Element `i` of an array of SHORT or LONG values.
-    std::optional<std::uint32_t> Element(std::uint16_t type, std::uint64_t base, std::uint32_t i) {
-        if (type == 3)
-            return U16(base + 2ull * i);
-        return U32(base + 4ull * i);
-    }
-    bool ReadIfd(std::uint64_t at) {
-        const auto count = U16(at);
-        if (!count || *count == 0 || *count > kMaxEntries)
-            return false;
-        struct Array {
-            std::uint16_t type;
-            std::uint32_t count;
-            std::uint64_t base;
-        };
-        std::optional<Array> offsets, lengths, tileOffsets, tileLengths;
-        std::optional<std::uint32_t> preview, previewLength;
-        for (std::uint32_t e = 0; e < *count; ++e) {
-            const std::uint64_t entry = at + 2 + 12ull * e;
-            const auto tag = U16(entry);
-            const auto type = U16(entry + 2);
-            const auto n = U32(entry + 4);
-            const auto value = U32(entry + 8);
-            if (!tag || !type || !n || !value)
-                return false;
-            static constexpr std::uint8_t kTypeBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
-            const std::uint64_t unit = *type < std::size(kTypeBytes) ? kTypeBytes[*type] : 1;
-            const std::uint64_t bytes = unit * *n;
-            const std::uint64_t base = bytes > 4 ? *value : entry + 8;
-            // A stray value beyond the bound (maker notes hold odd ones) does not decide
-            // the end; image data beyond it does, below.
-            if (bytes > 4)
-                Reach(base + bytes);
-            const bool integral = (*type == 3 || *type == 4 || *type == 13) && *n <= kMaxArray;
-            const Array array{*type, *n, base};
-            switch (*tag) {
-                case 273:  // StripOffsets
-                    if (integral)
-                        offsets = array;
-                    break;
-                case 279:  // StripByteCounts
-                    if (integral)
-                        lengths = array;
-                    break;
-                case 324:  // TileOffsets
-                    if (integral)
-                        tileOffsets = array;
-                    break;
-                case 325:  // TileByteCounts
-                    if (integral)
-                        tileLengths = array;
-                    break;
-                case 513:  // JPEGInterchangeFormat
-                    preview = *value;
-                    break;
-                case 514:  // JPEGInterchangeFormatLength
-                    previewLength = *value;
-                    break;
-                case 330:    // SubIFDs
-                case 34665:  // Exif IFD
-                case 34853:  // GPS IFD
-                    for (std::uint32_t i = 0; integral && i < *n && i < kMaxIfds; ++i) {
-                        if (const auto sub = Element(*type, base, i))
-                            Queue(*sub);
-                    }
-                    break;
-                default:
-                    break;
-            }
-        }
-        if (!Extents(offsets, lengths) || !Extents(tileOffsets, tileLengths))
-            return false;
-        if (preview && previewLength) {
-            sawImageData_ = true;
-            if (!Reach(std::uint64_t{*preview} + *previewLength))
-                return false;
-        }
-        const auto next = U32(at + 2 + 12ull * *count);
-        if (!next)
-            return false;
-        Reach(at + 2 + 12ull * *count + 4);
-        Queue(*next);
-        return true;
-    }
-    template <typename Array>
-    bool Extents(const std::optional<Array>& offsets, const std::optional<Array>& lengths) {
-        if (!offsets || !lengths)
-            return true;
-        const std::uint32_t n = std::min(offsets->count, lengths->count);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            const auto start = Element(offsets->type, offsets->base, i);
-            const auto length = Element(lengths->type, lengths->base, i);
-            if (!start || !length)
-                return false;
-            sawImageData_ = true;
-            if (!Reach(std::uint64_t{*start} + *length))
-                return false;
-        }
-        return true;
-    }
-
-    FileBytes& bytes_;
-    bool little_ = true;
-    bool sawImageData_ = false;
-    std::uint64_t end_ = 0;
-    std::vector<std::uint64_t> pending_;
-    std::vector<std::uint64_t> visited_;
-};
-
 // Top-level boxes from the start; the end of the last box that reads as one.
 std::optional<std::uint64_t> IsoMediaEnd(FileBytes& bytes, std::uint64_t limit) {
     std::uint64_t at = 0;
@@ -403,7 +179,7 @@ std::optional<std::uint64_t> WalkToEnd(std::int32_t formatId, std::uint64_t star
         case 312:    // ORF
         case 313: {  // RW2
             FileBytes bytes(start, bounded(1024 * kMiB), read);
-            return TiffWalk(bytes).End();
+            return TiffEnd(bytes);
         }
         case 403:    // AVI
         case 410: {  // WAVE
