@@ -43,43 +43,14 @@ std::string FlagText(const FoundObject& object) {
 }  // namespace
 
 // The found volume `number` (from 1, in the order 'partitions' shows) on `target`.
-CVolume* FoundVolumeOf(Session& session, CVolume& target, int number) {
-    const std::vector<CVolume*> found = VolumesOn(session, target);
-    if (number < 1 || static_cast<std::size_t>(number) > found.size()) {
-        std::fprintf(stderr, "error: %s has %zu partitions; there is no volume %d\n",
-                     target.GetDisplayName().c_str(), found.size(), number);
-        return nullptr;
-    }
-    return found[static_cast<std::size_t>(number - 1)];
-}
-
 namespace {
 
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
                bool deletedOnly, bool deep, bool json) {
     Session session(options);
-    CVolume* volume = session.ResolveTarget(target);
+    CVolume* volume = AnalyseTarget(session, target, volumeNumber, deep);
     if (volume == nullptr)
         return kBadInput;
-    if (volumeNumber != 0) {
-        volume = FoundVolumeOf(session, *volume, volumeNumber);
-        if (volume == nullptr)
-            return kBadInput;
-    }
-    auto& computer = session.Computer();
-    if (!volume->OpenDrive()) {
-        std::fprintf(stderr, "error: cannot read %s (see the log with -v)\n",
-                     volume->GetDisplayName().c_str());
-        return kBadInput;
-    }
-    volume->Analyse_Boot();
-    session.App().AnalysisRunning = true;
-    computer.AnalyseFileSystem(*volume);
-    session.App().AnalysisRunning = false;
-    if (deep) {
-        volume->VolumesOnly = 0;
-        ScanSectors(computer, *volume);
-    }
 
     auto& tree = *volume->FoundObjectTree;
     nlohmann::ordered_json objects = nlohmann::ordered_json::array();

@@ -34,8 +34,6 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
     CVolume* disk = session.ResolveTarget(target);
     if (disk == nullptr)
         return kBadInput;
-    if (disk->TotalSectors == 0)
-        disk->TotalSectors = disk->TotalSize / CVolume::kSectorSize;
     disk->Analyse_Boot();  // lists the partitions that are not known yet
     const auto walk = devices::WalkPartitionTables(
         [disk](std::uint64_t sector, std::span<std::uint8_t> buffer) {
@@ -138,8 +136,6 @@ int FindLost(const GlobalOptions& options, const std::string& target) {
     CVolume* disk = session.ResolveTarget(target);
     if (disk == nullptr)
         return kBadInput;
-    if (disk->TotalSectors == 0)
-        disk->TotalSectors = disk->TotalSize / CVolume::kSectorSize;
     disk->VolumesOnly = 1;
     ScanSectors(session.Computer(), *disk);
     const std::vector<CVolume*> found = VolumesOn(session, *disk);

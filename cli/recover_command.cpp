@@ -93,24 +93,10 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         return kBadInput;
     }
     Session session(options);
-    devices::CVolume* volume = session.ResolveTarget(args.target);
+    devices::CVolume* volume = AnalyseTarget(session, args.target, args.volume, args.deep);
     if (volume == nullptr)
         return kBadInput;
-    if (args.volume != 0) {
-        volume = FoundVolumeOf(session, *volume, args.volume);
-        if (volume == nullptr)
-            return kBadInput;
-    }
     auto& computer = session.Computer();
-    volume->Analyse_Boot();
-    computer.ActiveVolume = volume;
-    session.App().AnalysisRunning = true;
-    computer.AnalyseFileSystem(*volume);
-    session.App().AnalysisRunning = false;
-    if (args.deep) {
-        volume->VolumesOnly = 0;
-        ScanSectors(computer, *volume);
-    }
     recovery::CRecovery engine(computer);
     OptionAnswers answers(*sizes);
     engine.SetQuestions(&answers);
@@ -136,7 +122,6 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         return kDone;
     }
     const auto start = std::chrono::steady_clock::now();
-    computer.ActiveVolume = volume;
     engine.StartRecovery(args.destination);
     ShowProgress(engine);
     engine.Wait();

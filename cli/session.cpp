@@ -27,6 +27,14 @@ Session::Session(const GlobalOptions& globals, bool listDrives) {
 }
 
 devices::CVolume* Session::ResolveTarget(const std::string& target) {
+    devices::CVolume* volume = FindTarget(target);
+    // A drive whose information query has not run knows only its size in bytes.
+    if (volume != nullptr && volume->TotalSectors == 0)
+        volume->TotalSectors = volume->TotalSize / devices::CVolume::kSectorSize;
+    return volume;
+}
+
+devices::CVolume* Session::FindTarget(const std::string& target) {
     auto& volumes = computer_->Volumes();
     if (!target.empty() && target[0] == '#') {
         std::size_t index = 0;
@@ -116,6 +124,41 @@ std::string HumanSize(std::uint64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, value < 10 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
     return text;
+}
+
+devices::CVolume* FoundVolumeOf(Session& session, devices::CVolume& target, int number) {
+    const std::vector<devices::CVolume*> found = VolumesOn(session, target);
+    if (number < 1 || static_cast<std::size_t>(number) > found.size()) {
+        std::fprintf(stderr, "error: %s has %zu partitions; there is no volume %d\n",
+                     target.GetDisplayName().c_str(), found.size(), number);
+        return nullptr;
+    }
+    return found[static_cast<std::size_t>(number - 1)];
+}
+
+devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number,
+                                bool deep) {
+    devices::CVolume* volume = session.ResolveTarget(target);
+    if (volume != nullptr && number != 0)
+        volume = FoundVolumeOf(session, *volume, number);
+    if (volume == nullptr)
+        return nullptr;
+    if (!volume->OpenDrive()) {
+        std::fprintf(stderr, "error: cannot read %s (see the log with -v)\n",
+                     volume->GetDisplayName().c_str());
+        return nullptr;
+    }
+    auto& computer = session.Computer();
+    volume->Analyse_Boot();
+    computer.ActiveVolume = volume;
+    session.App().AnalysisRunning = true;
+    computer.AnalyseFileSystem(*volume);
+    session.App().AnalysisRunning = false;
+    if (deep) {
+        volume->VolumesOnly = 0;
+        ScanSectors(computer, *volume);
+    }
+    return volume;
 }
 
 }  // namespace duzez::cli

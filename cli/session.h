@@ -27,6 +27,8 @@ class Session {
     devices::CVolume* ResolveTarget(const std::string& target);
 
   private:
+    devices::CVolume* FindTarget(const std::string& target);
+
     core::CApp app_;
     std::unique_ptr<devices::CLocalComputer> computer_;
 };
@@ -44,6 +46,10 @@ devices::CVolume* FoundVolumeOf(Session& session, devices::CVolume& target, int 
 // Runs the sector phase of `volume` on its own thread, with a progress line on stderr
 // when that is a terminal.
 void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume);
+
+// TARGET, or its volume `number` when that is not 0, with its file system listed and,
+// with `deep`, its sectors scanned; null with a message on stderr when it cannot be read.
+devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number, bool deep);
 
 // "1.5 GB", "640 KB", "512 bytes".
 std::string HumanSize(std::uint64_t bytes);

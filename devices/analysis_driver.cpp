@@ -34,6 +34,9 @@ void LogDuration(core::CLog& log, Clock::time_point start) {
                    static_cast<int>((ms / 1000) % 60));
 }
 
+static_assert(signatures::CAnalyser::kBufferBytes == ChunkScanner::kBlockSectors * 512,
+              "the scanner's buffers hold exactly one block");
+
 class SignatureScanner : public ChunkScanner {
   public:
     explicit SignatureScanner(CVolume& volume)
@@ -309,8 +312,8 @@ void CLocalComputer::ReadAllSectors(CVolume& volume, std::atomic<bool>& done) {
 bool CLocalComputer::StopAnalysis(CVolume& volume, bool silent) {
     const std::uint32_t state = volume.VolumeState;
     if (!silent && app_.Settings().ConfirmScanAbort() &&
-        (state == VolumeStatus::SectorPhase || state == VolumeStatus::FileSystemPhase) && ask_ &&
-        !ask_(core::StringId::Confirmation, core::StringId::ConfirmStopScanning)) {
+        (state == VolumeStatus::SectorPhase || state == VolumeStatus::FileSystemPhase) &&
+        !Ask(core::StringId::Confirmation, core::StringId::ConfirmStopScanning)) {
         return false;
     }
     app_.AnalysisRunning = false;

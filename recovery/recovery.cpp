@@ -67,15 +67,9 @@ void CRecovery::Run(std::filesystem::path destination, bool tryOpen) {
     }
     platform::LowerCurrentThreadPriority();
     RecoveryRunning = true;
-    for (CurrentIndex = 0; CurrentIndex < RecoveryList.size(); ++CurrentIndex) {
-        if (!RecoveryRunning) {
-            log.LogMessage(StringId::RecoveryAborted);
-            finished_ = true;
-            return;
-        }
+    for (CurrentIndex = 0; CurrentIndex < RecoveryList.size() && RecoveryRunning; ++CurrentIndex)
         RecoverObject(*RecoveryList[CurrentIndex], destination);
-    }
-    // An abort during the last file is an abort too, not a completed recovery.
+    // An abort, during the last file too, is not a completed recovery.
     if (!RecoveryRunning) {
         log.LogMessage(StringId::RecoveryAborted);
         finished_ = true;
@@ -203,10 +197,12 @@ std::uint64_t CRecovery::RecoverObject(const filesystems::FoundObject& object,
     core::CLog& log = computer_.Log();
     if (SourceVolume == nullptr || !CheckDestination(root))
         return 0;
-    auto copy = std::make_unique<filesystems::FoundObject>(object);
+    // A working copy: a size settled below does not change the listed object.
+    filesystems::FoundObject copy = object;
     // The folder path begins with '/' (or a drive letter); below the destination it is
     // relative.
-    std::string folderPath = SourceVolume->FoundObjectTree->GetFolderPath(object);
+    const std::string listedPath = SourceVolume->FoundObjectTree->GetFolderPath(object);
+    std::string folderPath = listedPath;
     if (folderPath.size() > 1 && folderPath[1] == ':')
         folderPath.erase(0, 2);
     while (!folderPath.empty() && folderPath.front() == '/')
@@ -234,24 +230,23 @@ std::uint64_t CRecovery::RecoverObject(const filesystems::FoundObject& object,
         const auto size = SettleSize(object);
         if (!size)
             return 0;
-        copy->Size = *size;
+        copy.Size = *size;
+        // An estimate that runs past the end of the volume ends there: there is nothing to
+        // read beyond it, and refusing the whole file would lose what is there. A size the
+        // file system gives stays: a fragmented file may start near the end.
+        const std::uint64_t end = SourceVolume->VolumeSize();
+        if (copy.Start < end && copy.Size != filesystems::kUnknownSize &&
+            copy.Size > end - copy.Start)
+            copy.Size = end - copy.Start;
     }
-    if (copy->Size == filesystems::kUnknownSize) {
+    if (copy.Size == filesystems::kUnknownSize) {
         log.LogErrorMessage(StringId::RecoverySkipped, name);
         return 0;
     }
-    // An estimate that runs past the end of the volume ends there: there is nothing to
-    // read beyond it, and refusing the whole file would lose what is there. A size the
-    // file system gives stays: a fragmented file may start near the end and go on elsewhere.
-    const std::uint64_t end = SourceVolume->VolumeSize();
-    if (object.Is(ObjectFlags::ExtentToNext) && copy->Start < end && copy->Size > end - copy->Start)
-        copy->Size = end - copy->Start;
-    log.LogMessage(StringId::RecoveringFile, name,
-                   SourceVolume->FoundObjectTree->GetFolderPath(object), target.string());
-    current_ = std::move(copy);
+    log.LogMessage(StringId::RecoveringFile, name, listedPath, target.string());
     listed_ = &object;
     writtenThisRun_.insert(LastFilePath);
-    const std::uint64_t result = FileRecovery(*current_);
+    const std::uint64_t result = FileRecovery(copy);
     listed_ = nullptr;
     if (result != 0)
         ++RecoveredCount;

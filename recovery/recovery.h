@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -115,8 +114,7 @@ class CRecovery {
     std::vector<std::uint8_t> copyBuffer_;
     std::atomic<bool> finished_{true};
     std::thread thread_;
-    // The object being written, for its stream.
-    std::unique_ptr<filesystems::FoundObject> current_;
+    // The listed object whose working copy is being written, for the progress messages.
     const filesystems::FoundObject* listed_ = nullptr;
 };
 

@@ -18,6 +18,7 @@ constexpr std::uint64_t kBitmapRecord = 6;
 constexpr std::uint32_t kMaxClusterSize = 2 * 1024 * 1024;
 constexpr std::size_t kMaxExtensionRecords = 4096;
 constexpr std::size_t kBitmapChunkBytes = 1024 * 1024;
+constexpr std::size_t kRecordBufferBytes = 16384;  // the most of record 0 that is read
 
 }  // namespace
 
@@ -74,17 +75,15 @@ int CFileSystem_NTFS::Analyse() {
         const bool whole = ReadAttributeData(mft_, first * recordSize_, view) == view.size();
         for (std::uint64_t i = 0; i < count; ++i) {
             const std::uint64_t number = first + i;
-            bool readable = true;
-            if (whole) {
-                std::memcpy(record.data(), view.data() + i * recordSize_, recordSize_);
-                readable = ntfs::HasFileSignature(record);
-            } else {
-                readable = ReadRecord(number, record);
-            }
-            if (readable) {
+            std::span<const std::uint8_t> bytes;
+            if (whole)
+                bytes = view.subspan(static_cast<std::size_t>(i * recordSize_), recordSize_);
+            else if (ReadRecord(number, record))
+                bytes = record;
+            if (ntfs::HasFileSignature(bytes)) {
                 scratch.InitObject();
                 scratch.Id = number;
-                ReportRecord(record, scratch);
+                ReportRecord(bytes, scratch);
             }
             volume_.SetProgress(number, recordCount_ - 1);
             if (!volume_.AnalysisRunning())
@@ -106,49 +105,37 @@ void CFileSystem_NTFS::ReportRecord(std::span<const std::uint8_t> bytes, FoundOb
     ParseRecord(current_);
     if (!FillObject(current_, object))
         return;
-    if (!current_.runs.empty())
-        object.Start = current_.runs.front().lcn * clusterSize_;
+    object.Start = DataStart(current_);
     if (object.Id == kRootRecord || object.ParentId == 0)
         return;
     volume_.AddFileSystemObject(object);
 }
 
 bool CFileSystem_NTFS::LoadMft() {
-    const std::uint64_t sectors = std::min<std::uint64_t>(recordSize_, 16384) / kSector;
-    std::vector<std::uint8_t> first(16384);
-    std::vector<std::uint8_t> second(16384);
-    const auto firstView = std::span(first).first(sectors * kSector);
-    const auto secondView = std::span(second).first(sectors * kSector);
-    const bool firstRead =
-        boot_.mftCluster < clusterCount_ &&
-        volume_.ReadVolumeSectors(firstView, ClusterToSector(boot_.mftCluster), sectors) != 0;
-    const bool secondRead =
-        boot_.mirrorCluster < clusterCount_ &&
-        volume_.ReadVolumeSectors(secondView, ClusterToSector(boot_.mirrorCluster), sectors) != 0;
-    if (firstRead && ntfs::HasFileSignature(firstView)) {
-        mft_.bytes.assign(firstView.begin(), firstView.end());
-    } else if (secondRead && ntfs::HasFileSignature(secondView)) {
-        mft_.bytes.assign(secondView.begin(), secondView.end());
-    } else {
+    // Record 0 from the MFT, else from its mirror; read at the largest size a record
+    // buffer holds, then cut to the size the record itself gives.
+    std::vector<std::uint8_t> bytes;
+    const auto readCopy = [&](std::uint64_t cluster) {
+        if (cluster >= clusterCount_)
+            return false;
+        const std::uint64_t sector = ClusterToSector(cluster);
+        const std::uint64_t sectors =
+            std::min<std::uint64_t>(kRecordBufferBytes / kSector, volume_.SectorCount() - sector);
+        bytes.assign(static_cast<std::size_t>(sectors * kSector), 0);
+        return volume_.ReadVolumeSectors(bytes, sector, sectors) != 0 &&
+               ntfs::HasFileSignature(bytes);
+    };
+    if (!readCopy(boot_.mftCluster) && !readCopy(boot_.mirrorCluster))
         return false;
-    }
-    ParseRecord(mft_);
-    const auto header = ntfs::ReadRecordHeader(mft_.bytes);
+    const auto header = ntfs::ReadRecordHeader(bytes);
     if (!header || header->bytesAllocated < ntfs::kMinRecordSize ||
         header->bytesAllocated > ntfs::kMaxRecordSize) {
         return false;
     }
-    if (header->bytesAllocated != recordSize_) {
-        // Read again at the size the record gives, when it is larger than the boot said.
-        recordSize_ = header->bytesAllocated;
-        const std::uint64_t again = std::min<std::uint64_t>(recordSize_, 16384) / kSector;
-        std::vector<std::uint8_t> bytes(again * kSector);
-        if (volume_.ReadVolumeSectors(bytes, ClusterToSector(boot_.mftCluster), again) != 0 &&
-            ntfs::HasFileSignature(bytes)) {
-            mft_.bytes = std::move(bytes);
-            ParseRecord(mft_);
-        }
-    }
+    recordSize_ = header->bytesAllocated;
+    bytes.resize(std::min<std::size_t>(recordSize_, kRecordBufferBytes));
+    mft_.bytes = std::move(bytes);
+    ParseRecord(mft_);
     MergeExtensionRuns(mft_, 0);
     // A forged size cannot make the MFT larger than the volume.
     const std::uint64_t dataSize = std::min(mft_.dataSize, volume_.VolumeSize());
@@ -185,12 +172,10 @@ void CFileSystem_NTFS::MergeExtensionRuns(MftRecord& record, std::uint64_t numbe
                 !loaded.insert(entry.record).second || !ReadRecord(entry.record, bytes)) {
                 continue;
             }
-            MftRecord extension;
-            extension.bytes = bytes;
-            ntfs::ApplyFixups(extension.bytes, bytesPerSector_);
-            for (auto data = ntfs::FindAttribute(extension.bytes, Type::Data); data;
-                 data = ntfs::FindNextAttribute(extension.bytes, *data, Type::Data)) {
-                const auto part = ntfs::ReadNonResident(extension.bytes, *data);
+            ntfs::ApplyFixups(bytes, bytesPerSector_);
+            for (auto data = ntfs::FindAttribute(bytes, Type::Data); data;
+                 data = ntfs::FindNextAttribute(bytes, *data, Type::Data)) {
+                const auto part = ntfs::ReadNonResident(bytes, *data);
                 if (!part || data->nameLength != 0)
                     continue;
                 for (const auto& run : ntfs::DecodeRuns(part->runList, part->lowestVcn)) {
@@ -336,14 +321,13 @@ void CFileSystem_NTFS::ParseFoundBlock(const FoundObject& block) {
     if (clusterSize_ == 0 || recordSize_ == 0)
         return;
     const std::uint64_t step = recordSize_ / kSector;
-    std::vector<std::uint8_t> buffer(std::max(clusterSize_, recordSize_));
+    std::vector<std::uint8_t> record(recordSize_);
     std::uint64_t sector = block.Start / kSector;
     for (int i = 0; i < 10 && sector < volume_.SectorCount(); ++i, sector += step) {
         // The records of the MFT were listed by the file-system phase already, and a record
         // the blocks of earlier hits took in is not listed twice.
         if (InsideMft(sector) || !parsedSectors_.insert(sector).second)
             continue;
-        const auto record = std::span(buffer).first(recordSize_);
         if (volume_.ReadVolumeSectors(record, sector, step) != 0 && ntfs::HasFileSignature(record))
             ParseRecordBuffer(record);
     }

@@ -65,8 +65,12 @@ class CFileSystem_NTFS : public CFileSystem {
     // be read or does not decompress.
     bool ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> buffer);
     bool LoadCompressionUnit(std::uint64_t unit);
-    // The LCN of a VCN; all ones when no run holds it.
-    static std::uint64_t VcnToLcn(const std::vector<ntfs::DataRun>& runs, std::uint64_t vcn);
+    // The run holding a VCN (runs in VCN order); null when none does.
+    static const ntfs::DataRun* FindRun(const std::vector<ntfs::DataRun>& runs, std::uint64_t vcn);
+    // Where an object's data starts: the first cluster of its first run, else 0.
+    std::uint64_t DataStart(const MftRecord& record) const {
+        return record.runs.empty() ? 0 : record.runs.front().lcn * clusterSize_;
+    }
     void ParseRecord(MftRecord& record) const;
     // The runs of $DATA parts kept in other records, through the record's attribute list.
     void MergeExtensionRuns(MftRecord& record, std::uint64_t number);

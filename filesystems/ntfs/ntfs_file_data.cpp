@@ -40,13 +40,8 @@ std::uint64_t CFileSystem_NTFS::ReadRuns(const std::vector<ntfs::DataRun>& runs,
         const std::uint64_t position = offset + done;
         const std::uint64_t vcn = position / clusterSize_;
         const std::uint64_t within = position % clusterSize_;
-        auto run = std::upper_bound(
-            runs.begin(), runs.end(), vcn,
-            [](std::uint64_t v, const ntfs::DataRun& r) { return v < r.firstVcn; });
-        if (run == runs.begin())
-            break;
-        --run;
-        if (vcn > run->LastVcn())
+        const ntfs::DataRun* run = FindRun(runs, vcn);
+        if (run == nullptr)
             break;
         const std::size_t wanted = buffer.size() - done;
         const std::uint64_t clustersLeft = run->LastVcn() - vcn + 1;
@@ -114,12 +109,8 @@ bool CFileSystem_NTFS::LoadCompressionUnit(std::uint64_t unit) {
     const std::uint64_t firstVcn = unit * clusters;
     std::uint64_t stored = 0;
     while (stored < clusters) {
-        const std::uint64_t lcn = VcnToLcn(record.runs, firstVcn + stored);
-        const auto run =
-            std::find_if(record.runs.begin(), record.runs.end(), [&](const ntfs::DataRun& r) {
-                return r.firstVcn <= firstVcn + stored && firstVcn + stored <= r.LastVcn();
-            });
-        if (lcn == ~std::uint64_t{0} || run->sparse)
+        const ntfs::DataRun* run = FindRun(record.runs, firstVcn + stored);
+        if (run == nullptr || run->sparse)
             break;
         ++stored;
     }
@@ -137,13 +128,15 @@ bool CFileSystem_NTFS::LoadCompressionUnit(std::uint64_t unit) {
     return true;
 }
 
-std::uint64_t CFileSystem_NTFS::VcnToLcn(const std::vector<ntfs::DataRun>& runs,
-                                         std::uint64_t vcn) {
-    for (const auto& run : runs) {
-        if (run.firstVcn <= vcn && vcn <= run.LastVcn())
-            return run.lcn + (vcn - run.firstVcn);
-    }
-    return ~std::uint64_t{0};
+const ntfs::DataRun* CFileSystem_NTFS::FindRun(const std::vector<ntfs::DataRun>& runs,
+                                               std::uint64_t vcn) {
+    auto run =
+        std::upper_bound(runs.begin(), runs.end(), vcn,
+                         [](std::uint64_t v, const ntfs::DataRun& r) { return v < r.firstVcn; });
+    if (run == runs.begin())
+        return nullptr;
+    --run;
+    return vcn <= run->LastVcn() ? &*run : nullptr;
 }
 
 std::uint32_t CFileSystem_NTFS::FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
@@ -162,10 +155,8 @@ std::uint32_t CFileSystem_NTFS::FileRead(const FoundObject& object, std::span<st
             MergeExtensionRuns(open_.record, object.Id);
             // Only when the record is still the one the object was listed from.
             FoundObject check;
-            const std::uint64_t start =
-                open_.record.runs.empty() ? 0 : open_.record.runs.front().lcn * clusterSize_;
-            open_.usable = FillObject(open_.record, check) && start == object.Start &&
-                           check.Size == object.Size;
+            open_.usable = FillObject(open_.record, check) &&
+                           DataStart(open_.record) == object.Start && check.Size == object.Size;
         }
     }
     if (!open_.usable)
