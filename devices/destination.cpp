@@ -10,7 +10,13 @@ bool CLocalComputer::DestinationOnSource(const std::filesystem::path& destinatio
     if (volume == nullptr)
         return false;
     // The name of a file to be created below it: its nearest existing folder decides.
-    return platform::PathLiesOnSource(destination / "x", volume->GetDevicePath(), roots_.sys);
+    const std::filesystem::path source = volume->GetDevicePath();
+    if (platform::PathLiesOnSource(destination / "x", source, roots_.sys))
+        return true;
+    // An image inside the destination would be among the files a recovery writes beside.
+    std::error_code ec;
+    return std::filesystem::is_regular_file(source, ec) &&
+           platform::FolderHolds(destination, source);
 }
 
 bool CLocalComputer::PrepareDestination(const std::filesystem::path& destination, bool silent) {

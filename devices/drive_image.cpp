@@ -10,49 +10,17 @@
 #include "core/log.h"
 #include "devices/local_computer.h"
 #include "devices/volume.h"
+#include "filesystems/salvaging_read.h"
 #include "platform/device_identity.h"
+#include "platform/file_io.h"
 #include "platform/unique_fd.h"
 
 namespace duzez::devices {
 namespace {
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::size_t& written) {
-    written = 0;
-    while (written < size) {
-        const ssize_t n = ::write(fd, data + written, size - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 void Post(const ImageJob& job, std::uint32_t id, std::int64_t lParam = 0) {
     if (job.NotifyWindow)
         job.NotifyWindow->Post({id, 0, lParam, {}});
-}
-
-// A block that could not be read as a whole, read again sector by sector so that only
-// the sectors that really fail are lost; their ranges are returned.
-std::vector<std::pair<std::uint64_t, std::uint64_t>> SalvageBlock(CVolume& volume,
-                                                                  std::span<std::uint8_t> block,
-                                                                  std::uint64_t first,
-                                                                  std::uint64_t count) {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> bad;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const auto sector = block.subspan(static_cast<std::size_t>(i * 512), 512);
-        if (volume.ReadSectors(sector, first + i, std::uint64_t{1}) != 0)
-            continue;
-        std::fill(sector.begin(), sector.end(), 0);
-        if (!bad.empty() && bad.back().first + bad.back().second == first + i) {
-            ++bad.back().second;
-        } else {
-            bad.emplace_back(first + i, 1);
-        }
-    }
-    return bad;
 }
 
 }  // namespace
@@ -92,15 +60,17 @@ void Image_Create(ImageJob& job) {
                 job.Error = "a block could not be read";
                 break;
             }
-            for (const auto& range : SalvageBlock(volume, block, position, count)) {
-                job.BadRanges.push_back(range);
+            for (const auto& range : filesystems::SalvageSectors(volume, block, position, count)) {
+                job.BadRanges.emplace_back(range.firstSector, range.sectorCount);
             }
         }
+        // A block written in part leaves a gap the next block would hide: the copy stops.
         std::size_t written = 0;
-        if (!WriteAll(file.get(), block.data(), block.size(), written) && written == 0) {
+        if (const int code = platform::WriteAll(file.get(), block, written); code != 0) {
             log.LogErrorMessage(core::StringId::ImageCantWriteSector,
                                 static_cast<unsigned long long>(position));
-            job.Error = std::string("cannot write the image file: ") + std::strerror(errno);
+            job.Error = std::string("cannot write the image file: ") + std::strerror(code);
+            job.SectorsWritten = position + written / 512;
             break;
         }
         Post(job, WM_IMAGE_BLOCK_WRITTEN);

@@ -100,7 +100,8 @@ class CLocalComputer {
         return !ask_ || ask_(caption, text);
     }
 
-    // Whether a file at `destination` would lie on the drive `volume` is read from.
+    // Whether a file at `destination` would lie on the drive `volume` is read from, or
+    // `destination` holds the image file it is read from.
     bool DestinationOnSource(const std::filesystem::path& destination, CVolume* volume) const;
     // Creates the destination folder before a recovery; false (logged unless silent) when
     // it lies on the active volume's drive or cannot be made.

@@ -31,6 +31,13 @@ struct SectorRange {
     std::uint64_t sectorCount = 0;
 };
 
+// What reading a file's data could not do faithfully: sectors that stayed unreadable (read
+// as zeros), and an end taken on trust because the file system's map stopped short.
+struct ReadDamage {
+    std::uint64_t unreadableSectors = 0;
+    bool endGuessed = false;
+};
+
 class CFileSystem {
   public:
     virtual ~CFileSystem() = default;
@@ -44,11 +51,16 @@ class CFileSystem {
     // a file record); the generic analyser ignores it.
     virtual void ParseFoundBlock(const FoundObject& /*block*/) {}
     // Reads an object's data where the file system knows better than one extent;
-    // kNotSupported when it does not.
+    // kNotSupported when it does not. Unreadable sectors read as zeros and are added to
+    // `damage`, so a bad sector costs that sector, not the file.
     virtual std::uint32_t FileRead(const FoundObject& /*object*/,
-                                   std::span<std::uint8_t> /*buffer*/, std::uint64_t /*offset*/) {
+                                   std::span<std::uint8_t> /*buffer*/, std::uint64_t /*offset*/,
+                                   ReadDamage& /*damage*/) {
         return kNotSupported;
     }
+    // The file system's own bookkeeping (NTFS $MFT, $Bitmap, $Extend...): listed, but not
+    // a user's file to recover unless asked for.
+    virtual bool IsSystemObject(const FoundObject& /*object*/) const { return false; }
     // The file-system id the boot bytes describe.
     virtual std::uint32_t Detect(std::span<const std::uint8_t> boot) const;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "filesystems/file_system.h"
+#include "filesystems/salvaging_read.h"
 
 namespace duzez::filesystems {
 namespace {
@@ -28,7 +29,7 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
     // A file the file system can follow through its own map (clusters, runs) is read
     // that way; everything else as one extent.
     if (CFileSystem* analyser = volume_.FileSystemAnalyser()) {
-        const std::uint32_t got = analyser->FileRead(Object, buffer, Position);
+        const std::uint32_t got = analyser->FileRead(Object, buffer, Position, Damage);
         if (got != CFileSystem::kNotSupported) {
             if (got != count)
                 return 0;
@@ -42,12 +43,10 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
     const std::uint64_t skip = first - firstSector * kSector;
     if (skip == 0 && count % kSector == 0) {
         // Whole sectors: straight into the caller's buffer.
-        if (volume_.ReadVolumeSectors(buffer, firstSector, sectors) == 0)
-            return 0;
+        Damage.unreadableSectors += ReadSectorsSalvaging(volume_, buffer, firstSector, sectors);
     } else {
         sectors_.resize(static_cast<std::size_t>(sectors * kSector));
-        if (volume_.ReadVolumeSectors(sectors_, firstSector, sectors) == 0)
-            return 0;
+        Damage.unreadableSectors += ReadSectorsSalvaging(volume_, sectors_, firstSector, sectors);
         std::memcpy(buffer.data(), sectors_.data() + skip, static_cast<std::size_t>(count));
     }
     Position += count;

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "filesystems/file_system.h"
 #include "filesystems/found_object.h"
 #include "filesystems/tree_volume.h"
 
@@ -21,8 +22,11 @@ class FoundObjectStream {
 
     FoundObject Object;
     std::uint64_t Position = 0;
+    // What the reads so far could not deliver faithfully.
+    ReadDamage Damage;
 
-    // Delivers buffer.size() bytes from Position on; 0 when the sector read fails.
+    // Delivers buffer.size() bytes from Position on. Sectors that cannot be read are
+    // zeros and counted in Damage; 0 when the data cannot be reached at all.
     std::uint32_t Read(std::span<std::uint8_t> buffer);
     // origin 0: from the start; 1: from Position; 2: to Size (the offset is ignored).
     std::uint64_t Seek(std::uint64_t offset, int origin);

@@ -1,5 +1,6 @@
 #include "filesystems/found_object_tree.h"
 
+#include <algorithm>
 #include <set>
 
 #include "core/app.h"
@@ -371,14 +372,25 @@ std::string FoundObjectTree::GetTypeName(const FoundObject& object) const {
 }
 
 std::string FoundObjectTree::GetFolderPath(const FoundObject& object) const {
-    std::shared_lock lock(mutex_);
-    std::string prefix(1, kSeparator);
-    if (volume_ != nullptr && volume_->DriveLetterOrZero() != 0) {
-        prefix = std::string(1, volume_->DriveLetterOrZero()) + ":" + kSeparator;
-    }
-    if (object.Id == root_.Id)
-        return prefix;
+    const FolderNames folders = GetFolderNames(object);
     std::string path;
+    if (folders.fromRoot) {
+        path = std::string(1, kSeparator);
+        if (volume_ != nullptr && volume_->DriveLetterOrZero() != 0)
+            path = std::string(1, volume_->DriveLetterOrZero()) + ":" + kSeparator;
+    }
+    for (const std::string& name : folders.names)
+        path += name + kSeparator;
+    return path;
+}
+
+FoundObjectTree::FolderNames FoundObjectTree::GetFolderNames(const FoundObject& object) const {
+    std::shared_lock lock(mutex_);
+    FolderNames folders;
+    if (object.Id == root_.Id) {
+        folders.fromRoot = true;
+        return folders;
+    }
     std::set<const FoundObject*> visited;
     // The walk starts at the object itself: another object with the same id (a deleted
     // entry whose first cluster a live one reuses) has a parent of its own.
@@ -387,18 +399,20 @@ std::string FoundObjectTree::GetFolderPath(const FoundObject& object) const {
     while (true) {
         const FoundObject* parent = FirstWith(byId_, Key(current->ParentId));
         if (parent == nullptr || !visited.insert(parent).second)
-            return path;
+            break;
         if (parent == &root_ || parent->Id == root_.Id || parent->Id == parent->ParentId) {
-            return prefix + path;
+            folders.fromRoot = true;
+            break;
         }
         // The lost-files and lost-fragments folders hold the group folders and the
         // placeholders, whose names start the path; they add nothing themselves.
-        if (parent->Id == SpecialIds::LostFiles || parent->Id == SpecialIds::LostFragments) {
-            return path;
-        }
-        path = std::string(parent->GetName()) + kSeparator + path;
+        if (parent->Id == SpecialIds::LostFiles || parent->Id == SpecialIds::LostFragments)
+            break;
+        folders.names.emplace_back(parent->GetName());
         current = parent;
     }
+    std::reverse(folders.names.begin(), folders.names.end());
+    return folders;
 }
 
 }  // namespace duzez::filesystems

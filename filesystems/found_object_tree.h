@@ -91,6 +91,13 @@ class FoundObjectTree {
     // "Images/" in a group folder, the part that could be followed when the chain of
     // parents breaks or loops.
     std::string GetFolderPath(const FoundObject& object) const;
+    // The names GetFolderPath joins, outermost first, each as the volume holds it (it may
+    // contain the separator); `fromRoot` when the chain of parents reached the root.
+    struct FolderNames {
+        std::vector<std::string> names;
+        bool fromRoot = false;
+    };
+    FolderNames GetFolderNames(const FoundObject& object) const;
 
   private:
     std::uint32_t AddLocked(FoundObject* object, bool listed);

@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         const auto want =
             static_cast<std::size_t>(std::min<std::uint64_t>(object->Size, buffer.size()));
-        analyser.FileRead(*object, std::span(buffer).first(want), 0);
+        duzez::filesystems::ReadDamage damage;
+        analyser.FileRead(*object, std::span(buffer).first(want), 0, damage);
     }
     duzez::filesystems::FoundObject block;
     block.Start = kMftOffset;

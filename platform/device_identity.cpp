@@ -67,4 +67,23 @@ bool PathLiesOnSource(const fs::path& target, const fs::path& source, const fs::
            WholeDisk(targetDevice, sysRoot) == WholeDisk(sourceDevice, sysRoot);
 }
 
+bool FolderHolds(const fs::path& folder, const fs::path& file) {
+    std::error_code ec;
+    const fs::path outer = fs::weakly_canonical(folder, ec);
+    if (ec)
+        return false;
+    const fs::path inner = fs::weakly_canonical(file, ec);
+    if (ec)
+        return false;
+    auto part = inner.begin();
+    for (const auto& component : outer) {
+        if (component.empty())
+            continue;  // the empty last part of "/a/b/"
+        if (part == inner.end() || *part != component)
+            return false;
+        ++part;
+    }
+    return part != inner.end();
+}
+
 }  // namespace duzez::platform

@@ -14,6 +14,9 @@ namespace duzez::platform {
 bool PathLiesOnSource(const std::filesystem::path& target, const std::filesystem::path& source,
                       const std::filesystem::path& sysRoot = "/sys");
 
+// True when `file` lies anywhere below `folder` (links resolved on both sides).
+bool FolderHolds(const std::filesystem::path& folder, const std::filesystem::path& file);
+
 // Whether this process may read the file or device (no open, no error to report).
 bool IsReadable(const std::filesystem::path& path);
 

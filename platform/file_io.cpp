@@ -20,20 +20,6 @@ void SetError(FileError* error, const std::string& what, const std::filesystem::
     }
 }
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path,
@@ -93,8 +79,11 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
         return false;
     }
     ::fchmod(fd.get(), 0600);
-    if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) {
-        const int code = errno;
+    std::size_t written = 0;
+    int code = WriteAll(fd.get(), bytes, written);
+    if (code == 0 && ::fsync(fd.get()) != 0)
+        code = errno;
+    if (code != 0) {
         fd.reset();
         ::unlink(temp.c_str());
         SetError(error, "cannot write", path, code);
@@ -102,7 +91,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
     }
     fd.reset();
     if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int code = errno;
+        code = errno;
         ::unlink(temp.c_str());
         SetError(error, "cannot replace", path, code);
         return false;
@@ -113,6 +102,21 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
         ::fsync(dir.get());
     }
     return true;
+}
+
+int WriteAll(int fd, std::span<const std::uint8_t> bytes, std::size_t& written) {
+    written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return EIO;  // no progress and no reason: never loop on it
+        written += static_cast<std::size_t>(n);
+    }
+    return 0;
 }
 
 }  // namespace duzez::platform

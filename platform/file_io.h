@@ -26,4 +26,9 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::pa
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                          FileError* error = nullptr);
 
+// Writes all of `bytes` at the descriptor's position: a short write goes on from where it
+// stopped and EINTR is retried. Returns 0, or the errno that stopped it; `written` is how
+// much reached the file either way.
+int WriteAll(int fd, std::span<const std::uint8_t> bytes, std::size_t& written);
+
 }  // namespace duzez::platform

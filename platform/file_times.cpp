@@ -28,4 +28,9 @@ bool SetFileTimes(const std::filesystem::path& file, std::uint64_t accessed,
     return ::utimensat(AT_FDCWD, file.c_str(), times, 0) == 0;
 }
 
+bool SetFileTimes(int fd, std::uint64_t accessed, std::uint64_t modified) {
+    const timespec times[2] = {ToTimespec(accessed), ToTimespec(modified)};
+    return ::futimens(fd, times) == 0;
+}
+
 }  // namespace duzez::platform

@@ -8,15 +8,37 @@
 #include "core/log.h"
 #include "devices/local_computer.h"
 #include "filesystems/found_object_stream.h"
-#include "platform/file_times.h"
 #include "platform/thread_priority.h"
-#include "platform/unique_fd.h"
+#include "recovery/safe_names.h"
 
 namespace duzez::recovery {
 namespace {
 
 using core::StringId;
 namespace ObjectFlags = filesystems::ObjectFlags;
+using platform::PartFile;
+
+// Beyond this many numbered names for one file, something is wrong with the folder.
+constexpr unsigned kMaxNumberedNames = 10000;
+
+// Keeps the pointer to the file being written for DiscardPartialFile, under its mutex.
+class CurrentPart {
+  public:
+    CurrentPart(std::mutex& mutex, PartFile*& slot, PartFile* part) : mutex_(mutex), slot_(slot) {
+        std::lock_guard lock(mutex_);
+        slot_ = part;
+    }
+    ~CurrentPart() {
+        std::lock_guard lock(mutex_);
+        slot_ = nullptr;
+    }
+    CurrentPart(const CurrentPart&) = delete;
+    CurrentPart& operator=(const CurrentPart&) = delete;
+
+  private:
+    std::mutex& mutex_;
+    PartFile*& slot_;
+};
 
 }  // namespace
 
@@ -48,8 +70,12 @@ void CRecovery::Start(const std::filesystem::path& destination, bool tryOpen) {
     }
     SourceVolume = computer_.ActiveVolume.load();
     writtenThisRun_.clear();
+    Results.clear();
+    DestinationFull = false;
     LastFilePath.clear();
     finished_ = false;
+    // Set here, not in the thread, so that an abort right after the start is not lost.
+    RecoveryRunning = true;
     thread_ = std::thread([this, destination, tryOpen] { Run(destination, tryOpen); });
 }
 
@@ -60,15 +86,33 @@ void CRecovery::Wait() {
 
 void CRecovery::Run(std::filesystem::path destination, bool tryOpen) {
     core::CLog& log = computer_.Log();
-    if (!tryOpen && !CheckDestination(destination)) {
-        log.LogMessage(StringId::RecoveryCompleted);
-        finished_ = true;
-        return;
+    try {
+        if (!tryOpen && !CheckDestination(destination)) {
+            RecoveryRunning = false;
+            log.LogMessage(StringId::RecoveryCompleted);
+            finished_ = true;
+            return;
+        }
+        std::string error;
+        output_ = platform::OutputFolder::Open(destination, error);
+        if (!output_) {
+            log.LogErrorMessage(StringId::CantCreateFolder, destination.string());
+            log.LogError("%s", error);
+            RecoveryRunning = false;
+            finished_ = true;
+            return;
+        }
+        platform::LowerCurrentThreadPriority();
+        for (CurrentIndex = 0; CurrentIndex < RecoveryList.size() && RecoveryRunning;
+             ++CurrentIndex) {
+            RecoverListEntry(*RecoveryList[CurrentIndex]);
+        }
+    } catch (const std::exception& e) {
+        log.LogError("Recovery_Thread.except: %s", e.what());
+        RecoveryRunning = false;
     }
-    platform::LowerCurrentThreadPriority();
-    RecoveryRunning = true;
-    for (CurrentIndex = 0; CurrentIndex < RecoveryList.size() && RecoveryRunning; ++CurrentIndex)
-        RecoverObject(*RecoveryList[CurrentIndex], destination);
+    folders_.clear();
+    output_.reset();
     // An abort, during the last file too, is not a completed recovery.
     if (!RecoveryRunning) {
         log.LogMessage(StringId::RecoveryAborted);
@@ -80,6 +124,22 @@ void CRecovery::Run(std::filesystem::path destination, bool tryOpen) {
     if (tryOpen)
         OpenLastFile();
     finished_ = true;
+}
+
+void CRecovery::RecoverListEntry(const filesystems::FoundObject& object) {
+    try {
+        RecoverObject(object);
+    } catch (const std::exception& e) {
+        // The object fails; its temporary file went with the stack.
+        computer_.Log().LogError("Recovery_Thread.RecoveryCycle.except1: %s", e.what());
+        Results.push_back({&object, {}, FileOutcome::Failed, 0});
+    }
+}
+
+void CRecovery::DiscardPartialFile() {
+    std::lock_guard lock(partMutex_);
+    if (part_ != nullptr)
+        part_->Discard();
 }
 
 void CRecovery::OpenLastFile() {
@@ -113,13 +173,19 @@ void CRecovery::DeleteTemporaryFiles() {
     TemporaryFiles.clear();
 }
 
-std::filesystem::path CRecovery::DistinctPath(const std::filesystem::path& wanted) const {
-    std::filesystem::path path = wanted;
-    for (int n = 2; writtenThisRun_.count(path) != 0; ++n) {
-        path = wanted.parent_path() / (wanted.stem().string() + " (" + std::to_string(n) + ")" +
-                                       wanted.extension().string());
+std::string CRecovery::DestinationProblem(const std::filesystem::path& destination,
+                                          devices::CVolume* source) const {
+    if (destination.empty())
+        return "no destination folder was given";
+    if (computer_.DestinationOnSource(destination, source)) {
+        return destination.string() +
+               " lies on the drive being recovered from or holds the image being read; "
+               "choose a destination on another drive";
     }
-    return path;
+    std::string error;
+    if (!platform::OutputFolder::Open(destination, error))
+        return error;
+    return {};
 }
 
 bool CRecovery::CheckDestination(std::filesystem::path& path) {
@@ -192,44 +258,60 @@ std::optional<std::uint64_t> CRecovery::SettleSize(const filesystems::FoundObjec
     return size;
 }
 
-std::uint64_t CRecovery::RecoverObject(const filesystems::FoundObject& object,
-                                       std::filesystem::path root) {
+platform::OutputFolder* CRecovery::TargetFolder(const filesystems::FoundObject& object) {
+    const auto folders = SourceVolume->FoundObjectTree->GetFolderNames(object);
+    // Folders are opened one name at a time below the destination, never through a link:
+    // a name from the volume is cleaned, and one taken by a file gets a number.
+    platform::OutputFolder* folder = output_.get();
+    std::vector<std::string> key;
+    for (const std::string& name : folders.names) {
+        key.push_back(name);
+        if (auto known = folders_.find(key); known != folders_.end()) {
+            folder = known->second.get();
+            continue;
+        }
+        const std::string clean = CleanComponent(name);
+        std::unique_ptr<platform::OutputFolder> child;
+        for (unsigned n = 1; !child && n < kMaxNumberedNames; ++n) {
+            child = folder->Child(n == 1 ? clean : NumberedName(clean, n));
+            if (!child && errno != ENOTDIR)
+                break;
+        }
+        if (!child) {
+            computer_.Log().LogErrorMessage(StringId::CantCreateFolder,
+                                            (folder->Path() / clean).string());
+            return nullptr;
+        }
+        folder = child.get();
+        folders_.emplace(key, std::move(child));
+    }
+    return folder;
+}
+
+FileOutcome CRecovery::RecoverObject(const filesystems::FoundObject& object) {
     core::CLog& log = computer_.Log();
-    if (SourceVolume == nullptr || !CheckDestination(root))
-        return 0;
+    const auto fail = [&](FileOutcome outcome = FileOutcome::Failed) {
+        Results.push_back({&object, {}, outcome, 0});
+        return outcome;
+    };
+    if (SourceVolume == nullptr || !output_)
+        return fail();
     // A working copy: a size settled below does not change the listed object.
     filesystems::FoundObject copy = object;
-    // The folder path begins with '/' (or a drive letter); below the destination it is
-    // relative.
-    const std::string listedPath = SourceVolume->FoundObjectTree->GetFolderPath(object);
-    std::string folderPath = listedPath;
-    if (folderPath.size() > 1 && folderPath[1] == ':')
-        folderPath.erase(0, 2);
-    while (!folderPath.empty() && folderPath.front() == '/')
-        folderPath.erase(0, 1);
-    const std::filesystem::path target = root / folderPath;
-    std::error_code ec;
-    std::filesystem::create_directories(target, ec);
-    if (!std::filesystem::is_directory(target, ec)) {
-        log.LogErrorMessage(StringId::CantCreateFolder, target.string());
-        return 0;
+    const std::string name = CleanComponent(object.GetName());
+    platform::OutputFolder* folder = nullptr;
+    try {
+        folder = TargetFolder(object);
+    } catch (const std::exception& e) {
+        log.LogError("Recovery_Thread.except0: %s", e.what());
+        return fail();
     }
-    // Names come from the analysed volume: no component may climb out of the target.
-    std::string name(object.GetName());
-    for (char& c : name) {
-        if (c == '/' || c == '\0')
-            c = '_';
-    }
-    if (name.empty() || name == "." || name == "..")
-        name = "_" + name;
-    LastFilePath = DistinctPath(target / name);
-    if (std::filesystem::exists(LastFilePath, ec)) {
-        log.LogError("File: %s exists", LastFilePath.string());
-    }
+    if (folder == nullptr)
+        return fail();
     if (object.Is(ObjectFlags::ExtentToNext)) {
         const auto size = SettleSize(object);
         if (!size)
-            return 0;
+            return fail();
         copy.Size = *size;
         // An estimate that runs past the end of the volume ends there: there is nothing to
         // read beyond it, and refusing the whole file would lose what is there. A size the
@@ -241,82 +323,196 @@ std::uint64_t CRecovery::RecoverObject(const filesystems::FoundObject& object,
     }
     if (copy.Size == filesystems::kUnknownSize) {
         log.LogErrorMessage(StringId::RecoverySkipped, name);
-        return 0;
+        return fail();
     }
-    log.LogMessage(StringId::RecoveringFile, name, listedPath, target.string());
+    const std::string listedPath = SourceVolume->FoundObjectTree->GetFolderPath(object);
+    log.LogMessage(StringId::RecoveringFile, name, listedPath, folder->Path().string());
+    auto part = PartFile::Create(*folder);
+    if (!part) {
+        log.LogErrorMessage(StringId::RecoveryCreateFileFailed, (folder->Path() / name).string());
+        return fail();
+    }
+    CurrentPart current(partMutex_, part_, part.get());
     listed_ = &object;
-    writtenThisRun_.insert(LastFilePath);
-    const std::uint64_t result = FileRecovery(copy);
+    const Copy result = FileRecovery(copy, *part);
     listed_ = nullptr;
-    if (result != 0)
-        ++RecoveredCount;
-    return result;
+    return Conclude(object, copy, result, *part, *folder, name);
 }
 
-std::uint64_t CRecovery::FileRecovery(const filesystems::FoundObject& object) {
+FileOutcome CRecovery::Conclude(const filesystems::FoundObject& listed,
+                                const filesystems::FoundObject& object, const Copy& copy,
+                                PartFile& part, platform::OutputFolder& folder,
+                                const std::string& name) {
     core::CLog& log = computer_.Log();
-    filesystems::FoundObjectStream stream(*SourceVolume, &object);
-    if (stream.CheckBounds() != 0)
-        return 0;
-    platform::UniqueFd file(
-        ::open(LastFilePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!file) {
-        log.LogErrorMessage(StringId::RecoveryCreateFileFailed, LastFilePath.string());
-        return 0;
+    const std::string target = (folder.Path() / name).string();
+    FileResult result{&listed, {}, FileOutcome::Failed, copy.damage.unreadableSectors};
+    using End = Copy::End;
+    switch (copy.end) {
+        case End::Whole:
+            if (object.Size != 0 && copy.damage.unreadableSectors * 512 >= object.Size) {
+                log.LogError("FileRecovery: no sector of '%s' could be read", target);
+                result.outcome = FileOutcome::Failed;
+            } else if (copy.damage.endGuessed) {
+                log.LogError(
+                    "FileRecovery: '%s' is incomplete: its clusters end before its size and "
+                    "the rest was taken from the clusters that follow",
+                    target);
+                result.outcome = FileOutcome::Incomplete;
+            } else if (copy.damage.unreadableSectors != 0) {
+                log.LogError(
+                    "FileRecovery: '%s' recovered with %I64u unreadable sectors (written "
+                    "as zeros)",
+                    target, static_cast<unsigned long long>(copy.damage.unreadableSectors));
+                result.outcome = FileOutcome::RecoveredWithUnreadableSectors;
+            } else {
+                result.outcome = FileOutcome::Recovered;
+            }
+            break;
+        case End::ReadStopped:
+            if (copy.bytes == 0) {
+                log.LogErrorMessage(StringId::RecoveryZeroSize, target);
+            } else {
+                log.LogError(
+                    "FileRecovery: '%s' is incomplete: reading stopped after %I64u of "
+                    "%I64u bytes",
+                    target, static_cast<unsigned long long>(copy.bytes),
+                    static_cast<unsigned long long>(object.Size));
+                result.outcome = FileOutcome::Incomplete;
+            }
+            break;
+        case End::Full:
+            log.LogError("FileRecovery: the destination is full; '%s' was not written", target);
+            DestinationFull = true;
+            RecoveryRunning = false;
+            result.outcome = FileOutcome::NotWritten;
+            break;
+        case End::Aborted:
+            result.outcome = FileOutcome::NotWritten;
+            break;
+        case End::TooLarge:
+            log.LogError(
+                "FileRecovery: the destination's file system cannot hold '%s' "
+                "(%I64u bytes)",
+                target, static_cast<unsigned long long>(object.Size));
+            break;
+        case End::WriteFailed:
+        case End::OutOfBounds:
+            break;
     }
-    std::uint64_t position = 0;
-    std::uint64_t written = 0;
+    const bool keep = result.outcome == FileOutcome::Recovered ||
+                      result.outcome == FileOutcome::RecoveredWithUnreadableSectors ||
+                      result.outcome == FileOutcome::Incomplete;
+    if (!keep) {
+        part.Discard();
+        Results.push_back(result);
+        return result.outcome;
+    }
+    if (object.Created != 0 || object.Modified != 0)
+        part.SetTimes(object.Accessed, object.Modified);
+    const FileOutcome placed = PlaceFile(part, folder, name);
+    if (placed == FileOutcome::Failed || placed == FileOutcome::AlreadyRecovered) {
+        result.outcome = placed;
+    } else {
+        ++RecoveredCount;
+        RecoveredBytes += copy.bytes;
+    }
+    result.path = LastFilePath;
+    Results.push_back(result);
+    return result.outcome;
+}
+
+FileOutcome CRecovery::PlaceFile(PartFile& part, platform::OutputFolder& folder,
+                                 const std::string& name) {
+    core::CLog& log = computer_.Log();
+    for (unsigned n = 1; n < kMaxNumberedNames; ++n) {
+        const std::string candidate = n == 1 ? name : NumberedName(name, n);
+        const std::filesystem::path path = folder.Path() / candidate;
+        if (writtenThisRun_.count(path) != 0)
+            continue;
+        switch (part.Place(candidate)) {
+            case PartFile::Placed::Done:
+                writtenThisRun_.insert(path);
+                LastFilePath = path;
+                return FileOutcome::Recovered;
+            case PartFile::Placed::SameFileExists:
+                writtenThisRun_.insert(path);
+                LastFilePath = path;
+                log.LogText("FileRecovery: '" + path.string() + "' was recovered before", 4);
+                return FileOutcome::AlreadyRecovered;
+            case PartFile::Placed::NameTaken:
+                if (n == 1)
+                    log.LogError("File: %s exists", path.string());
+                continue;
+            case PartFile::Placed::Failed:
+                log.LogErrorMessage(StringId::RecoveryCreateFileFailed, path.string());
+                return FileOutcome::Failed;
+        }
+    }
+    return FileOutcome::Failed;
+}
+
+CRecovery::Copy CRecovery::FileRecovery(const filesystems::FoundObject& object, PartFile& part) {
+    core::CLog& log = computer_.Log();
+    Copy copy;
+    filesystems::FoundObjectStream stream(*SourceVolume, &object);
+    if (stream.CheckBounds() != 0) {
+        copy.end = Copy::End::OutOfBounds;
+        return copy;
+    }
     const std::uint64_t size = object.Size;
     auto window = computer_.App().MainWindow();
-    while (position < size) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - position, kBlockBytes));
-        stream.SeekTo(position);
-        const std::uint32_t got = stream.Read(std::span(copyBuffer_).first(want));
-        if (got != want) {
-            log.LogErrorMessage(StringId::RecoveryReadError, static_cast<int>(got),
-                                static_cast<int>(want));
-            if (got == 0)
+    try {
+        while (copy.bytes < size) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(size - copy.bytes, kBlockBytes));
+            stream.SeekTo(copy.bytes);
+            const std::uint32_t got = stream.Read(std::span(copyBuffer_).first(want));
+            if (got != want) {
+                log.LogErrorMessage(StringId::RecoveryReadError, static_cast<int>(got),
+                                    static_cast<int>(want));
+                copy.end = Copy::End::ReadStopped;
                 break;
+            }
+            std::size_t put = 0;
+            const int code = part.Write(std::span(copyBuffer_).first(got), put);
+            // The position moves by what reached the file, never by what was read.
+            copy.bytes += put;
+            if (code != 0) {
+                log.LogErrorMessage(StringId::RecoveryWriteSystemError, code);
+                if (put != got) {
+                    log.LogErrorMessage(StringId::RecoveryWriteError, static_cast<int>(put),
+                                        static_cast<int>(got));
+                }
+                copy.end = code == ENOSPC || code == EDQUOT ? Copy::End::Full
+                           : code == EFBIG                  ? Copy::End::TooLarge
+                                                            : Copy::End::WriteFailed;
+                break;
+            }
+            const std::uint64_t position = copy.bytes - put;
+            FilePercent = (position != 0 && size / 100 != 0)
+                              ? static_cast<std::uint32_t>(position / (size / 100))
+                              : 0;
+            if (window) {
+                // The listed object, which the views know, not the working copy.
+                const auto* shown = listed_ != nullptr ? listed_ : &object;
+                window->Post({WM_RECOVERY_PROGRESS,
+                              reinterpret_cast<std::uintptr_t>(shown),
+                              FilePercent.load(),
+                              {}});
+            }
+            // A stop keeps a file whose last block is written; the rest are discarded.
+            if (!RecoveryRunning && copy.bytes < size) {
+                copy.end = Copy::End::Aborted;
+                break;
+            }
         }
-        const ssize_t put = ::write(file.get(), copyBuffer_.data(), got);
-        if (put < 0) {
-            log.LogErrorMessage(StringId::RecoveryWriteSystemError, errno);
-            break;
-        }
-        if (static_cast<std::size_t>(put) != got) {
-            log.LogErrorMessage(StringId::RecoveryWriteError, static_cast<int>(put),
-                                static_cast<int>(got));
-        }
-        written += static_cast<std::uint64_t>(put);
-        RecoveredBytes += static_cast<std::uint64_t>(put);
-        FilePercent = (position != 0 && size / 100 != 0)
-                          ? static_cast<std::uint32_t>(position / (size / 100))
-                          : 0;
-        if (window) {
-            // The listed object, which the views know, not the working copy.
-            const auto* shown = listed_ != nullptr ? listed_ : &object;
-            window->Post({WM_RECOVERY_PROGRESS,
-                          reinterpret_cast<std::uintptr_t>(shown),
-                          FilePercent.load(),
-                          {}});
-        }
-        if (!RecoveryRunning)
-            break;
-        position += got;
+    } catch (const std::exception& e) {
+        log.LogError("Recovery_Thread.RecoveryCycle.except1: %s", e.what());
+        copy.end = Copy::End::WriteFailed;
     }
+    copy.damage = stream.Damage;
     FilePercent = 100;
-    file.reset();
-    if (object.Created != 0 || object.Modified != 0) {
-        platform::SetFileTimes(LastFilePath, object.Accessed, object.Modified);
-    }
-    if (written == 0) {
-        log.LogErrorMessage(StringId::RecoveryZeroSize, LastFilePath.string());
-        std::error_code ec;
-        std::filesystem::remove(LastFilePath, ec);
-        return 0;
-    }
-    return position;
+    return copy;
 }
 
 }  // namespace duzez::recovery

@@ -1,19 +1,25 @@
 #pragma once
 
 // Writes found objects out as ordinary files under a destination folder, each in its
-// folder path, in 2 MiB blocks on its own thread. The analysed volume is only read.
+// folder path, in 2 MiB blocks on its own thread. The analysed volume is only read; in the
+// destination a file is only ever added, never replaced, and only once it is complete.
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "filesystems/file_system.h"
 #include "filesystems/found_object.h"
+#include "platform/output_folder.h"
 #include "platform/shell.h"
 
 namespace duzez::devices {
@@ -34,6 +40,23 @@ enum class SizeMethod : std::uint32_t {
     Custom = 4
 };
 enum class SizeScope { ThisFile, ThisType, AnyType };
+
+// What became of one list entry.
+enum class FileOutcome {
+    Recovered,                       // written whole
+    RecoveredWithUnreadableSectors,  // written whole, some sectors as zeros
+    Incomplete,                      // written, but its end is a guess or its read stopped
+    AlreadyRecovered,                // the same bytes are already there under its name
+    Failed,                          // nothing written
+    NotWritten                       // the run stopped first (abort, destination full)
+};
+
+struct FileResult {
+    const filesystems::FoundObject* object = nullptr;  // the listed object
+    std::filesystem::path path;                        // where it is, when written
+    FileOutcome outcome = FileOutcome::Failed;
+    std::uint64_t unreadableSectors = 0;
+};
 
 struct SizeAnswer {
     enum class Result { Ok, Cancel, Skip } result = Result::Cancel;
@@ -69,9 +92,13 @@ class CRecovery {
     std::vector<filesystems::FoundObject*> RecoveryList;
     std::atomic<std::uint32_t> CurrentIndex{0};
     std::uint64_t TotalBytes = 0;
-    std::atomic<std::uint32_t> RecoveredCount{0};
+    std::atomic<std::uint32_t> RecoveredCount{0};  // files written into the destination
     std::atomic<std::uint32_t> FilePercent{0};
-    std::atomic<std::uint64_t> RecoveredBytes{0};  // written by this run
+    std::atomic<std::uint64_t> RecoveredBytes{0};  // in the files this run put in place
+    // The destination ran out of space (or quota); the run stopped there.
+    std::atomic<bool> DestinationFull{false};
+    // One entry per list entry that was attempted, in list order; read after the run.
+    std::vector<FileResult> Results;
     devices::CVolume* SourceVolume = nullptr;
     std::filesystem::path LastFilePath;
     std::vector<std::filesystem::path> TemporaryFiles;
@@ -86,24 +113,50 @@ class CRecovery {
     // Deletes the files "Try to open" left, after asking; called as the main window closes.
     void DeleteTemporaryFiles();
     void Wait();
+    // Stops after the current file, which is discarded unless it was already complete.
     void AbortRecovery() { RecoveryRunning = false; }
+    // Removes the file being written at once, for a program that must end now.
+    void DiscardPartialFile();
     bool Finished() const { return finished_.load(); }
 
+    // Why `destination` cannot take the files of `source`, or empty when it can: on the
+    // source drive, holding the source image, or not a folder this user can write into
+    // (it is created when missing). For front ends to ask before any analysis runs.
+    std::string DestinationProblem(const std::filesystem::path& destination,
+                                   devices::CVolume* source) const;
     // False when the destination lies on the source and no other folder was given.
     bool CheckDestination(std::filesystem::path& path);
-    // The bytes processed (0 = failure).
-    std::uint64_t RecoverObject(const filesystems::FoundObject& object, std::filesystem::path root);
-    std::uint64_t FileRecovery(const filesystems::FoundObject& object);
+    // Writes one list entry below the run's destination.
+    FileOutcome RecoverObject(const filesystems::FoundObject& object);
 
   private:
+    // How copying an object's data into its temporary file ended.
+    struct Copy {
+        enum class End { Whole, ReadStopped, Aborted, Full, TooLarge, WriteFailed, OutOfBounds };
+        End end = End::Whole;
+        std::uint64_t bytes = 0;
+        filesystems::ReadDamage damage;
+    };
+    Copy FileRecovery(const filesystems::FoundObject& object, platform::PartFile& part);
+    // Decides what the copy amounts to, and keeps the file in place or discards it.
+    FileOutcome Conclude(const filesystems::FoundObject& listed,
+                         const filesystems::FoundObject& object, const Copy& copy,
+                         platform::PartFile& part, platform::OutputFolder& folder,
+                         const std::string& name);
+    // Gives the finished file `name`, or "name (2)" and on past names that are taken; a
+    // name that already holds the same bytes makes it AlreadyRecovered.
+    FileOutcome PlaceFile(platform::PartFile& part, platform::OutputFolder& folder,
+                          const std::string& name);
+    // The folder below the destination that the object's folder path names, created on
+    // the way; null (logged) when it cannot be made.
+    platform::OutputFolder* TargetFolder(const filesystems::FoundObject& object);
     std::optional<std::uint64_t> SettleSize(const filesystems::FoundObject& object);
     std::uint64_t SizeBy(SizeMethod method, const filesystems::FoundObject& object,
                          std::uint64_t customBytes) const;
     void Start(const std::filesystem::path& destination, bool tryOpen);
     void Run(std::filesystem::path destination, bool tryOpen);
+    void RecoverListEntry(const filesystems::FoundObject& object);
     void OpenLastFile();
-    // `wanted`, or "name (2).ext" and on when an earlier file of this run has that path.
-    std::filesystem::path DistinctPath(const std::filesystem::path& wanted) const;
 
     devices::CLocalComputer& computer_;
     RecoveryQuestions* questions_ = nullptr;
@@ -111,6 +164,12 @@ class CRecovery {
     platform::ShellOpener* opener_ = &desktopOpener_;
     // The files written by this run: two objects of one name and folder never share a file.
     std::set<std::filesystem::path> writtenThisRun_;
+    // The run's destination and the folders opened below it, by their names on the volume.
+    std::unique_ptr<platform::OutputFolder> output_;
+    std::map<std::vector<std::string>, std::unique_ptr<platform::OutputFolder>> folders_;
+    // The file being written, for DiscardPartialFile from another thread.
+    std::mutex partMutex_;
+    platform::PartFile* part_ = nullptr;
     std::vector<std::uint8_t> copyBuffer_;
     std::atomic<bool> finished_{true};
     std::thread thread_;

@@ -4,6 +4,7 @@
 
 #include "core/log.h"
 #include "filesystems/found_object_tree.h"
+#include "filesystems/salvaging_read.h"
 #include "platform/byte_order.h"
 
 namespace duzez::filesystems {
@@ -215,47 +216,56 @@ bool CFileSystem_FAT::WasReadAsDirectory(std::uint64_t sector) const {
 }
 
 std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
-                                        std::uint64_t offset) {
+                                        std::uint64_t offset, ReadDamage& damage) {
     if (!table_ || clusterSize_ == 0 || object.Is(ObjectFlags::Deleted) ||
         object.Is(ObjectFlags::FoundBySignature) || object.Is(ObjectFlags::Folder) ||
         object.Id < 2 || object.Id > 0x0FFFFFFF) {
         return kNotSupported;
     }
     const auto first = static_cast<std::uint32_t>(object.Id);
-    std::uint64_t index = offset / clusterSize_;
+    const std::uint64_t index = offset / clusterSize_;
     // Start from the cursor when this read goes on where the last one ended.
-    std::uint64_t at = 0;
-    std::uint32_t cluster = first;
-    if (cursor_.objectId == object.Id && cursor_.clusterIndex <= index) {
-        at = cursor_.clusterIndex;
-        cluster = cursor_.cluster;
-    }
-    const std::uint64_t limit = table_->EntryCount();
+    ChainCursor at{object.Id, 0, first, false};
+    if (cursor_.objectId == object.Id && cursor_.clusterIndex <= index)
+        at = cursor_;
+    const std::uint64_t entries = table_->EntryCount();
+    const std::uint64_t lastCluster = std::uint64_t{volume_.ClusterCount()} + 1;
+    // A chain that stops before the file's size (freed, cut or looping) does not lose the
+    // rest: it goes on contiguously after its last cluster, as a deleted file's would.
     const auto advance = [&]() {
-        const auto next = table_->Entry(cluster);
-        if (!next || *next < 2 || table_->IsEndOfChain(*next) || *next >= limit)
-            return false;
-        cluster = *next;
-        ++at;
-        return at <= limit;  // a looping chain ends here
+        const auto next = at.guessed ? std::nullopt : table_->Entry(at.cluster);
+        if (next && *next >= 2 && !table_->IsEndOfChain(*next) && *next < entries &&
+            at.clusterIndex < entries) {
+            at.cluster = *next;
+        } else {
+            at.guessed = true;
+            if (at.cluster <= lastCluster)
+                ++at.cluster;
+        }
+        ++at.clusterIndex;
     };
-    while (at < index) {
-        if (!advance())
-            return 0;
-    }
+    while (at.clusterIndex < index)
+        advance();
     std::vector<std::uint8_t> data(clusterSize_);
     std::size_t done = 0;
     std::uint64_t within = offset % clusterSize_;
     while (done < buffer.size()) {
-        if (volume_.ReadVolumeSectors(data, ClusterToSector(cluster), sectorsPerCluster_) == 0)
-            return 0;
+        damage.endGuessed = damage.endGuessed || at.guessed;
+        if (at.cluster > lastCluster) {
+            // Past the data area: nothing there to read.
+            std::fill(data.begin(), data.end(), std::uint8_t{0});
+            damage.unreadableSectors += sectorsPerCluster_;
+        } else {
+            damage.unreadableSectors += ReadSectorsSalvaging(
+                volume_, data, ClusterToSector(at.cluster), sectorsPerCluster_);
+        }
         const std::size_t take = std::min<std::size_t>(clusterSize_ - within, buffer.size() - done);
         std::memcpy(buffer.data() + done, data.data() + within, take);
         done += take;
         within = 0;
-        cursor_ = {object.Id, at, cluster};
-        if (done < buffer.size() && !advance())
-            return 0;
+        cursor_ = at;
+        if (done < buffer.size())
+            advance();
     }
     return static_cast<std::uint32_t>(done);
 }

@@ -31,7 +31,7 @@ class CFileSystem_FAT : public CFileSystem {
     // A live file's data through its cluster chain; deleted files, whose chains are gone,
     // are left to the contiguous extent.
     std::uint32_t FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
-                           std::uint64_t offset) override;
+                           std::uint64_t offset, ReadDamage& damage) override;
 
     std::uint64_t ClusterToSector(std::uint32_t cluster) const;
     // The chain from `first`, ending at 0, an end mark, a cluster outside the table or the
@@ -69,6 +69,7 @@ class CFileSystem_FAT : public CFileSystem {
         std::uint64_t objectId = ~0ull;
         std::uint64_t clusterIndex = 0;
         std::uint32_t cluster = 0;
+        bool guessed = false;  // the chain ended; clusters follow contiguously
     } cursor_;
 };
 

@@ -257,7 +257,10 @@ void CFileSystem_NTFS::ParseRecord(MftRecord& record) const {
     if (!ntfs::HasFileSignature(record.bytes))
         return;
     ntfs::ApplyFixups(record.bytes, bytesPerSector_);
-    const auto data = ntfs::FindAttribute(record.bytes, Type::Data);
+    // The file's data is its unnamed stream; named ones ($SDS, alternate streams) are not.
+    auto data = ntfs::FindAttribute(record.bytes, Type::Data);
+    while (data && data->nameLength != 0)
+        data = ntfs::FindNextAttribute(record.bytes, *data, Type::Data);
     if (!data)
         return;
     if (data->nonResident) {
@@ -352,6 +355,27 @@ bool CFileSystem_NTFS::InsideMft(std::uint64_t sector) const {
         return false;
     --after;
     return sector - after->firstSector < after->sectorCount;
+}
+
+bool CFileSystem_NTFS::IsSystemObject(const FoundObject& object) const {
+    // Records 0 to 15 are reserved for the metadata files; $Extend (11) holds the rest.
+    constexpr std::uint64_t kFirstUserRecord = 16;
+    constexpr std::uint64_t kExtendRecord = 11;
+    if (object.Is(ObjectFlags::FoundBySignature) || object.IsSpecial())
+        return false;
+    if (object.Id < kFirstUserRecord)
+        return object.Id != kRootRecord;
+    const FoundObject* current = &object;
+    // A parent chain is at most as long as there are records; a loop ends it.
+    for (std::uint64_t depth = 0; depth < recordCount_ && current != nullptr; ++depth) {
+        if (current->ParentId == kExtendRecord)
+            return true;
+        if (current->ParentId == kRootRecord || current->ParentId == current->Id)
+            return false;
+        FoundObjectTree::Cursor cursor = FoundObjectTree::kFreshCursor;
+        current = volume_.Tree().FindById(current->ParentId, cursor);
+    }
+    return false;
 }
 
 }  // namespace duzez::filesystems

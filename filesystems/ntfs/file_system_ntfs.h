@@ -43,7 +43,10 @@ class CFileSystem_NTFS : public CFileSystem {
     // A file's data through its runs (sparse runs read as zeros) or from its record when
     // it is resident; deleted files too, while their record still holds the runs.
     std::uint32_t FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
-                           std::uint64_t offset) override;
+                           std::uint64_t offset, ReadDamage& damage) override;
+
+    // The metadata files in records 0 to 15 and everything below $Extend.
+    bool IsSystemObject(const FoundObject& object) const override;
 
     std::uint32_t RecordSize() const { return recordSize_; }
     std::uint64_t RecordCount() const { return recordCount_; }
@@ -56,15 +59,16 @@ class CFileSystem_NTFS : public CFileSystem {
     // Record `number` through the MFT's runs; false when it cannot be read or is no record.
     bool ReadRecord(std::uint64_t number, std::span<std::uint8_t> buffer);
     // Bytes of an attribute's data from `offset`; fewer when a VCN lies outside the runs or
-    // a read fails.
+    // a read fails. With `damage`, a failed read is salvaged sector by sector instead: the
+    // sectors that stay unreadable are zeros and counted there.
     std::uint64_t ReadAttributeData(const MftRecord& record, std::uint64_t offset,
-                                    std::span<std::uint8_t> buffer);
+                                    std::span<std::uint8_t> buffer, ReadDamage* damage = nullptr);
     std::uint64_t ReadRuns(const std::vector<ntfs::DataRun>& runs, std::uint64_t offset,
-                           std::span<std::uint8_t> buffer);
+                           std::span<std::uint8_t> buffer, ReadDamage* damage = nullptr);
     // A compressed file's bytes, a compression unit at a time; false when a unit cannot
     // be read or does not decompress.
-    bool ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> buffer);
-    bool LoadCompressionUnit(std::uint64_t unit);
+    bool ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> buffer, ReadDamage& damage);
+    bool LoadCompressionUnit(std::uint64_t unit, ReadDamage& damage);
     // The run holding a VCN (runs in VCN order); null when none does.
     static const ntfs::DataRun* FindRun(const std::vector<ntfs::DataRun>& runs, std::uint64_t vcn);
     // Where an object's data starts: the first cluster of its first run, else 0.

@@ -6,6 +6,7 @@
 
 #include "filesystems/ntfs/file_system_ntfs.h"
 #include "filesystems/ntfs/lznt1.h"
+#include "filesystems/salvaging_read.h"
 
 namespace duzez::filesystems {
 namespace {
@@ -16,7 +17,8 @@ constexpr std::size_t kBounceBytes = 1024 * 1024;
 }  // namespace
 
 std::uint64_t CFileSystem_NTFS::ReadAttributeData(const MftRecord& record, std::uint64_t offset,
-                                                  std::span<std::uint8_t> buffer) {
+                                                  std::span<std::uint8_t> buffer,
+                                                  ReadDamage* damage) {
     if (!record.nonResident) {
         if (offset > record.dataSize)
             return 0;
@@ -29,11 +31,20 @@ std::uint64_t CFileSystem_NTFS::ReadAttributeData(const MftRecord& record, std::
                     static_cast<std::size_t>(take));
         return take;
     }
-    return ReadRuns(record.runs, offset, buffer);
+    return ReadRuns(record.runs, offset, buffer, damage);
 }
 
 std::uint64_t CFileSystem_NTFS::ReadRuns(const std::vector<ntfs::DataRun>& runs,
-                                         std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                                         std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                         ReadDamage* damage) {
+    // Reads whole sectors; with `damage`, a failure costs only the sectors that fail.
+    const auto readSectors = [&](std::span<std::uint8_t> out, std::uint64_t sector,
+                                 std::uint64_t count) {
+        if (damage == nullptr)
+            return volume_.ReadVolumeSectors(out, sector, count) != 0;
+        damage->unreadableSectors += ReadSectorsSalvaging(volume_, out, sector, count);
+        return true;
+    };
     std::vector<std::uint8_t> bounce;
     std::size_t done = 0;
     while (done < buffer.size()) {
@@ -61,14 +72,14 @@ std::uint64_t CFileSystem_NTFS::ReadRuns(const std::vector<ntfs::DataRun>& runs,
         const std::uint64_t byte = cluster * clusterSize_ + within;
         const std::uint64_t skip = byte % kSector;
         if (skip == 0 && take % kSector == 0) {
-            if (volume_.ReadVolumeSectors(out, byte / kSector, take / kSector) == 0)
+            if (!readSectors(out, byte / kSector, take / kSector))
                 break;
         } else {
             // Not on sector bounds: through a bounce buffer, a piece at a time.
             take = std::min<std::size_t>(take, kBounceBytes - kSector);
             const std::uint64_t sectors = (skip + take + kSector - 1) / kSector;
             bounce.resize(sectors * kSector);
-            if (volume_.ReadVolumeSectors(bounce, byte / kSector, sectors) == 0)
+            if (!readSectors(bounce, byte / kSector, sectors))
                 break;
             std::memcpy(out.data(), bounce.data() + skip, take);
         }
@@ -77,13 +88,14 @@ std::uint64_t CFileSystem_NTFS::ReadRuns(const std::vector<ntfs::DataRun>& runs,
     return done;
 }
 
-bool CFileSystem_NTFS::ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> buffer) {
+bool CFileSystem_NTFS::ReadCompressed(std::uint64_t offset, std::span<std::uint8_t> buffer,
+                                      ReadDamage& damage) {
     const std::uint64_t unitBytes =
         std::uint64_t{open_.record.compressionUnitClusters} * clusterSize_;
     std::size_t done = 0;
     while (done < buffer.size()) {
         const std::uint64_t position = offset + done;
-        if (!LoadCompressionUnit(position / unitBytes))
+        if (!LoadCompressionUnit(position / unitBytes, damage))
             return false;
         const std::uint64_t within = position % unitBytes;
         const std::size_t take = static_cast<std::size_t>(
@@ -94,7 +106,7 @@ bool CFileSystem_NTFS::ReadCompressed(std::uint64_t offset, std::span<std::uint8
     return true;
 }
 
-bool CFileSystem_NTFS::LoadCompressionUnit(std::uint64_t unit) {
+bool CFileSystem_NTFS::LoadCompressionUnit(std::uint64_t unit, ReadDamage& damage) {
     if (open_.unitIndex == unit)
         return true;
     const MftRecord& record = open_.record;
@@ -115,11 +127,11 @@ bool CFileSystem_NTFS::LoadCompressionUnit(std::uint64_t unit) {
         ++stored;
     }
     if (stored == clusters) {
-        if (ReadRuns(record.runs, firstVcn * clusterSize_, open_.unit) != unitBytes)
+        if (ReadRuns(record.runs, firstVcn * clusterSize_, open_.unit, &damage) != unitBytes)
             return false;
     } else if (stored != 0) {
         std::vector<std::uint8_t> packed(static_cast<std::size_t>(stored * clusterSize_));
-        if (ReadRuns(record.runs, firstVcn * clusterSize_, packed) != packed.size() ||
+        if (ReadRuns(record.runs, firstVcn * clusterSize_, packed, &damage) != packed.size() ||
             !ntfs::DecompressLznt1(packed, open_.unit)) {
             return false;
         }
@@ -140,7 +152,7 @@ const ntfs::DataRun* CFileSystem_NTFS::FindRun(const std::vector<ntfs::DataRun>&
 }
 
 std::uint32_t CFileSystem_NTFS::FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
-                                         std::uint64_t offset) {
+                                         std::uint64_t offset, ReadDamage& damage) {
     if (clusterSize_ == 0 || object.Is(ObjectFlags::Folder) ||
         object.Is(ObjectFlags::FoundBySignature) || object.Id >= recordCount_) {
         return kNotSupported;
@@ -174,8 +186,8 @@ std::uint32_t CFileSystem_NTFS::FileRead(const FoundObject& object, std::span<st
     if (inData != 0) {
         const auto part = buffer.first(static_cast<std::size_t>(inData));
         const bool read = record.compressionUnitClusters != 0
-                              ? ReadCompressed(offset, part)
-                              : ReadAttributeData(record, offset, part) == inData;
+                              ? ReadCompressed(offset, part, damage)
+                              : ReadAttributeData(record, offset, part, &damage) == inData;
         if (!read)
             return 0;
     }

@@ -7,29 +7,13 @@
 #include <cstdio>
 
 #include "platform/registry_store.h"
+#include "tests/cli/run_cli.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
 
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-};
-
-RunResult RunCli(const std::string& arguments, const std::filesystem::path& config) {
-    const std::string command =
-        "XDG_CONFIG_HOME='" + config.string() + "' '" DUZEZ_CLI_PATH "' " + arguments + " 2>&1";
-    RunResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return result;
-    std::array<char, 4096> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr)
-        result.out += buffer.data();
-    const int status = ::pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using duzez::test::RunCli;
+using duzez::test::RunResult;
 
 TEST(Cli, VersionAndHelp) {
     duzez::test::TempFolder dir;

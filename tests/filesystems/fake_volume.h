@@ -4,6 +4,7 @@
 // catalog of a few formats, for the tree and stream tests.
 
 #include <map>
+#include <set>
 #include <vector>
 
 #include "filesystems/found_object.h"
@@ -24,6 +25,10 @@ class MemoryVolume : public filesystems::TreeVolume {
         reads.push_back({sector, count});
         if (failReads || (sector + count) * 512 > bytes_.size())
             return 0;
+        for (std::uint64_t i = sector; i < sector + count; ++i) {
+            if (badSectors.count(i) != 0)
+                return 0;
+        }
         std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(sector * 512), count * 512,
                     buffer.begin());
         return static_cast<std::uint32_t>(count * 512);
@@ -32,6 +37,7 @@ class MemoryVolume : public filesystems::TreeVolume {
 
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reads;
     bool failReads = false;
+    std::set<std::uint64_t> badSectors;  // a read that touches one of these fails whole
     char letter = 0;
     int carved = 0;
 

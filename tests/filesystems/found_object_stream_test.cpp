@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/filesystems/fake_volume.h"
 
 namespace duzez::filesystems {
@@ -67,14 +69,44 @@ TEST(FoundObjectStream, SeekOriginsAndBounds) {
     EXPECT_EQ(stream.CheckBounds(), FoundObjectStream::kOutOfBounds);
 }
 
-TEST(FoundObjectStream, FailedSectorReadDeliversNothing) {
-    test::MemoryVolume volume(std::vector<std::uint8_t>(4096));
+// A sector that cannot be read costs that sector, not the block or the rest of the file.
+TEST(FoundObjectStream, AnUnreadableSectorReadsAsZerosAndIsCounted) {
+    const auto bytes = Pattern(8192);
+    test::MemoryVolume volume(bytes);
+    volume.badSectors = {2, 5};
+    FoundObject object;
+    object.Start = 512;
+    object.Size = 6000;
+    FoundObjectStream stream(volume, &object);
+    std::vector<std::uint8_t> all(6000, 0xAA);
+    ASSERT_EQ(stream.Read(all), 6000u);
+    EXPECT_EQ(stream.Damage.unreadableSectors, 2u);
+    EXPECT_FALSE(stream.Damage.endGuessed);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::uint64_t sector = (object.Start + i) / 512;
+        const std::uint8_t expected =
+            sector == 2 || sector == 5 ? 0 : bytes[static_cast<std::size_t>(object.Start) + i];
+        ASSERT_EQ(all[i], expected) << "byte " << i;
+    }
+
+    // Unaligned reads go through the same salvage.
+    FoundObjectStream odd(volume, &object);
+    odd.Seek(700, 0);
+    std::vector<std::uint8_t> part(100, 0xAA);
+    ASSERT_EQ(odd.Read(part), 100u);
+    EXPECT_EQ(odd.Damage.unreadableSectors, 1u);
+    EXPECT_TRUE(std::all_of(part.begin(), part.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
+TEST(FoundObjectStream, ADeadVolumeDeliversZerosWithEverySectorCounted) {
+    test::MemoryVolume volume(std::vector<std::uint8_t>(4096, 7));
     volume.failReads = true;
     FoundObjectStream stream(volume, nullptr);
     EXPECT_EQ(stream.Object.Size, kUnknownSize);
-    std::vector<std::uint8_t> buffer(10);
-    EXPECT_EQ(stream.Read(buffer), 0u);
-    EXPECT_EQ(stream.Position, 0u);
+    std::vector<std::uint8_t> buffer(1024, 0xAA);
+    EXPECT_EQ(stream.Read(buffer), 1024u);
+    EXPECT_EQ(stream.Damage.unreadableSectors, 2u);
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0; }));
     std::vector<std::uint8_t> none;
     EXPECT_EQ(stream.Read(none), 0u);
 }

@@ -5,28 +5,10 @@
 #include <sys/sysmacros.h>
 
 #include "core/window_messages.h"
-#include "tests/devices/machine_fixture.h"
+#include "tests/recovery/recovery_fixture.h"
 
 namespace duzez::recovery {
 namespace {
-
-using filesystems::FoundObject;
-namespace ObjectFlags = filesystems::ObjectFlags;
-
-class ScriptedAnswers : public RecoveryQuestions {
-  public:
-    SizeAnswer AskProbableSize(const FoundObject&) override {
-        ++asked;
-        return answer;
-    }
-    std::optional<std::filesystem::path> AskOtherDestination(
-        const std::filesystem::path&) override {
-        return other;
-    }
-    SizeAnswer answer;
-    std::optional<std::filesystem::path> other;
-    int asked = 0;
-};
 
 // Aborts the recovery when the first block of the given object has been written.
 class AbortAtObject : public platform::MessageTarget {
@@ -56,60 +38,23 @@ class RecordingOpener : public platform::ShellOpener {
     std::vector<std::filesystem::path> opened;
 };
 
-class RecoveryTest : public test::MachineTest {
-  protected:
-    // An image volume of 16 MiB whose byte i is i * 7 + i / 4096.
-    devices::CVolume& Source() {
-        std::string bytes(16 << 20, '\0');
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i * 7 + i / 4096);
-        test::WriteFile(dir_ / "card.dsk", bytes);
-        source_ = bytes;
-        std::string error;
-        devices::CVolume* volume =
-            Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(dir_ / "card.dsk", error);
-        computer_->ActiveVolume = volume;
-        LoadShippedSignatures();
-        return *volume;
+// A file system that reads every file as bytes of 0x5A, wherever its extent would lie.
+class PatternFileSystem : public filesystems::CFileSystem {
+  public:
+    std::uint32_t FileRead(const FoundObject&, std::span<std::uint8_t> buffer, std::uint64_t,
+                           filesystems::ReadDamage&) override {
+        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0x5A});
+        return static_cast<std::uint32_t>(buffer.size());
     }
-    FoundObject* Add(devices::CVolume& volume, std::uint64_t id, std::uint64_t parent,
-                     std::string name, std::uint64_t start, std::uint64_t size,
-                     bool folder = false) {
-        FoundObject record;
-        record.Id = id;
-        record.ParentId = parent;
-        record.Start = start;
-        record.Size = size;
-        record.SetName(std::move(name));
-        record.Modified = 132000000000000000ull;
-        record.Created = record.Modified;
-        if (folder)
-            record.Flags |= ObjectFlags::Folder;
-        return volume.FoundObjectTree->MergeObject(record);
+};
+
+// A file system whose reads of every file fail.
+class FailingFileSystem : public filesystems::CFileSystem {
+  public:
+    std::uint32_t FileRead(const FoundObject&, std::span<std::uint8_t>, std::uint64_t,
+                           filesystems::ReadDamage&) override {
+        return 0;
     }
-    void Root(devices::CVolume& volume) {
-        volume.FoundObjectTree->RootFolder().Id = 5;
-        volume.FoundObjectTree->AddObject(&volume.FoundObjectTree->RootFolder(), true);
-    }
-    std::vector<FoundObject*> Carved(devices::CVolume& volume, std::int32_t type,
-                                     std::vector<std::uint64_t> starts) {
-        volume.FoundObjectTree->BuildStartIndex();
-        std::vector<FoundObject*> carved;
-        for (std::uint64_t start : starts) {
-            FoundObject item;
-            item.Start = start;
-            item.SignatureId = type;
-            item.Flags = ObjectFlags::ExtentToNext | ObjectFlags::Deleted;
-            carved.push_back(volume.FoundObjectTree->AddFoundFile(item).object);
-        }
-        return carved;
-    }
-    int LinesEqualTo(const std::string& text) {
-        const auto lines = computer_->Log().Lines();
-        return static_cast<int>(std::count(lines.begin(), lines.end(), text));
-    }
-    std::string source_;
-    ScriptedAnswers answers_;
 };
 
 TEST_F(RecoveryTest, FilesAreWrittenInTheirFoldersInTwoMebibyteBlocks) {
@@ -138,7 +83,9 @@ TEST_F(RecoveryTest, FilesAreWrittenInTheirFoldersInTwoMebibyteBlocks) {
     EXPECT_EQ(std::filesystem::last_write_time(file).time_since_epoch().count() != 0, true);
 }
 
-TEST_F(RecoveryTest, AnEmptyObjectLeavesNoFile) {
+// An empty file is a file: it is created empty and counts as recovered. An object that
+// should hold bytes and yields none leaves nothing behind.
+TEST_F(RecoveryTest, AnEmptyFileIsRecoveredEmptyAndAnUnreadableOneLeavesNothing) {
     auto& volume = Source();
     Root(volume);
     FoundObject* empty = Add(volume, 20, 5, "EMPTY.TXT", 0, 0);
@@ -146,14 +93,24 @@ TEST_F(RecoveryTest, AnEmptyObjectLeavesNoFile) {
     engine.RecoveryList = {empty};
     engine.StartRecovery(dir_ / "out");
     engine.Wait();
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "EMPTY.TXT"));
+    ASSERT_TRUE(std::filesystem::is_regular_file(dir_ / "out" / "EMPTY.TXT"));
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / "EMPTY.TXT"), 0u);
+    EXPECT_EQ(engine.RecoveredCount.load(), 1u);
+    ASSERT_EQ(engine.Results.size(), 1u);
+    EXPECT_EQ(engine.Results[0].outcome, FileOutcome::Recovered);
+
+    volume.FileSystem = std::make_unique<FailingFileSystem>();
+    FoundObject* lost = Add(volume, 21, 5, "LOST.JPG", 4096, 5000);
+    engine.RecoveryList = {lost};
+    engine.StartRecovery(dir_ / "out");
+    engine.Wait();
     EXPECT_EQ(engine.RecoveredCount.load(), 0u);
-    const auto lines = computer_->Log().Lines();
-    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
-                           [](const std::string& l) {
-                               return l.find("failed because file size == 0") != std::string::npos;
-                           }),
-              lines.end());
+    EXPECT_EQ(engine.Results.at(0).outcome, FileOutcome::Failed);
+    EXPECT_EQ(ErrorLines().back(), "ERR: CRecovery::FileRecovery of '" +
+                                       (dir_ / "out" / "LOST.JPG").string() +
+                                       "' failed because file size == 0");
+    EXPECT_EQ(FilesBelow(dir_ / "out"), std::vector<std::string>{"EMPTY.TXT"})
+        << "no temporary file is left";
 }
 
 TEST_F(RecoveryTest, AnEstimatedSizeAskedOnceForAllFilesOfAnyType) {
@@ -206,15 +163,19 @@ TEST_F(RecoveryTest, NamesCannotClimbOutOfTheDestination) {
     EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "_.."));
 }
 
-TEST_F(RecoveryTest, BesideAnImageIsAFineDestination) {
-    // Only a drive can be written over; an image's folder takes the recovered files.
+TEST_F(RecoveryTest, TheImagesOwnFolderIsRefusedAFolderBesideItIsFine) {
     auto& volume = Source();
     CRecovery engine(*computer_);
     engine.SetQuestions(&answers_);
     engine.SourceVolume = &volume;
-    std::filesystem::path destination = dir_.path();
-    EXPECT_TRUE(engine.CheckDestination(destination));
-    EXPECT_EQ(destination, dir_.path());
+    std::filesystem::path beside = dir_ / "out";
+    EXPECT_TRUE(engine.CheckDestination(beside));
+    EXPECT_EQ(engine.DestinationProblem(beside, &volume), "");
+    // A folder holding the image, at any depth, is where the image itself would be.
+    std::filesystem::path holding = dir_.path();
+    EXPECT_FALSE(engine.CheckDestination(holding));
+    EXPECT_NE(engine.DestinationProblem(dir_.path(), &volume).find("holds the image"),
+              std::string::npos);
 }
 
 TEST_F(RecoveryTest, AChoiceForOneTypeAppliesToThatTypeOnly) {
@@ -240,16 +201,6 @@ TEST_F(RecoveryTest, AChoiceForOneTypeAppliesToThatTypeOnly) {
     EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / std::string(pngs[0]->GetName())), 1u << 20);
 }
 
-// A file system that reads every file as bytes of 0x5A, wherever its extent would lie.
-class PatternFileSystem : public filesystems::CFileSystem {
-  public:
-    std::uint32_t FileRead(const FoundObject&, std::span<std::uint8_t> buffer,
-                           std::uint64_t) override {
-        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0x5A});
-        return static_cast<std::uint32_t>(buffer.size());
-    }
-};
-
 TEST_F(RecoveryTest, AFragmentedFileStartingNearTheEndKeepsItsSize) {
     auto& volume = Source();
     Root(volume);
@@ -262,7 +213,7 @@ TEST_F(RecoveryTest, AFragmentedFileStartingNearTheEndKeepsItsSize) {
     EXPECT_EQ(test::ReadFile(dir_ / "out" / "LATE.MOV"), std::string(1 << 20, '\x5A'));
 }
 
-TEST_F(RecoveryTest, TwoFilesOfOneNameInOneFolderBothSurvive) {
+TEST_F(RecoveryTest, TwoFilesOfOneNameInOneFolderBothSurviveAndARunAgainAddsNothing) {
     auto& volume = Source();
     Root(volume);
     FoundObject* first = Add(volume, 40, 5, "_HOTO.JPG", 4096, 1000);
@@ -273,14 +224,19 @@ TEST_F(RecoveryTest, TwoFilesOfOneNameInOneFolderBothSurvive) {
     engine.Wait();
     EXPECT_EQ(test::ReadFile(dir_ / "out" / "_HOTO.JPG"), source_.substr(4096, 1000));
     EXPECT_EQ(test::ReadFile(dir_ / "out" / "_HOTO (2).JPG"), source_.substr(65536, 2000));
-    // A later run into the same folder writes the same names again, not "(3)".
+    // A later run into the same folder finds both already there: nothing new is written.
     engine.StartRecovery(dir_ / "out");
     engine.Wait();
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "_HOTO (3).JPG"));
-    EXPECT_EQ(engine.RecoveredCount.load(), 2u);
+    EXPECT_EQ(FilesBelow(dir_ / "out"), (std::vector<std::string>{"_HOTO (2).JPG", "_HOTO.JPG"}));
+    EXPECT_EQ(engine.RecoveredCount.load(), 0u);
+    ASSERT_EQ(engine.Results.size(), 2u);
+    EXPECT_EQ(engine.Results[0].outcome, FileOutcome::AlreadyRecovered);
+    EXPECT_EQ(engine.Results[1].outcome, FileOutcome::AlreadyRecovered);
+    EXPECT_EQ(engine.Results[1].path, dir_ / "out" / "_HOTO (2).JPG");
 }
 
-TEST_F(RecoveryTest, AbortInTheLastFileKeepsItsPartAndLogsTheAbortOnce) {
+// A file is only ever put in place whole: an abort discards the part of the current one.
+TEST_F(RecoveryTest, AbortInTheLastFileDiscardsItsPartAndLogsTheAbortOnce) {
     auto& volume = Source();
     Root(volume);
     FoundObject* a = Add(volume, 50, 5, "A.JPG", 0, 1000);
@@ -293,8 +249,8 @@ TEST_F(RecoveryTest, AbortInTheLastFileKeepsItsPartAndLogsTheAbortOnce) {
     recovery.RecoveryList = {a, b, c};
     recovery.StartRecovery(dir_ / "out");
     recovery.Wait();
-    EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / "C.MOV"), CRecovery::kBlockBytes)
-        << "the first block stays on disk";
+    EXPECT_EQ(FilesBelow(dir_ / "out"), (std::vector<std::string>{"A.JPG", "B.JPG"}));
+    EXPECT_EQ(recovery.Results.at(2).outcome, FileOutcome::NotWritten);
     EXPECT_EQ(LinesEqualTo("Recovery aborted."), 1);
     EXPECT_EQ(LinesEqualTo("Recovery completed."), 0);
 }
