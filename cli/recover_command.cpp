@@ -3,12 +3,17 @@
 #include <fnmatch.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
+#include "cli/recover_summary.h"
 #include "cli/session.h"
+#include "cli/terminal_text.h"
 #include "filesystems/found_object_tree.h"
 #include "recovery/recovery.h"
 
@@ -28,13 +33,24 @@ class OptionAnswers : public recovery::RecoveryQuestions {
         std::fprintf(stderr,
                      "error: %s lies on the drive being recovered from; choose a destination on "
                      "another drive\n",
-                     refused.c_str());
+                     TerminalText(refused.string()).c_str());
         return std::nullopt;
     }
 
   private:
     recovery::SizeAnswer size_;
 };
+
+// A whole number of bytes above 0: "custom:-5" or "custom:0" is no size.
+std::optional<std::uint64_t> ParseBytes(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (first == last || error != std::errc() || end != last || value == 0)
+        return std::nullopt;
+    return value;
+}
 
 std::optional<recovery::SizeAnswer> ParseSizeMethod(const std::string& text) {
     recovery::SizeAnswer answer;
@@ -48,11 +64,10 @@ std::optional<recovery::SizeAnswer> ParseSizeMethod(const std::string& text) {
         answer.method = recovery::SizeMethod::NextSame;
     } else if (text.rfind("custom:", 0) == 0) {
         answer.method = recovery::SizeMethod::Custom;
-        try {
-            answer.customBytes = std::stoull(text.substr(7));
-        } catch (const std::exception&) {
+        const auto bytes = ParseBytes(text.substr(7));
+        if (!bytes)
             return std::nullopt;
-        }
+        answer.customBytes = *bytes;
     } else {
         return std::nullopt;
     }
@@ -68,9 +83,11 @@ void ShowProgress(const recovery::CRecovery& engine) {
         const std::size_t index = engine.CurrentIndex.load();
         if (index >= engine.RecoveryList.size())
             continue;
-        std::fprintf(
-            stderr, "\r\033[K%zu of %zu  %.40s  %u%%", index + 1, engine.RecoveryList.size(),
-            std::string(engine.RecoveryList[index]->GetName()).c_str(), engine.FilePercent.load());
+        std::string name = TerminalText(engine.RecoveryList[index]->GetName());
+        if (name.size() > 40)
+            name = name.substr(0, 37) + "...";
+        std::fprintf(stderr, "\r\033[K%zu of %zu  %s  %u%%", index + 1, engine.RecoveryList.size(),
+                     name.c_str(), engine.FilePercent.load());
     }
     std::fputs("\r\033[K", stderr);
 }
@@ -81,62 +98,111 @@ struct RecoverArguments {
     int volume = 0;
     bool deep = false;
     bool deletedOnly = false;
+    bool includeSystem = false;
+    bool json = false;
     std::string match;
     std::string sizeMethod = "next-any";
 };
 
-int Recover(const GlobalOptions& options, const RecoverArguments& args) {
-    const auto sizes = ParseSizeMethod(args.sizeMethod);
-    if (!sizes) {
-        std::fprintf(stderr,
-                     "error: --size-method takes default, next-any, next-same or custom:BYTES\n");
-        return kBadInput;
-    }
-    Session session(options);
-    devices::CVolume* volume = AnalyseTarget(session, args.target, args.volume, args.deep);
-    if (volume == nullptr)
-        return kBadInput;
-    auto& computer = session.Computer();
-    recovery::CRecovery engine(computer);
-    OptionAnswers answers(*sizes);
-    engine.SetQuestions(&answers);
-    auto& tree = *volume->FoundObjectTree;
-    std::size_t found = 0;
+// Fills the engine's list with what the options select; counts the rest.
+void Select(const RecoverArguments& args, devices::CVolume& volume, recovery::CRecovery& engine,
+            RecoverySummary& summary) {
+    auto& tree = *volume.FoundObjectTree;
     for (FoundObject* object : tree.ListedObjects()) {
-        if (object->Is(ObjectFlags::Folder) || object == &volume->TreeNode ||
-            object == &volume->BootObject) {
+        if (object->Is(ObjectFlags::Folder) || object == &volume.TreeNode ||
+            object == &volume.BootObject) {
             continue;
         }
-        ++found;
-        if (args.deletedOnly && !object->Is(ObjectFlags::Deleted))
+        ++summary.found;
+        if (!args.includeSystem && volume.FileSystem->IsSystemObject(*object)) {
+            ++summary.systemLeftOut;
             continue;
-        if (!args.match.empty() &&
-            ::fnmatch(args.match.c_str(), std::string(object->GetName()).c_str(), FNM_CASEFOLD) !=
-                0) {
+        }
+        if ((args.deletedOnly && !object->Is(ObjectFlags::Deleted)) ||
+            (!args.match.empty() &&
+             ::fnmatch(args.match.c_str(), std::string(object->GetName()).c_str(), FNM_CASEFOLD) !=
+                 0)) {
+            ++summary.notSelected;
             continue;
         }
         engine.RecoveryList.push_back(object);
     }
+}
+
+// What to try when nothing was there to recover.
+void SuggestNextStep(const RecoverArguments& args, const RecoverySummary& summary) {
+    if (summary.found == 0) {
+        std::printf("Found no files in the file system.\n");
+    } else {
+        std::printf("Found %zu files; none selected (%zu not selected).\n", summary.found,
+                    summary.notSelected);
+    }
+    if (!args.deep) {
+        std::printf(
+            "No %sfiles in the file system; --deep searches the free space for photos "
+            "by their content.\n",
+            args.deletedOnly ? "deleted " : "");
+    }
+}
+
+int Recover(const GlobalOptions& options, const RecoverArguments& args) {
+    const auto start = std::chrono::steady_clock::now();
+    // Before any thread starts, so that every thread leaves Ctrl-C to it.
+    InterruptWatch interrupts;
+    const auto sizes = ParseSizeMethod(args.sizeMethod);
+    if (!sizes) {
+        std::fprintf(stderr,
+                     "error: --size-method takes default, next-any, next-same or "
+                     "custom:BYTES with BYTES a whole number above 0\n");
+        return kBadInput;
+    }
+    Session session(options);
+    interrupts.OnFirst([&session] { session.App().AnalysisRunning = false; });
+    auto& computer = session.Computer();
+    recovery::CRecovery engine(computer);
+    // The destination is checked before the analysis, which may take hours.
+    devices::CVolume* source = session.ResolveTarget(args.target);
+    if (source == nullptr)
+        return kBadInput;
+    if (const std::string problem = engine.DestinationProblem(args.destination, source);
+        !problem.empty()) {
+        std::fprintf(stderr, "error: %s\n", TerminalText(problem).c_str());
+        return kBadInput;
+    }
+    devices::CVolume* volume = AnalyseTarget(session, args.target, args.volume, args.deep);
+    if (volume == nullptr)
+        return kBadInput;
+    RecoverySummary summary;
+    summary.interrupted = interrupts.Interrupted();
+    if (summary.interrupted) {
+        std::fprintf(stderr, "The analysis was stopped; recovering what it found so far.\n");
+    }
+    OptionAnswers answers(*sizes);
+    engine.SetQuestions(&answers);
+    Select(args, *volume, engine, summary);
     if (engine.RecoveryList.empty()) {
-        std::printf("Found %zu files; none to recover.\n", found);
+        SuggestNextStep(args, summary);
         return kDone;
     }
-    const auto start = std::chrono::steady_clock::now();
+    interrupts.OnFirst([&engine] { engine.AbortRecovery(); });
+    interrupts.OnSecond([&engine] { engine.DiscardPartialFile(); });
     engine.StartRecovery(args.destination);
     ShowProgress(engine);
     engine.Wait();
-    const double seconds =
+    interrupts.OnFirst({});
+    interrupts.OnSecond({});
+    summary.interrupted = interrupts.Interrupted();
+    summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const std::size_t selected = engine.RecoveryList.size();
-    const std::size_t recovered = engine.RecoveredCount.load();
-    std::printf("Found %zu files; recovered %zu, skipped %zu, failed %zu; %s in %.1f s into %s\n",
-                found, recovered, found - selected, selected - recovered,
-                HumanSize(engine.RecoveredBytes.load()).c_str(), seconds, args.destination.c_str());
-    if (recovered < selected) {
-        std::printf("The log says which files failed and why (run with -v to see it).\n");
-        return kDoneWithFailures;
+    TallyResults(engine, summary);
+    if (args.json) {
+        std::cout << SummaryJson(summary, engine, args.destination)
+                         .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << '\n';
+    } else {
+        PrintSummary(summary, args.destination);
     }
-    return kDone;
+    return summary.AllWhole() ? kDone : kDoneWithFailures;
 }
 
 }  // namespace
@@ -153,6 +219,9 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
     recover->add_option("--volume", args->volume, "The Nth partition of TARGET (from 1)");
     recover->add_flag("--deep", args->deep, "Also recover files found by their signatures");
     recover->add_flag("--deleted-only", args->deletedOnly, "Only deleted files");
+    recover->add_flag("--include-system", args->includeSystem,
+                      "Also write the file system's own files (NTFS $MFT, $LogFile...)");
+    recover->add_flag("--json", args->json, "The summary and every file's outcome as JSON");
     recover->add_option("--match", args->match,
                         "Only files whose name matches this pattern (*.jpg)");
     recover->add_option("--size-method", args->sizeMethod,

@@ -1,1 +1,289 @@
+// duzez-cli recover as a careful user and as an attacker would try it: crafted names, the
+// source inside the destination, runs repeated, broken chains, system files, bad options,
+// Ctrl-C. Every promise here is one a person who runs it on their only copy relies on.
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "tests/cli/run_cli.h"
+#include "tests/support/temp_folder.h"
+
+namespace duzez::test {
+namespace {
+
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>(i * seed + i / 509);
+    return data;
+}
+
+std::string Sha256(const std::filesystem::path& file) {
+    return CommandOutput("sha256sum " + Quoted(file.string()) + " | cut -d' ' -f1");
+}
+
+class RecoverSafetyTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HaveTool("mkfs.fat") || !HaveTool("mcopy"))
+            GTEST_SKIP() << "dosfstools or mtools missing";
+    }
+    // A FAT16 card with the given mtools steps ("mmd ::/A", "mcopy F ::/A/").
+    std::filesystem::path Card(const std::vector<std::string>& steps) {
+        const auto card = dir_ / "card.img";
+        EXPECT_TRUE(RunCommand("mkfs.fat -C -F 16 -s 4 " + Quoted(card.string()) + " 20000"));
+        for (const std::string& step : steps) {
+            EXPECT_TRUE(RunCommand("cd " + Quoted(dir_.path().string()) +
+                                   " && TZ=UTC MTOOLS_SKIP_CHECK=1 " + step + " -i " +
+                                   Quoted(card.string())))
+                << step;
+        }
+        return card;
+    }
+    RunResult Cli(const std::string& arguments) { return RunCli(arguments, dir_.path()); }
+
+    TempFolder dir_;
+};
+
+// Rewrites the long name of the entry whose short name is `shortName` (11 bytes, as on
+// disk) in the first `scan` bytes of the image; the new name must fit the entries there.
+void RewriteLongName(const std::filesystem::path& image, const std::string& shortName,
+                     const std::u16string& name, std::size_t scan = 1 << 20) {
+    std::fstream disk(image, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes(scan, '\0');
+    disk.read(bytes.data(), static_cast<std::streamsize>(scan));
+    const std::size_t entry = bytes.find(shortName);
+    ASSERT_NE(entry, std::string::npos);
+    ASSERT_EQ(entry % 32, 0u);
+    static constexpr int kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (std::size_t slot = entry - 32; bytes[slot + 11] == 0x0F; slot -= 32) {
+        const int order = bytes[slot] & 0x1F;
+        for (int i = 0; i < 13; ++i) {
+            const std::size_t at =
+                static_cast<std::size_t>(order - 1) * 13 + static_cast<std::size_t>(i);
+            const char16_t c = at < name.size() ? name[at] : at == name.size() ? 0 : 0xFFFF;
+            bytes[slot + kOffsets[i]] = static_cast<char>(c & 0xFF);
+            bytes[slot + kOffsets[i] + 1] = static_cast<char>(c >> 8);
+        }
+        ASSERT_LE(name.size(), static_cast<std::size_t>(order) * 13 + 13);
+        if ((bytes[slot] & 0x40) != 0)
+            break;
+    }
+    disk.seekp(0);
+    disk.write(bytes.data(), static_cast<std::streamsize>(scan));
+}
+
+TEST_F(RecoverSafetyTest, AFolderNamedToClimbOutStaysInsideTheDestination) {
+    WriteFile(dir_ / "PHOTO.JPG", Pattern(30000, 7));
+    const auto card =
+        Card({"mmd ::/'Holiday Photos Folder'", "mcopy PHOTO.JPG ::/'Holiday Photos Folder'/"});
+    const std::string escape = "DZ" + std::to_string(::getpid() % 1000000);
+    RewriteLongName(card, "HOLIDA~1   ",
+                    u"../../../../tmp/" + std::u16string(escape.begin(), escape.end()));
+    std::filesystem::remove_all("/tmp/" + escape);
+    const auto destination = dir_ / "a" / "b" / "out";
+
+    const RunResult result =
+        Cli("recover " + Quoted(card.string()) + " " + Quoted(destination.string()));
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_FALSE(std::filesystem::exists("/tmp/" + escape));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "tmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "a" / "tmp"));
+    EXPECT_EQ(ReadFile(destination / (".._.._.._.._tmp_" + escape) / "PHOTO.JPG"),
+              Pattern(30000, 7));
+    std::filesystem::remove_all("/tmp/" + escape);
+}
+
+TEST_F(RecoverSafetyTest, TheSourceImageIsNeverTouched) {
+    WriteFile(dir_ / "PHOTO.JPG", Pattern(30000, 7));
+    const auto card = Card({"mcopy PHOTO.JPG ::/"});
+    std::filesystem::rename(card, dir_ / "PHOTO.img");
+    const auto image = dir_ / "PHOTO.img";
+    const std::string before = Sha256(image);
+
+    // Its own folder, and a folder above it, hold the image: refused before any scan.
+    for (const auto& destination : {dir_.path(), dir_.path().parent_path()}) {
+        const RunResult refused = Cli("-v recover " + Quoted(image.string()) + " " +
+                                      Quoted(destination.string()) + " --deep");
+        EXPECT_EQ(refused.exitCode, 2) << refused.out;
+        EXPECT_NE(refused.out.find("holds the image"), std::string::npos) << refused.out;
+        EXPECT_EQ(refused.out.find("Analy"), std::string::npos) << "no analysis ran";
+    }
+    // A destination holding a link to the image as the very name a file would take.
+    std::filesystem::create_directories(dir_ / "out");
+    std::filesystem::create_symlink(image, dir_ / "out" / "PHOTO.JPG");
+    const RunResult beside =
+        Cli("recover " + Quoted(image.string()) + " " + Quoted((dir_ / "out").string()));
+    EXPECT_EQ(beside.exitCode, 0) << beside.out;
+    EXPECT_EQ(ReadFile(dir_ / "out" / "PHOTO (2).JPG"), Pattern(30000, 7));
+    EXPECT_EQ(Sha256(image), before);
+}
+
+// People run it again and again on the same card: nothing is written twice, nothing the
+// user changed since is replaced, and the summary says so.
+TEST_F(RecoverSafetyTest, ARunAgainSaysAlreadyRecoveredAndKeepsTheUsersEdits) {
+    WriteFile(dir_ / "A.JPG", Pattern(20000, 3));
+    WriteFile(dir_ / "B.JPG", Pattern(40000, 5));
+    const auto card = Card({"mcopy A.JPG B.JPG ::/"});
+    const auto out = dir_ / "out";
+    const std::string recover = "recover " + Quoted(card.string()) + " " + Quoted(out.string());
+    ASSERT_EQ(Cli(recover).exitCode, 0);
+    WriteFile(out / "B.JPG", "edited by the user");
+
+    const RunResult again = Cli(recover + " --json");
+    EXPECT_EQ(again.exitCode, 0) << again.out;
+    EXPECT_NE(again.out.find("\"alreadyRecovered\": 1"), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("\"recovered\": 1"), std::string::npos) << again.out;
+    EXPECT_EQ(ReadFile(out / "B.JPG"), "edited by the user");
+    EXPECT_EQ(ReadFile(out / "B (2).JPG"), Pattern(40000, 5));
+    EXPECT_FALSE(std::filesystem::exists(out / "A (2).JPG"));
+}
+
+// Cuts the chain of the file whose first cluster is `cluster` after that cluster, in both
+// FATs of a FAT16 image.
+void CutChainAfter(const std::filesystem::path& image, unsigned cluster) {
+    std::fstream disk(image, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<unsigned char> boot(512);
+    disk.read(reinterpret_cast<char*>(boot.data()), 512);
+    const unsigned reserved = boot[14] | (boot[15] << 8);
+    const unsigned perFat = boot[22] | (boot[23] << 8);
+    for (unsigned fat = 0; fat < boot[16]; ++fat) {
+        disk.seekp(static_cast<std::streamoff>((reserved + fat * perFat) * 512 + cluster * 2));
+        disk.write("\xFF\xFF", 2);
+    }
+}
+
+TEST_F(RecoverSafetyTest, AChainThatEndsEarlyKeepsItsBytesAndIsReportedIncomplete) {
+    // 4-sector clusters: 20,000 bytes span 10 clusters, written one after another.
+    WriteFile(dir_ / "LONG.JPG", Pattern(20000, 11));
+    const auto card = Card({"mcopy LONG.JPG ::/"});
+    CutChainAfter(card, 2);
+    const RunResult result =
+        Cli("recover " + Quoted(card.string()) + " " + Quoted((dir_ / "out").string()));
+    EXPECT_EQ(result.exitCode, 1) << result.out;
+    EXPECT_NE(result.out.find("1 incomplete"), std::string::npos) << result.out;
+    EXPECT_EQ(ReadFile(dir_ / "out" / "LONG.JPG"), Pattern(20000, 11));
+}
+
+TEST_F(RecoverSafetyTest, RecoveredFilesCarryTheirDatesAndEmptyFilesAreFiles) {
+    WriteFile(dir_ / "DATED.JPG", Pattern(5000, 13));
+    WriteFile(dir_ / "EMPTY.TXT", "");
+    ASSERT_TRUE(RunCommand("TZ=UTC touch -d '2021-07-04 12:34:56' " +
+                           Quoted((dir_ / "DATED.JPG").string()) + " " +
+                           Quoted((dir_ / "EMPTY.TXT").string())));
+    const auto card = Card({"mmd ::/DOCS", "mcopy -m DATED.JPG EMPTY.TXT ::/DOCS/"});
+    const RunResult result =
+        Cli("recover " + Quoted(card.string()) + " " + Quoted((dir_ / "out").string()));
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_NE(result.out.find("Recovered 2 (0 deleted, 2 live)"), std::string::npos) << result.out;
+    struct stat info {};
+    ASSERT_EQ(::stat((dir_ / "out" / "DOCS" / "DATED.JPG").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1625402096) << "2021-07-04 12:34:56 as the card holds it";
+    // Wherever the listing puts it (an empty FAT file has no cluster to tell its folder).
+    const std::string empty = CommandOutput("find " + Quoted((dir_ / "out").string()) +
+                                            " -name EMPTY.TXT -type f -empty | wc -l");
+    EXPECT_EQ(empty, "1\n");
+}
+
+TEST_F(RecoverSafetyTest, BadDestinationsAndOptionsAreRefusedUpFront) {
+    const auto card = Card({});
+    const std::string target = "recover " + Quoted(card.string()) + " ";
+    WriteFile(dir_ / "plain", "x");
+    for (const std::string& destination :
+         {Quoted(""), Quoted((dir_ / "plain").string()), Quoted("/proc/duzez")}) {
+        const RunResult result = Cli(target + destination);
+        EXPECT_EQ(result.exitCode, 2) << destination << ": " << result.out;
+        EXPECT_NE(result.out.find("error: "), std::string::npos) << result.out;
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+    }
+    for (const char* method : {"custom:-5", "custom:0", "custom:", "custom:12x"}) {
+        const RunResult result =
+            Cli(target + Quoted((dir_ / "out").string()) + " --size-method " + method);
+        EXPECT_EQ(result.exitCode, 2) << method << ": " << result.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out")) << "nothing is created for bad options";
+}
+
+// A mounted NTFS volume filled through ntfs-3g, as a Windows disk would be.
+class NtfsRecoverTest : public RecoverSafetyTest {
+  protected:
+    void SetUp() override {
+        if (!HaveTool("mkntfs") || !HaveTool("ntfs-3g"))
+            GTEST_SKIP() << "ntfs-3g missing";
+    }
+};
+
+TEST_F(NtfsRecoverTest, SystemFilesStayOutUnlessAskedForAndEmptyFilesCount) {
+    const auto image = dir_ / "ntfs.img";
+    const auto mount = dir_ / "mnt";
+    std::filesystem::create_directories(mount);
+    ASSERT_TRUE(RunCommand("truncate -s 16M " + Quoted(image.string()) + " && mkntfs -q -F -f " +
+                           Quoted(image.string())));
+    if (!RunCommand("ntfs-3g " + Quoted(image.string()) + " " + Quoted(mount.string())))
+        GTEST_SKIP() << "FUSE is not available here";
+    WriteFile(mount / "notes.txt", "");
+    WriteFile(mount / "photo.jpg", Pattern(70000, 17));
+    ASSERT_TRUE(RunCommand("umount " + Quoted(mount.string())));
+
+    const RunResult users =
+        Cli("recover " + Quoted(image.string()) + " " + Quoted((dir_ / "out").string()));
+    EXPECT_EQ(users.exitCode, 0) << users.out;
+    EXPECT_NE(users.out.find("file-system files left out"), std::string::npos) << users.out;
+    EXPECT_EQ(ReadFile(dir_ / "out" / "photo.jpg"), Pattern(70000, 17));
+    ASSERT_TRUE(std::filesystem::is_regular_file(dir_ / "out" / "notes.txt"));
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / "notes.txt"), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "$MFT"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "$Extend"));
+
+    const RunResult all = Cli("recover " + Quoted(image.string()) + " " +
+                              Quoted((dir_ / "all").string()) + " --include-system");
+    EXPECT_EQ(all.exitCode, 0) << all.out;
+    EXPECT_GT(std::filesystem::file_size(dir_ / "all" / "$MFT"), 0u);
+    // $Secure keeps its descriptors in a named stream; its unnamed data is empty.
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "all" / "$Secure"), 0u);
+}
+
+// Ctrl-C during a long scan keeps what the file system phase already found.
+TEST_F(RecoverSafetyTest, CtrlCDuringTheScanStillRecoversWhatWasFound) {
+    WriteFile(dir_ / "KEEP.JPG", Pattern(30000, 19));
+    const auto card = dir_ / "big.img";
+    // A large sparse card: its scan runs for seconds, long enough to be interrupted.
+    ASSERT_TRUE(RunCommand("truncate -s 16G " + Quoted(card.string()) + " && mkfs.fat -F 32 " +
+                           Quoted(card.string())));
+    ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(card.string()) + " " +
+                           Quoted((dir_ / "KEEP.JPG").string()) + " ::/"));
+    const auto out = dir_ / "out";
+    const auto log = dir_ / "run.log";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string config = "XDG_CONFIG_HOME=" + dir_.path().string();
+        ::putenv(const_cast<char*>(config.c_str()));
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::execl(DUZEZ_CLI_PATH, DUZEZ_CLI_PATH, "recover", card.c_str(), out.c_str(), "--deep",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const std::string output = ReadFile(log);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_NE(output.find("Stopping"), std::string::npos) << output;
+    EXPECT_EQ(ReadFile(out / "KEEP.JPG"), Pattern(30000, 19));
+}
+
+}  // namespace
+}  // namespace duzez::test

@@ -1,0 +1,43 @@
+#pragma once
+
+// Ctrl-C during a long run. The first one asks the work to stop and keep what it has (a
+// scan ends and what it found is still recovered; a recovery ends after the current
+// file); a second one ends the program at once, after removing any half-written file.
+
+#include <csignal>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace duzez::cli {
+
+class InterruptWatch {
+  public:
+    // Blocks SIGINT and SIGTERM in this thread and in every thread started after it; a
+    // thread of its own takes them. Create it before any other thread starts.
+    InterruptWatch();
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    // What the first interrupt does: stop the current stage.
+    void OnFirst(std::function<void()> stop);
+    // What is done just before the program ends on the second: remove partial output.
+    void OnSecond(std::function<void()> cleanUp);
+    // Whether an interrupt came.
+    bool Interrupted() const;
+
+  private:
+    void Watch();
+
+    sigset_t signals_{};
+    sigset_t previous_{};
+    mutable std::mutex mutex_;
+    std::function<void()> stop_;
+    std::function<void()> cleanUp_;
+    int count_ = 0;
+    bool ending_ = false;
+    std::thread thread_;
+};
+
+}  // namespace duzez::cli
