@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <fstream>
 
 #include "platform/device_identity.h"
@@ -112,6 +115,28 @@ TEST_F(ImageTest, UnreadableBlockEndsTheCopyUnlessSkipped) {
     EXPECT_EQ(image.get(), 0) << "unreadable sectors are zeros";
     image.seekg(5010 * 512);
     EXPECT_EQ(image.get(), 5010 % 256) << "the rest of the block is kept";
+}
+
+// A write that stops part-way (here a file-size limit standing for a full disk) must not
+// be taken for a block written: the copy ends there and says the image is incomplete.
+TEST_F(ImageTest, AnImageWhoseWritingFailsPartWayIsIncomplete) {
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = old;
+    limited.rlim_cur = 3 << 20;  // one and a half 2 MiB blocks
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::string error;
+    auto copy = CreateImage(*SourceOf(10000), dir_ / "cut.dsk", nullptr, false, error);
+    ASSERT_NE(copy, nullptr) << error;
+    copy->Wait();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, previousHandler);
+    EXPECT_NE(copy->Job.Error.find("cannot write the image file"), std::string::npos)
+        << copy->Job.Error;
+    EXPECT_EQ(copy->Job.SectorsWritten.load(), (3u << 20) / 512);
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "cut.dsk"), 3u << 20)
+        << "nothing written after the failed block";
 }
 
 TEST_F(ImageTest, AnImageIsWrittenToANewFileOnly) {

@@ -156,6 +156,55 @@ TEST_F(FatTest, FragmentedLiveFileReadsBackThroughItsChain) {
     EXPECT_NE(contiguous, data);
 }
 
+// A bad sector inside a live fragmented file costs that sector: the clusters after it,
+// wherever the chain takes them, still come back.
+TEST_F(FatTest, ABadSectorInAChainCostsOnlyThatSector) {
+    Make(16, 20000, {}, "-s 1");
+    for (int i = 0; i < 4; ++i)
+        File("F" + std::to_string(i) + ".BIN", 3 * 512, static_cast<unsigned>(i));
+    for (int i = 0; i < 4; ++i)
+        Mtools(MtoolsOn("mcopy") + " F" + std::to_string(i) + ".BIN ::/");
+    Mtools(MtoolsOn("mdel") + " ::/F1.BIN");
+    File("BIG.BIN", 40000, 7);
+    Mtools(MtoolsOn("mcopy") + " BIG.BIN ::/");
+    const std::string bytes = test::ReadFile(image_);
+    // The sector (one cluster) that holds bytes 19,968 to 20,479 of BIG.BIN.
+    const std::string big = test::ReadFile(dir_ / "BIG.BIN");
+    const std::uint64_t badSector = bytes.find(big.substr(19968, 512)) / 512;
+    ASSERT_NE(badSector, std::string::npos / 512);
+    opener_->Add("/card", [bytes, badSector] {
+        return std::make_unique<test::ScriptedDevice>(
+            bytes.size(),
+            [bytes, badSector](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                const std::uint64_t first = offset / 512;
+                if (first <= badSector && badSector < first + buffer.size() / 512)
+                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Failed, 0,
+                                                      EIO};
+                std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), buffer.size(),
+                            buffer.begin());
+                return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
+                                                  buffer.size(), 0};
+            },
+            std::make_shared<std::atomic<int>>());
+    });
+    std::string error;
+    CVolume* volume = Computer(false).LoadImage("/card", error);
+    ASSERT_NE(volume, nullptr) << error;
+    app_->AnalysisRunning = true;
+    computer_->AnalyseFileSystem(*volume);
+    app_->AnalysisRunning = false;
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/BIG.BIN"));
+    filesystems::FoundObjectStream stream(*volume, listing.at("/BIG.BIN"));
+    std::vector<std::uint8_t> data(40000);
+    ASSERT_EQ(stream.Read(data), 40000u);
+    EXPECT_EQ(stream.Damage.unreadableSectors, 1u);
+    EXPECT_FALSE(stream.Damage.endGuessed);
+    std::string expected = big;
+    std::fill(expected.begin() + 19968, expected.begin() + 20480, '\0');
+    EXPECT_TRUE(std::string(data.begin(), data.end()) == expected);
+}
+
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
     Make(16, 20000, {}, "-s 1");
     Mtools(MtoolsOn("mmd") + " ::/A");

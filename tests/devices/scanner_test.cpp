@@ -66,6 +66,47 @@ TEST_F(ScannerTest, FirstAndLastSectorOfABlockAndTheNeighbourRule) {
     EXPECT_EQ(volume->SectorFilesFound.load(), 4u);
 }
 
+// An unreadable block is passed over; every hit after it keeps its own offset.
+TEST_F(ScannerTest, HitsAfterAnUnreadableBlockKeepTheirOffsets) {
+    constexpr std::uint64_t kBlock = ChunkScanner::kBlockSectors;
+    constexpr std::uint64_t kSectors = kBlock * 4;
+    const std::map<std::uint64_t, std::string> content = {
+        {3, kJpeg}, {kBlock + 100, kJpeg}, {kBlock * 2 + 1, kJpeg}, {kBlock * 3 + 77, kJpeg}};
+    opener_->Add("/damaged.dsk", [content] {
+        return std::make_unique<test::ScriptedDevice>(
+            kSectors * 512,
+            [content](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                const std::uint64_t first = offset / 512;
+                const std::uint64_t bad = kBlock + 500;
+                if (first <= bad && bad < first + buffer.size() / 512)
+                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Failed, 0,
+                                                      EIO};
+                std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+                for (const auto& [sector, data] : content) {
+                    if (sector >= first && sector < first + buffer.size() / 512)
+                        std::copy(
+                            data.begin(), data.end(),
+                            buffer.begin() + static_cast<std::ptrdiff_t>((sector - first) * 512));
+                }
+                return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
+                                                  buffer.size(), 0};
+            },
+            std::make_shared<std::atomic<int>>());
+    });
+    auto& computer = Computer(false);
+    LoadShippedSignatures();
+    std::string error;
+    CVolume* volume = computer.LoadImage("/damaged.dsk", error);
+    ASSERT_NE(volume, nullptr) << error;
+    Scan(*volume);
+    std::vector<std::uint64_t> starts;
+    for (const FoundObject* object : Carved(*volume))
+        starts.push_back(object->Start);
+    EXPECT_EQ(starts, (std::vector<std::uint64_t>{3 * 512, (kBlock * 2 + 1) * 512,
+                                                  (kBlock * 3 + 77) * 512}))
+        << "the hit inside the unreadable block is lost, none after it moves";
+}
+
 TEST_F(ScannerTest, AStopEndsTheBlockAtTheNextTest) {
     CVolume* volume = Volume(64, {});
     std::vector<std::uint64_t> starts;
