@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "cli/terminal_text.h"
 
 namespace duzez::cli {
 namespace {
@@ -54,19 +55,27 @@ void PrintDriveTable(core::CApp& app, devices::CVolumesList& list) {
     const auto volumes = list.Snapshot();
     for (std::size_t i = 0; i < volumes.size(); ++i) {
         const nlohmann::ordered_json j = VolumeJson(app, i, *volumes[i]);
-        std::printf(
-            "%-3zu %-12s %-14s %-28s %10s  %-8s %s\n", i, j["kind"].get<std::string>().c_str(),
-            j["devicePath"].get<std::string>().c_str(), j["name"].get<std::string>().c_str(),
-            HumanSize(volumes[i]->TotalSize).c_str(), j["fileSystem"].get<std::string>().c_str(),
-            j["state"].get<std::string>().c_str());
+        const auto field = [&j](const char* key) {
+            return TerminalText(j[key].get<std::string>());
+        };
+        std::printf("%-3zu %-12s %-14s %-28s %10s  %-8s %s\n", i, field("kind").c_str(),
+                    field("devicePath").c_str(), field("name").c_str(),
+                    HumanSize(volumes[i]->TotalSize).c_str(), field("fileSystem").c_str(),
+                    field("state").c_str());
     }
     if (volumes.empty()) {
         std::printf("(no drives found)\n");
     }
 }
 
+// Names and paths come from disks and from the user: what is not UTF-8 becomes U+FFFD in
+// the JSON instead of an abort.
+std::string JsonText(const nlohmann::ordered_json& document) {
+    return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 int ShowDrives(const GlobalOptions& options, bool json) {
-    Session session(options);
+    Session session(options, true);
     auto& list = session.Computer().Volumes();
     if (json) {
         nlohmann::ordered_json out = nlohmann::ordered_json::array();
@@ -74,7 +83,7 @@ int ShowDrives(const GlobalOptions& options, bool json) {
         for (std::size_t i = 0; i < volumes.size(); ++i) {
             out.push_back(VolumeJson(session.App(), i, *volumes[i]));
         }
-        std::cout << out.dump(2) << '\n';
+        std::cout << JsonText(out) << '\n';
     } else {
         PrintDriveTable(session.App(), list);
     }
@@ -91,11 +100,15 @@ int ShowInfo(const GlobalOptions& options, const std::string& target, bool json)
         ++index;
     const nlohmann::ordered_json j = VolumeDetailsJson(session.App(), index, *volume);
     if (json) {
-        std::cout << j.dump(2) << '\n';
+        std::cout << JsonText(j) << '\n';
         return kDone;
     }
     for (const auto& [key, value] : j.items()) {
-        std::cout << key << ": " << (value.is_string() ? value.get<std::string>() : value.dump())
+        std::cout << key << ": "
+                  << TerminalText(
+                         value.is_string()
+                             ? value.get<std::string>()
+                             : value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
                   << '\n';
     }
     return kDone;
@@ -104,7 +117,7 @@ int ShowInfo(const GlobalOptions& options, const std::string& target, bool json)
 }  // namespace
 
 void PrintDriveList(const GlobalOptions& options) {
-    Session session(options);
+    Session session(options, true);
     std::printf("\nDrives:\n");
     PrintDriveTable(session.App(), session.Computer().Volumes());
 }

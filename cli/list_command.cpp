@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "cli/terminal_text.h"
 #include "filesystems/found_object_tree.h"
 
 namespace duzez::cli {
@@ -42,7 +43,6 @@ std::string FlagText(const FoundObject& object) {
 
 }  // namespace
 
-// The found volume `number` (from 1, in the order 'partitions' shows) on `target`.
 namespace {
 
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
@@ -79,8 +79,8 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
             // A placeholder folder or a carved file whose end is unknown has no size yet.
             const std::string size =
                 object->Size == filesystems::kUnknownSize ? "?" : std::to_string(object->Size);
-            std::printf("%-60s %12s  %-24s %-19s  @%llu\n", path.c_str(), size.c_str(),
-                        FlagText(*object).c_str(), TimeText(object->Modified).c_str(),
+            std::printf("%-60s %12s  %-24s %-19s  @%llu\n", TerminalText(path).c_str(),
+                        size.c_str(), FlagText(*object).c_str(), TimeText(object->Modified).c_str(),
                         static_cast<unsigned long long>(object->Start));
         }
     }
@@ -90,11 +90,13 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
                                            {"folders", volume->FoldersFound.load()},
                                            {"files", volume->FilesFound.load()},
                                            {"objects", objects}};
-        std::cout << document.dump(2) << '\n';
+        // Names are the disk's bytes: what is not UTF-8 becomes U+FFFD, not an abort.
+        std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     } else {
         std::printf("%zu objects; %u folders and %u files in the file system of %s (%s)\n", shown,
                     volume->FoldersFound.load(), volume->FilesFound.load(),
-                    volume->GetDisplayName().c_str(), volume->FileSystem->FileSystemName.c_str());
+                    TerminalText(volume->GetDisplayName()).c_str(),
+                    TerminalText(volume->FileSystem->FileSystemName).c_str());
     }
     return kDone;
 }

@@ -3,17 +3,24 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 
 #include "cli/commands.h"
+#include "cli/terminal_text.h"
 #include "cli/version.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     CLI::App app{
         "Duzez Quarnel: find and recover deleted or lost files, above all photographs,\n"
         "on disks, memory cards and drive images. Nothing is ever written to the drive\n"
         "being analysed.",
         "duzez-cli"};
     app.set_version_flag("--version", std::string("duzez-cli ") + duzez::cli::kVersion);
+    // -v is taken after the verb as well as before it.
+    app.fallthrough();
     duzez::cli::CommandBody body;
     duzez::cli::GlobalOptions options;
     app.add_flag("-v,--verbose", options.verbose, "Copy every log line to stderr");
@@ -36,4 +43,22 @@ int main(int argc, char** argv) {
         return duzez::cli::kDone;
     }
     return body();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Whatever a command meets (no memory, a working folder that is gone, a name the
+    // libraries refuse) ends it with one line, not with an abort and a core dump.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc& e) {
+        std::fprintf(stderr, "error: out of memory (%s)\n", e.what());
+    } catch (const std::exception& e) {
+        // The text may carry a path: one line, and nothing a terminal would obey.
+        std::fprintf(stderr, "error: %s\n", duzez::cli::TerminalText(e.what()).c_str());
+    } catch (...) {
+        std::fprintf(stderr, "error: an unexpected failure ended the command\n");
+    }
+    return duzez::cli::kBadInput;
 }

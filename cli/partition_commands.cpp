@@ -11,6 +11,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "cli/terminal_text.h"
 #include "devices/drive_image.h"
 #include "devices/partition_table.h"
 
@@ -34,7 +35,10 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
     CVolume* disk = session.ResolveTarget(target);
     if (disk == nullptr)
         return kBadInput;
-    disk->Analyse_Boot();  // lists the partitions that are not known yet
+    // A disk that cannot be read is not a disk without partitions. Reading the boot area
+    // also lists the partitions that are not known yet.
+    if (!OpenForReading(*disk) || !ReadBootArea(*disk, TargetName(target, *disk)))
+        return kBadInput;
     const auto walk = devices::WalkPartitionTables(
         [disk](std::uint64_t sector, std::span<std::uint8_t> buffer) {
             return disk->ReadSectors(buffer, sector, std::uint64_t{1}) == CVolume::kSectorSize;
@@ -66,11 +70,11 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
         } else {
             std::printf("%-3d %-14llu %12s  0x%02x  %-8s %s\n", number,
                         static_cast<unsigned long long>(start), HumanSize(size).c_str(),
-                        partition.type, fs.c_str(), label.c_str());
+                        partition.type, TerminalText(fs).c_str(), TerminalText(label).c_str());
         }
     }
     if (json) {
-        std::cout << out.dump(2) << '\n';
+        std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     } else if (partitions.empty()) {
         std::printf("(no partition table, or no partitions in it)\n");
     }
@@ -87,7 +91,7 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
                 bool skipBad) {
     Session session(options);
     CVolume* volume = session.ResolveTarget(target);
-    if (volume == nullptr)
+    if (volume == nullptr || !OpenForReading(*volume))
         return kBadInput;
     std::string error;
     auto copy = devices::CreateImage(*volume, output, nullptr, skipBad, error);
@@ -134,8 +138,14 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
 int FindLost(const GlobalOptions& options, const std::string& target) {
     Session session(options);
     CVolume* disk = session.ResolveTarget(target);
-    if (disk == nullptr)
+    if (disk == nullptr || !OpenForReading(*disk))
         return kBadInput;
+    // Not one sector to search: "no volumes found" would pass for an answer.
+    if (disk->TotalSize < CVolume::kSectorSize) {
+        std::fprintf(stderr, "error: cannot read the first sector of %s\n",
+                     TerminalText(TargetName(target, *disk)).c_str());
+        return kBadInput;
+    }
     disk->VolumesOnly = 1;
     ScanSectors(session.Computer(), *disk);
     const std::vector<CVolume*> found = VolumesOn(session, *disk);
@@ -144,7 +154,8 @@ int FindLost(const GlobalOptions& options, const std::string& target) {
     for (const CVolume* volume : found) {
         std::printf("%-3d %-14llu %-8s %s\n", ++number,
                     static_cast<unsigned long long>(volume->StartOffset),
-                    volume->FileSystem->FileSystemName.c_str(), volume->VolumeLabel.c_str());
+                    TerminalText(volume->FileSystem->FileSystemName).c_str(),
+                    TerminalText(volume->VolumeLabel).c_str());
     }
     if (found.empty())
         std::printf("(no volumes found)\n");

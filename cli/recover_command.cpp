@@ -157,21 +157,19 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         return kBadInput;
     }
     Session session(options);
-    interrupts.OnFirst([&session] { session.App().AnalysisRunning = false; });
+    interrupts.OnFirst([&session] { session.RequestStop(); });
     auto& computer = session.Computer();
     recovery::CRecovery engine(computer);
-    // The destination is checked before the analysis, which may take hours.
-    devices::CVolume* source = session.ResolveTarget(args.target);
-    if (source == nullptr)
+    devices::CVolume* volume = OpenTarget(session, args.target, args.volume, args.deep);
+    if (volume == nullptr)
         return kBadInput;
-    if (const std::string problem = engine.DestinationProblem(args.destination, source);
+    // The destination is checked before the analysis, which may take hours.
+    if (const std::string problem = engine.DestinationProblem(args.destination, volume);
         !problem.empty()) {
         std::fprintf(stderr, "error: %s\n", TerminalText(problem).c_str());
         return kBadInput;
     }
-    devices::CVolume* volume = AnalyseTarget(session, args.target, args.volume, args.deep);
-    if (volume == nullptr)
-        return kBadInput;
+    AnalyseVolume(session, *volume, args.deep);
     RecoverySummary summary;
     summary.interrupted = interrupts.Interrupted();
     if (summary.interrupted) {

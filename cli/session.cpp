@@ -1,12 +1,94 @@
 #include "cli/session.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
+#include "cli/terminal_text.h"
+
 namespace duzez::cli {
+namespace {
+
+// "#3" as 3; nothing for "#", "#x" or "#1x".
+std::optional<std::size_t> DriveNumber(const std::string& target) {
+    std::size_t number = 0;
+    const char* first = target.data() + 1;
+    const char* last = target.data() + target.size();
+    const auto [end, error] = std::from_chars(first, last, number);
+    if (first == last || error != std::errc() || end != last)
+        return std::nullopt;
+    return number;
+}
+
+bool UnderDev(const std::filesystem::path& path) {
+    return path.string().rfind("/dev/", 0) == 0;
+}
+
+// Whether TARGET can only be found in the drive list: "#N", or a path that is, or leads
+// to, a node under /dev.
+bool NamesDrive(const std::string& target) {
+    if (!target.empty() && target[0] == '#')
+        return true;
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(target, ec);
+    return UnderDev(target) || (!ec && UnderDev(canonical));
+}
+
+// Why `path` cannot be opened, for the user. The engine keeps only a message; the number
+// the system gives decides what to say. `engineError` serves when the path does open now.
+std::string WhyUnreadable(const std::string& path, const std::string& engineError) {
+    if (path.empty())
+        return engineError.empty() ? "it has no device to read" : engineError;
+    // O_NONBLOCK: learning the reason must not wait on a pipe or a tape.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+        return engineError.empty() ? "it could not be opened" : engineError;
+    }
+    const int error = errno;
+    if (error == EACCES || error == EPERM) {
+        // Root is refused only by the system itself (a container, a locked device).
+        return ::geteuid() == 0
+                   ? "permission denied"
+                   : "permission denied; reading drives needs root or membership of the "
+                     "disk group";
+    }
+    std::string text = std::strerror(error);
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// What to try when a file holds nothing this program reads: a packed image must be
+// unpacked first.
+std::string CompressedHint(const std::string& target) {
+    static const char* const kPacked[] = {".gz", ".xz", ".bz2", ".zst", ".zip", ".7z"};
+    for (const char* suffix : kPacked) {
+        const std::string ending(suffix);
+        if (target.size() > ending.size() &&
+            target.compare(target.size() - ending.size(), ending.size(), ending) == 0) {
+            return "it looks compressed (" + ending.substr(1) +
+                   "): unpack it first, then read the image inside";
+        }
+    }
+    return "try --deep";
+}
+
+// The file systems the file-system phase lists.
+bool ListableFileSystem(std::uint32_t id) {
+    namespace Ids = filesystems::FileSystemIds;
+    return id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32 || id == Ids::Ntfs;
+}
+
+}  // namespace
 
 Session::Session(const GlobalOptions& globals, bool listDrives) {
     app_.LoadSettings();
@@ -23,7 +105,15 @@ Session::Session(const GlobalOptions& globals, bool listDrives) {
     // record in memory, which this process never saves.)
     app_.Settings().SetFlag(core::CSettings::kLogToDebugOutput, globals.verbose);
     computer_ = std::make_unique<devices::CLocalComputer>(app_, std::move(options));
+    drivesListed_ = listDrives;
     computer_->LoadSignatures();
+}
+
+void Session::ListDrives() {
+    if (drivesListed_)
+        return;
+    drivesListed_ = true;
+    computer_->Volumes().Rescan();
 }
 
 devices::CVolume* Session::ResolveTarget(const std::string& target) {
@@ -35,36 +125,67 @@ devices::CVolume* Session::ResolveTarget(const std::string& target) {
 }
 
 devices::CVolume* Session::FindTarget(const std::string& target) {
+    const std::string shown = TerminalText(target);
+    if (NamesDrive(target))
+        ListDrives();
     auto& volumes = computer_->Volumes();
     if (!target.empty() && target[0] == '#') {
-        std::size_t index = 0;
-        try {
-            index = std::stoul(target.substr(1));
-        } catch (const std::exception&) {
-            std::fprintf(stderr, "error: '%s' is not a drive number\n", target.c_str());
+        const std::optional<std::size_t> index = DriveNumber(target);
+        if (!index) {
+            std::fprintf(stderr, "error: '%s' is not a drive number\n", shown.c_str());
             return nullptr;
         }
-        if (devices::CVolume* volume = volumes.GetAt(index))
+        if (devices::CVolume* volume = volumes.GetAt(*index))
             return volume;
         std::fprintf(stderr, "error: there is no drive %s (see 'duzez-cli drives')\n",
-                     target.c_str());
+                     shown.c_str());
         return nullptr;
     }
     std::error_code ec;
     const auto wanted = std::filesystem::weakly_canonical(target, ec);
-    for (const auto& volume : volumes.Snapshot()) {
-        if (!volume->DevicePath.empty() &&
-            std::filesystem::weakly_canonical(volume->DevicePath, ec) == wanted &&
-            volume->VolumeType != devices::VolumeKind::Found) {
-            return volume.get();
+    if (!ec) {
+        for (const auto& volume : volumes.Snapshot()) {
+            if (!volume->DevicePath.empty() &&
+                std::filesystem::weakly_canonical(volume->DevicePath, ec) == wanted &&
+                volume->VolumeType != devices::VolumeKind::Found) {
+                return volume.get();
+            }
         }
+    }
+    // Only a disk, a partition or an image file is read; opening a pipe would wait for
+    // a writer that never comes.
+    const auto status = std::filesystem::status(target, ec);
+    if (!ec && !std::filesystem::is_regular_file(status) &&
+        !std::filesystem::is_block_file(status)) {
+        std::fprintf(stderr, "error: cannot read %s: not a disk, a partition or an image file\n",
+                     shown.c_str());
+        return nullptr;
     }
     std::string error;
     devices::CVolume* image = computer_->LoadImage(target, error);
     if (image == nullptr) {
-        std::fprintf(stderr, "error: cannot read '%s': %s\n", target.c_str(), error.c_str());
+        std::fprintf(stderr, "error: cannot read %s: %s\n", shown.c_str(),
+                     WhyUnreadable(target, error).c_str());
     }
     return image;
+}
+
+std::string TargetName(const std::string& target, devices::CVolume& volume) {
+    if (target.empty() || target[0] != '#')
+        return target;
+    const std::string& path = volume.GetDevicePath();
+    return path.empty() ? volume.GetDisplayName() : path;
+}
+
+bool OpenForReading(devices::CVolume& volume) {
+    if (volume.OpenDrive())
+        return true;
+    // Found volumes are read through their disk's device, whose path this is.
+    const std::string path = volume.GetDevicePath();
+    std::fprintf(stderr, "error: cannot read %s: %s\n",
+                 TerminalText(path.empty() ? volume.GetDisplayName() : path).c_str(),
+                 WhyUnreadable(path, "").c_str());
+    return false;
 }
 
 // Runs the sector phase of `volume` on its own thread, with a progress line on a
@@ -130,34 +251,65 @@ devices::CVolume* FoundVolumeOf(Session& session, devices::CVolume& target, int 
     const std::vector<devices::CVolume*> found = VolumesOn(session, target);
     if (number < 1 || static_cast<std::size_t>(number) > found.size()) {
         std::fprintf(stderr, "error: %s has %zu partitions; there is no volume %d\n",
-                     target.GetDisplayName().c_str(), found.size(), number);
+                     TerminalText(target.GetDisplayName()).c_str(), found.size(), number);
         return nullptr;
     }
     return found[static_cast<std::size_t>(number - 1)];
 }
 
+bool ReadBootArea(devices::CVolume& volume, const std::string& name) {
+    if (volume.Analyse_Boot() != devices::CVolume::kNotReady)
+        return true;
+    std::fprintf(stderr, "error: cannot read the first sector of %s\n", TerminalText(name).c_str());
+    return false;
+}
+
+devices::CVolume* OpenTarget(Session& session, const std::string& target, int number, bool deep) {
+    devices::CVolume* disk = session.ResolveTarget(target);
+    if (disk == nullptr)
+        return nullptr;
+    std::string name = TargetName(target, *disk);
+    devices::CVolume* volume = disk;
+    if (number != 0) {
+        volume = FoundVolumeOf(session, *disk, number);
+        if (volume == nullptr)
+            return nullptr;
+        name = "volume " + std::to_string(number) + " of " + name;
+    }
+    if (!OpenForReading(*volume))
+        return nullptr;
+    if (!ReadBootArea(*volume, name))
+        return nullptr;
+    // Without a file system or a partition table the listing would be empty, which reads
+    // as "nothing was deleted here"; only the sector scan can find anything.
+    if (!deep && !ListableFileSystem(volume->FileSystem->FileSystemId) &&
+        VolumesOn(session, *volume).empty()) {
+        std::fprintf(stderr, "error: no partition table or file system found on %s; %s\n",
+                     TerminalText(name).c_str(), CompressedHint(target).c_str());
+        return nullptr;
+    }
+    return volume;
+}
+
+void AnalyseVolume(Session& session, devices::CVolume& volume, bool deep) {
+    auto& computer = session.Computer();
+    computer.ActiveVolume = &volume;
+    if (session.StopRequested())
+        return;
+    session.App().AnalysisRunning = true;
+    computer.AnalyseFileSystem(volume);
+    session.App().AnalysisRunning = false;
+    if (deep && !session.StopRequested()) {
+        volume.VolumesOnly = 0;
+        ScanSectors(computer, volume);
+    }
+}
+
 devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number,
                                 bool deep) {
-    devices::CVolume* volume = session.ResolveTarget(target);
-    if (volume != nullptr && number != 0)
-        volume = FoundVolumeOf(session, *volume, number);
-    if (volume == nullptr)
-        return nullptr;
-    if (!volume->OpenDrive()) {
-        std::fprintf(stderr, "error: cannot read %s (see the log with -v)\n",
-                     volume->GetDisplayName().c_str());
-        return nullptr;
-    }
-    auto& computer = session.Computer();
-    volume->Analyse_Boot();
-    computer.ActiveVolume = volume;
-    session.App().AnalysisRunning = true;
-    computer.AnalyseFileSystem(*volume);
-    session.App().AnalysisRunning = false;
-    if (deep) {
-        volume->VolumesOnly = 0;
-        ScanSectors(computer, *volume);
-    }
+    devices::CVolume* volume = OpenTarget(session, target, number, deep);
+    if (volume != nullptr)
+        AnalyseVolume(session, *volume, deep);
     return volume;
 }
 

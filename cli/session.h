@@ -3,6 +3,7 @@
 // The engine objects one command works with, created the way every front end creates
 // them: the application object with its settings and language, then the machine.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,8 +16,10 @@ namespace duzez::cli {
 
 class Session {
   public:
-    // Problems met on the way (a damaged store, a bad language file) go to stderr.
-    explicit Session(const GlobalOptions& options, bool listDrives = true);
+    // Problems met on the way (a damaged store, a bad language file) go to stderr. The
+    // machine's drives are listed at once with `listDrives`, else only when a target names
+    // one: a command on an image file opens no device.
+    explicit Session(const GlobalOptions& options, bool listDrives = false);
 
     core::CApp& App() { return app_; }
     devices::CLocalComputer& Computer() { return *computer_; }
@@ -26,12 +29,34 @@ class Session {
     // message on stderr when it cannot be read.
     devices::CVolume* ResolveTarget(const std::string& target);
 
+    // The user asked to stop (Ctrl-C): the phase running ends and no later one starts.
+    void RequestStop() {
+        stopRequested_ = true;
+        app_.AnalysisRunning = false;
+    }
+    bool StopRequested() const { return stopRequested_; }
+
   private:
     devices::CVolume* FindTarget(const std::string& target);
+    void ListDrives();
 
     core::CApp app_;
     std::unique_ptr<devices::CLocalComputer> computer_;
+    bool drivesListed_ = false;
+    std::atomic<bool> stopRequested_{false};
 };
+
+// How messages name what TARGET resolved to: the device path of "#N", else TARGET as given.
+std::string TargetName(const std::string& target, devices::CVolume& volume);
+
+// The boot area of `volume` read and recognised (partitions found on the way join the
+// list); false, with a message naming it `name`, when not even its first sector can be
+// read (an empty or truncated file, a failing disk).
+bool ReadBootArea(devices::CVolume& volume, const std::string& name);
+
+// Opens `volume` for reading; false, with the reason on stderr ("error: cannot read
+// /dev/sdb: permission denied; ..."), when the system refuses.
+bool OpenForReading(devices::CVolume& volume);
 
 // Where a volume starts on the disk it lies on (a partition by its entry, a found volume
 // by its offset).
@@ -47,8 +72,16 @@ devices::CVolume* FoundVolumeOf(Session& session, devices::CVolume& target, int 
 // when that is a terminal.
 void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume);
 
-// TARGET, or its volume `number` when that is not 0, with its file system listed and,
-// with `deep`, its sectors scanned; null with a message on stderr when it cannot be read.
+// TARGET, or its volume `number` when that is not 0, opened and its boot area read. Null
+// with a message on stderr when it cannot be read, or when, without `deep`, it holds
+// neither a partition table nor a file system to list.
+devices::CVolume* OpenTarget(Session& session, const std::string& target, int number, bool deep);
+
+// The file-system phase of `volume` and, with `deep`, its sector phase, unless a stop was
+// requested before.
+void AnalyseVolume(Session& session, devices::CVolume& volume, bool deep);
+
+// OpenTarget, then AnalyseVolume.
 devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number, bool deep);
 
 // "1.5 GB", "640 KB", "512 bytes".

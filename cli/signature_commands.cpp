@@ -36,7 +36,7 @@ int ListSignatures(const GlobalOptions& options, bool json) {
         }
     }
     if (json)
-        std::cout << out.dump(2) << '\n';
+        std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     return kDone;
 }
 

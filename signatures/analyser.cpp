@@ -1,7 +1,10 @@
 #include "signatures/analyser.h"
 
 #include <cstring>
+#include <exception>
+#include <new>
 
+#include "core/log.h"
 #include "platform/byte_order.h"
 #include "platform/thread_priority.h"
 #include "signatures/probes.h"
@@ -49,13 +52,38 @@ void CAnalyser::Run() {
             if (stop_)
                 return;
         }
-        ScanChunk();
+        ScanBlockGuarded();
         {
             std::lock_guard lock(mutex_);
             work_ = false;
             done_ = true;
         }
         changed_.notify_all();
+    }
+}
+
+void CAnalyser::ScanBlockGuarded() {
+    // An exception must not end the process from this thread, nor leave the reader
+    // waiting: the block counts as scanned without hits, and the next one comes.
+    try {
+        ScanChunk();
+    } catch (const std::bad_alloc&) {
+        LogBlockFailure(nullptr);
+    } catch (const std::exception& e) {
+        LogBlockFailure(e.what());
+    } catch (...) {
+        LogBlockFailure("unknown exception");
+    }
+}
+
+void CAnalyser::LogBlockFailure(const char* what) noexcept {
+    try {
+        if (what == nullptr)
+            volume_.Log().LogError("CAnalyser.ParseBlock: Can't allocate memory");
+        else
+            volume_.Log().LogError("CAnalyser.ParseBlock except: %s", what);
+    } catch (...) {
+        // No memory even for the log line: the block is failed all the same.
     }
 }
 

@@ -46,6 +46,9 @@ class CAnalyser {
 
   private:
     void Run();
+    void ScanBlockGuarded();
+    // One log line for a block whose scan failed; null `what` for no memory.
+    void LogBlockFailure(const char* what) noexcept;
     bool Running() const { return volume_.AnalysisRunning() && !stop_.load(); }
 
     const SignatureDatabase& database_;

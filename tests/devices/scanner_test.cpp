@@ -125,6 +125,36 @@ TEST_F(ScannerTest, AStopEndsTheBlockAtTheNextTest) {
     EXPECT_EQ(starts, std::vector<std::uint64_t>{5 * 512});
 }
 
+// A block whose scan throws (no memory, a broken record) fails alone: the worker logs it,
+// hands the block back and goes on with the next.
+TEST_F(ScannerTest, AnExceptionInTheWorkerFailsOneBlockNotTheProgram) {
+    CVolume* volume = Volume(64, {});
+    int calls = 0;
+    signatures::CAnalyser analyser(computer_->Signatures(), *volume, [&](FoundObject) {
+        ++calls;
+        if (calls == 1)
+            throw std::bad_alloc();
+        if (calls == 2)
+            throw std::runtime_error("broken record");
+    });
+    app_->AnalysisRunning = true;
+    for (std::uint64_t block = 0; block < 3; ++block) {
+        auto buffer = analyser.ScanBuffer();
+        std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+        std::copy(kJpeg.begin(), kJpeg.end(), buffer.begin() + 5 * 512);
+        analyser.StartChunk(block * 64, 64);
+        ASSERT_TRUE(analyser.WaitChunkDone(std::chrono::seconds(5))) << "block " << block;
+    }
+    EXPECT_EQ(calls, 3);
+    const auto errors = ErrorLines();
+    EXPECT_NE(
+        std::find(errors.begin(), errors.end(), "ERR: CAnalyser.ParseBlock: Can't allocate memory"),
+        errors.end());
+    EXPECT_NE(
+        std::find(errors.begin(), errors.end(), "ERR: CAnalyser.ParseBlock except: broken record"),
+        errors.end());
+}
+
 TEST_F(ScannerTest, TwoFormatsOnOneSectorGiveOneObjectOfTheLaterFormat) {
     CVolume* volume = Volume(100, {{10, kCr2}, {20, kTiff}});
     Scan(*volume);
