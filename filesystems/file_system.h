@@ -34,8 +34,11 @@ struct SectorRange {
 // What reading a file's data could not do faithfully: sectors that stayed unreadable (read
 // as zeros), and an end taken on trust because the file system's map stopped short.
 struct ReadDamage {
+    std::uint64_t sectorsRead = 0;  // asked for, readable or not
     std::uint64_t unreadableSectors = 0;
     bool endGuessed = false;
+
+    bool NothingReadable() const { return sectorsRead != 0 && unreadableSectors == sectorsRead; }
 };
 
 class CFileSystem {

@@ -43,10 +43,10 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
     const std::uint64_t skip = first - firstSector * kSector;
     if (skip == 0 && count % kSector == 0) {
         // Whole sectors: straight into the caller's buffer.
-        Damage.unreadableSectors += ReadSectorsSalvaging(volume_, buffer, firstSector, sectors);
+        ReadSectorsSalvaging(volume_, buffer, firstSector, sectors, Damage);
     } else {
         sectors_.resize(static_cast<std::size_t>(sectors * kSector));
-        Damage.unreadableSectors += ReadSectorsSalvaging(volume_, sectors_, firstSector, sectors);
+        ReadSectorsSalvaging(volume_, sectors_, firstSector, sectors, Damage);
         std::memcpy(buffer.data(), sectors_.data() + skip, static_cast<std::size_t>(count));
     }
     Position += count;

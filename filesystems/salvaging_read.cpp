@@ -26,14 +26,13 @@ std::vector<SectorRange> SalvageSectors(TreeVolume& volume, std::span<std::uint8
     return bad;
 }
 
-std::uint64_t ReadSectorsSalvaging(TreeVolume& volume, std::span<std::uint8_t> block,
-                                   std::uint64_t first, std::uint64_t count) {
+void ReadSectorsSalvaging(TreeVolume& volume, std::span<std::uint8_t> block, std::uint64_t first,
+                          std::uint64_t count, ReadDamage& damage) {
+    damage.sectorsRead += count;
     if (count == 0 || volume.ReadVolumeSectors(block, first, count) != 0)
-        return 0;
-    std::uint64_t lost = 0;
+        return;
     for (const SectorRange& range : SalvageSectors(volume, block, first, count))
-        lost += range.sectorCount;
-    return lost;
+        damage.unreadableSectors += range.sectorCount;
 }
 
 }  // namespace duzez::filesystems

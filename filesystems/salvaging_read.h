@@ -17,8 +17,8 @@ std::vector<SectorRange> SalvageSectors(TreeVolume& volume, std::span<std::uint8
                                         std::uint64_t first, std::uint64_t count);
 
 // One read of `count` sectors; when it fails, the block is salvaged sector by sector.
-// Returns how many sectors stayed unreadable.
-std::uint64_t ReadSectorsSalvaging(TreeVolume& volume, std::span<std::uint8_t> block,
-                                   std::uint64_t first, std::uint64_t count);
+// The sectors asked for and those that stayed unreadable are added to `damage`.
+void ReadSectorsSalvaging(TreeVolume& volume, std::span<std::uint8_t> block, std::uint64_t first,
+                          std::uint64_t count, ReadDamage& damage);
 
 }  // namespace duzez::filesystems

@@ -349,7 +349,7 @@ FileOutcome CRecovery::Conclude(const filesystems::FoundObject& listed,
     using End = Copy::End;
     switch (copy.end) {
         case End::Whole:
-            if (object.Size != 0 && copy.damage.unreadableSectors * 512 >= object.Size) {
+            if (copy.damage.NothingReadable()) {
                 log.LogError("FileRecovery: no sector of '%s' could be read", target);
                 result.outcome = FileOutcome::Failed;
             } else if (copy.damage.endGuessed) {

@@ -251,15 +251,21 @@ std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std
     std::uint64_t within = offset % clusterSize_;
     while (done < buffer.size()) {
         damage.endGuessed = damage.endGuessed || at.guessed;
+        const std::size_t take = std::min<std::size_t>(clusterSize_ - within, buffer.size() - done);
+        // Only the sectors this read needs: a bad sector past the file's end costs nothing.
+        const std::uint64_t firstSector = within / kSector;
+        const std::uint64_t sectors = (within + take + kSector - 1) / kSector - firstSector;
+        const auto part = std::span(data).subspan(static_cast<std::size_t>(firstSector * kSector),
+                                                  static_cast<std::size_t>(sectors * kSector));
         if (at.cluster > lastCluster) {
             // Past the data area: nothing there to read.
-            std::fill(data.begin(), data.end(), std::uint8_t{0});
-            damage.unreadableSectors += sectorsPerCluster_;
+            std::fill(part.begin(), part.end(), std::uint8_t{0});
+            damage.sectorsRead += sectors;
+            damage.unreadableSectors += sectors;
         } else {
-            damage.unreadableSectors += ReadSectorsSalvaging(
-                volume_, data, ClusterToSector(at.cluster), sectorsPerCluster_);
+            ReadSectorsSalvaging(volume_, part, ClusterToSector(at.cluster) + firstSector, sectors,
+                                 damage);
         }
-        const std::size_t take = std::min<std::size_t>(clusterSize_ - within, buffer.size() - done);
         std::memcpy(buffer.data() + done, data.data() + within, take);
         done += take;
         within = 0;

@@ -42,7 +42,7 @@ std::uint64_t CFileSystem_NTFS::ReadRuns(const std::vector<ntfs::DataRun>& runs,
                                  std::uint64_t count) {
         if (damage == nullptr)
             return volume_.ReadVolumeSectors(out, sector, count) != 0;
-        damage->unreadableSectors += ReadSectorsSalvaging(volume_, out, sector, count);
+        ReadSectorsSalvaging(volume_, out, sector, count, *damage);
         return true;
     };
     std::vector<std::uint8_t> bounce;

@@ -68,6 +68,35 @@ class FatTest : public test::MachineTest {
         return volume;
     }
 
+    // The image as a device on which every read touching `badSector` fails, analysed.
+    CVolume* AnalyseWithBadSector(std::uint64_t badSector) {
+        const std::string bytes = test::ReadFile(image_);
+        opener_->Add("/card", [bytes, badSector] {
+            return std::make_unique<test::ScriptedDevice>(
+                bytes.size(),
+                [bytes, badSector](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                    const std::uint64_t first = offset / 512;
+                    if (first <= badSector && badSector < first + buffer.size() / 512)
+                        return platform::DeviceReadResult{
+                            platform::DeviceReadResult::Status::Failed, 0, EIO};
+                    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), buffer.size(),
+                                buffer.begin());
+                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
+                                                      buffer.size(), 0};
+                },
+                std::make_shared<std::atomic<int>>());
+        });
+        std::string error;
+        CVolume* volume = Computer(false).LoadImage("/card", error);
+        EXPECT_NE(volume, nullptr) << error;
+        if (volume == nullptr)
+            return nullptr;
+        app_->AnalysisRunning = true;
+        computer_->AnalyseFileSystem(*volume);
+        app_->AnalysisRunning = false;
+        return volume;
+    }
+
     std::filesystem::path image_;
 };
 
@@ -167,32 +196,11 @@ TEST_F(FatTest, ABadSectorInAChainCostsOnlyThatSector) {
     Mtools(MtoolsOn("mdel") + " ::/F1.BIN");
     File("BIG.BIN", 40000, 7);
     Mtools(MtoolsOn("mcopy") + " BIG.BIN ::/");
-    const std::string bytes = test::ReadFile(image_);
     // The sector (one cluster) that holds bytes 19,968 to 20,479 of BIG.BIN.
     const std::string big = test::ReadFile(dir_ / "BIG.BIN");
-    const std::uint64_t badSector = bytes.find(big.substr(19968, 512)) / 512;
-    ASSERT_NE(badSector, std::string::npos / 512);
-    opener_->Add("/card", [bytes, badSector] {
-        return std::make_unique<test::ScriptedDevice>(
-            bytes.size(),
-            [bytes, badSector](std::uint64_t offset, std::span<std::uint8_t> buffer) {
-                const std::uint64_t first = offset / 512;
-                if (first <= badSector && badSector < first + buffer.size() / 512)
-                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Failed, 0,
-                                                      EIO};
-                std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), buffer.size(),
-                            buffer.begin());
-                return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
-                                                  buffer.size(), 0};
-            },
-            std::make_shared<std::atomic<int>>());
-    });
-    std::string error;
-    CVolume* volume = Computer(false).LoadImage("/card", error);
-    ASSERT_NE(volume, nullptr) << error;
-    app_->AnalysisRunning = true;
-    computer_->AnalyseFileSystem(*volume);
-    app_->AnalysisRunning = false;
+    const std::uint64_t badSector = test::ReadFile(image_).find(big.substr(19968, 512)) / 512;
+    CVolume* volume = AnalyseWithBadSector(badSector);
+    ASSERT_NE(volume, nullptr);
     const auto listing = Listing(*volume);
     ASSERT_TRUE(listing.count("/BIG.BIN"));
     filesystems::FoundObjectStream stream(*volume, listing.at("/BIG.BIN"));
@@ -203,6 +211,23 @@ TEST_F(FatTest, ABadSectorInAChainCostsOnlyThatSector) {
     std::string expected = big;
     std::fill(expected.begin() + 19968, expected.begin() + 20480, '\0');
     EXPECT_TRUE(std::string(data.begin(), data.end()) == expected);
+}
+
+TEST_F(FatTest, ABadSectorPastTheEndOfAFileInItsLastClusterCostsNothing) {
+    Make(16, 20000, {}, "-s 4");
+    File("NOTE.TXT", 600, 5);
+    Mtools(MtoolsOn("mcopy") + " NOTE.TXT ::/");
+    const std::string note = test::ReadFile(dir_ / "NOTE.TXT");
+    const std::uint64_t first = test::ReadFile(image_).find(note.substr(0, 512)) / 512;
+    CVolume* volume = AnalyseWithBadSector(first + 2);  // the cluster's third sector
+    ASSERT_NE(volume, nullptr);
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/NOTE.TXT"));
+    filesystems::FoundObjectStream stream(*volume, listing.at("/NOTE.TXT"));
+    std::vector<std::uint8_t> data(600);
+    ASSERT_EQ(stream.Read(data), 600u);
+    EXPECT_EQ(stream.Damage.unreadableSectors, 0u);
+    EXPECT_TRUE(std::string(data.begin(), data.end()) == note);
 }
 
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {

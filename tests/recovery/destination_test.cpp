@@ -242,32 +242,13 @@ TEST_F(DestinationTest, RecoveredFilesCarryTheListedTimes) {
 }
 
 // A program that must end now (a second Ctrl-C) leaves no temporary file behind.
-class DiscardAtObject : public platform::MessageTarget {
-  public:
-    DiscardAtObject(CRecovery*& engine, const FoundObject* object)
-        : engine_(engine), object_(object) {}
-    bool Post(platform::Message message) override {
-        if (message.id == WM_RECOVERY_PROGRESS &&
-            message.wParam == reinterpret_cast<std::uintptr_t>(object_)) {
-            engine_->DiscardPartialFile();
-        }
-        return true;
-    }
-    std::int64_t Send(const platform::Message&) override { return 0; }
-
-  private:
-    CRecovery*& engine_;
-    const FoundObject* object_;
-};
-
 TEST_F(DestinationTest, ADiscardedFileLeavesNothingBehind) {
     auto& volume = Source();
     Root(volume);
     FoundObject* clip = Add(volume, 60, 5, "CLIP.MOV", 0, 5 << 20);
-    CRecovery* engine = nullptr;
-    app_->SetMainWindow(std::make_shared<DiscardAtObject>(engine, clip));
     CRecovery recovery(*computer_);
-    engine = &recovery;
+    app_->SetMainWindow(
+        std::make_shared<AtFirstBlockOf>(clip, [&recovery] { recovery.DiscardPartialFile(); }));
     recovery.RecoveryList = {clip};
     recovery.StartRecovery(dir_ / "out");
     recovery.Wait();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "recovery/recovery.h"
 #include "tests/devices/machine_fixture.h"
@@ -28,6 +29,25 @@ class ScriptedAnswers : public RecoveryQuestions {
     SizeAnswer answer;
     std::optional<std::filesystem::path> other;
     int asked = 0;
+};
+
+// Calls `act` when a block of the given object has been written (an abort, a discard).
+class AtFirstBlockOf : public platform::MessageTarget {
+  public:
+    AtFirstBlockOf(const FoundObject* object, std::function<void()> act)
+        : object_(object), act_(std::move(act)) {}
+    bool Post(platform::Message message) override {
+        if (message.id == WM_RECOVERY_PROGRESS &&
+            message.wParam == reinterpret_cast<std::uintptr_t>(object_)) {
+            act_();
+        }
+        return true;
+    }
+    std::int64_t Send(const platform::Message&) override { return 0; }
+
+  private:
+    const FoundObject* object_;
+    std::function<void()> act_;
 };
 
 class RecoveryTest : public test::MachineTest {

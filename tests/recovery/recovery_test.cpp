@@ -10,24 +10,6 @@
 namespace duzez::recovery {
 namespace {
 
-// Aborts the recovery when the first block of the given object has been written.
-class AbortAtObject : public platform::MessageTarget {
-  public:
-    AbortAtObject(CRecovery*& engine, const FoundObject* object)
-        : engine_(engine), object_(object) {}
-    bool Post(platform::Message message) override {
-        if (message.id == WM_RECOVERY_PROGRESS &&
-            message.wParam == reinterpret_cast<std::uintptr_t>(object_))
-            engine_->AbortRecovery();
-        return true;
-    }
-    std::int64_t Send(const platform::Message&) override { return 0; }
-
-  private:
-    CRecovery*& engine_;
-    const FoundObject* object_;
-};
-
 class RecordingOpener : public platform::ShellOpener {
   public:
     platform::ShellOpenResult Open(const std::filesystem::path& file) override {
@@ -242,10 +224,9 @@ TEST_F(RecoveryTest, AbortInTheLastFileDiscardsItsPartAndLogsTheAbortOnce) {
     FoundObject* a = Add(volume, 50, 5, "A.JPG", 0, 1000);
     FoundObject* b = Add(volume, 51, 5, "B.JPG", 8192, 1000);
     FoundObject* c = Add(volume, 52, 5, "C.MOV", 1 << 20, 5 << 20);
-    CRecovery* engine = nullptr;
-    app_->SetMainWindow(std::make_shared<AbortAtObject>(engine, c));
     CRecovery recovery(*computer_);
-    engine = &recovery;
+    app_->SetMainWindow(
+        std::make_shared<AtFirstBlockOf>(c, [&recovery] { recovery.AbortRecovery(); }));
     recovery.RecoveryList = {a, b, c};
     recovery.StartRecovery(dir_ / "out");
     recovery.Wait();
