@@ -36,9 +36,9 @@ void InterruptWatch::OnSecond(std::function<void()> cleanUp) {
     cleanUp_ = std::move(cleanUp);
 }
 
-bool InterruptWatch::Interrupted() const {
+int InterruptWatch::Count() const {
     std::lock_guard lock(mutex_);
-    return count_ > 0;
+    return count_;
 }
 
 void InterruptWatch::Watch() {

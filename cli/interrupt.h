@@ -24,8 +24,27 @@ class InterruptWatch {
     void OnFirst(std::function<void()> stop);
     // What is done just before the program ends on the second: remove partial output.
     void OnSecond(std::function<void()> cleanUp);
-    // Whether an interrupt came.
-    bool Interrupted() const;
+    // Whether an interrupt came, and how many.
+    bool Interrupted() const { return Count() != 0; }
+    int Count() const;
+
+    // Sets the first interrupt's handler for a scope and clears both handlers at its end,
+    // before what they name is gone.
+    class Handlers {
+      public:
+        Handlers(InterruptWatch& watch, std::function<void()> stop) : watch_(watch) {
+            watch_.OnFirst(std::move(stop));
+        }
+        ~Handlers() {
+            watch_.OnFirst({});
+            watch_.OnSecond({});
+        }
+        Handlers(const Handlers&) = delete;
+        Handlers& operator=(const Handlers&) = delete;
+
+      private:
+        InterruptWatch& watch_;
+    };
 
   private:
     void Watch();

@@ -147,6 +147,7 @@ int FindLost(const GlobalOptions& options, const std::string& target) {
         return kBadInput;
     }
     disk->VolumesOnly = 1;
+    session.App().AnalysisRunning = true;
     ScanSectors(session.Computer(), *disk);
     const std::vector<CVolume*> found = VolumesOn(session, *disk);
     std::printf("%-3s %-14s %-8s %s\n", "#", "Start (byte)", "FS", "Label");

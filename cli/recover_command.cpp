@@ -157,9 +157,10 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         return kBadInput;
     }
     Session session(options);
-    interrupts.OnFirst([&session] { session.RequestStop(); });
     auto& computer = session.Computer();
     recovery::CRecovery engine(computer);
+    // The handlers name the session and the engine: they go before those do.
+    const InterruptWatch::Handlers handlers(interrupts, [&session] { session.RequestStop(); });
     devices::CVolume* volume = OpenTarget(session, args.target, args.volume, args.deep);
     if (volume == nullptr)
         return kBadInput;
@@ -171,10 +172,9 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     }
     AnalyseVolume(session, *volume, args.deep);
     RecoverySummary summary;
-    summary.interrupted = interrupts.Interrupted();
-    if (summary.interrupted) {
+    const int interruptsBefore = interrupts.Count();
+    if (interruptsBefore != 0)
         std::fprintf(stderr, "The analysis was stopped; recovering what it found so far.\n");
-    }
     OptionAnswers answers(*sizes);
     engine.SetQuestions(&answers);
     Select(args, *volume, engine, summary);
@@ -182,13 +182,14 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         SuggestNextStep(args, summary);
         return kDone;
     }
+    engine.StartRecovery(args.destination);
     interrupts.OnFirst([&engine] { engine.AbortRecovery(); });
     interrupts.OnSecond([&engine] { engine.DiscardPartialFile(); });
-    engine.StartRecovery(args.destination);
+    // One that came while the handlers changed is not lost.
+    if (interruptsBefore == 0 && interrupts.Count() != 0)
+        engine.AbortRecovery();
     ShowProgress(engine);
     engine.Wait();
-    interrupts.OnFirst({});
-    interrupts.OnSecond({});
     summary.interrupted = interrupts.Interrupted();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

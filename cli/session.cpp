@@ -192,7 +192,6 @@ bool OpenForReading(devices::CVolume& volume) {
 // terminal.
 void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume) {
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
-    computer.App().AnalysisRunning = true;
     std::thread phase([&] { computer.AnalyseSectors(volume); });
     const auto start = std::chrono::steady_clock::now();
     while (computer.App().AnalysisRunning && terminal) {
@@ -294,15 +293,21 @@ devices::CVolume* OpenTarget(Session& session, const std::string& target, int nu
 void AnalyseVolume(Session& session, devices::CVolume& volume, bool deep) {
     auto& computer = session.Computer();
     computer.ActiveVolume = &volume;
-    if (session.StopRequested())
-        return;
+    // The running flag is set before the stop is looked at: a stop in between still holds.
     session.App().AnalysisRunning = true;
+    if (session.StopRequested()) {
+        session.App().AnalysisRunning = false;
+        return;
+    }
     computer.AnalyseFileSystem(volume);
     session.App().AnalysisRunning = false;
-    if (deep && !session.StopRequested()) {
-        volume.VolumesOnly = 0;
+    if (!deep)
+        return;
+    volume.VolumesOnly = 0;
+    session.App().AnalysisRunning = true;
+    if (!session.StopRequested())
         ScanSectors(computer, volume);
-    }
+    session.App().AnalysisRunning = false;
 }
 
 devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number,

@@ -69,7 +69,7 @@ std::vector<devices::CVolume*> VolumesOn(Session& session, devices::CVolume& dis
 devices::CVolume* FoundVolumeOf(Session& session, devices::CVolume& target, int number);
 
 // Runs the sector phase of `volume` on its own thread, with a progress line on stderr
-// when that is a terminal.
+// when that is a terminal. The caller sets the application's running flag first.
 void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume);
 
 // TARGET, or its volume `number` when that is not 0, opened and its boot area read. Null

@@ -29,9 +29,15 @@ std::vector<SectorRange> SalvageSectors(TreeVolume& volume, std::span<std::uint8
 void ReadSectorsSalvaging(TreeVolume& volume, std::span<std::uint8_t> block, std::uint64_t first,
                           std::uint64_t count, ReadDamage& damage) {
     damage.sectorsRead += count;
-    if (count == 0 || volume.ReadVolumeSectors(block, first, count) != 0)
+    if (count == 0)
         return;
-    for (const SectorRange& range : SalvageSectors(volume, block, first, count))
+    // A short count is a read that stopped at a bad sector or at the end of the device: the
+    // zeros after it are not data. What follows is tried sector by sector.
+    const std::uint64_t got = volume.ReadVolumeSectors(block, first, count) / kSector;
+    if (got >= count)
+        return;
+    const auto rest = block.subspan(static_cast<std::size_t>(got) * kSector);
+    for (const SectorRange& range : SalvageSectors(volume, rest, first + got, count - got))
         damage.unreadableSectors += range.sectorCount;
 }
 

@@ -32,6 +32,12 @@ bool ReadFully(int fd, std::span<std::uint8_t> buffer, off_t offset) {
     return true;
 }
 
+// One plain component: never empty, ".", ".." or holding a separator.
+bool IsComponent(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
 std::string PartName() {
     static std::atomic<unsigned> counter{0};
     return ".duzez-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
@@ -60,6 +66,10 @@ std::unique_ptr<OutputFolder> OutputFolder::Open(const std::filesystem::path& pa
 }
 
 std::unique_ptr<OutputFolder> OutputFolder::Child(const std::string& name) const {
+    if (!IsComponent(name)) {
+        errno = EINVAL;
+        return nullptr;
+    }
     if (::mkdirat(fd_.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
         return nullptr;
     UniqueFd fd(::openat(fd_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -101,13 +111,24 @@ bool PartFile::SetTimes(std::uint64_t accessed, std::uint64_t modified) {
     return SetFileTimes(fd_.get(), accessed, modified);
 }
 
+int PartFile::Close() {
+    if (!fd_)
+        return 0;
+    const int result = ::close(fd_.get());
+    const int error = errno;
+    fd_.release();
+    // The descriptor is gone either way; EINTR does not mean the data failed.
+    return result == 0 || error == EINTR ? 0 : error;
+}
+
 bool PartFile::SameContentAs(const std::string& name) const {
     const int dir = folder_.Descriptor();
     struct stat existing {};
     struct stat mine {};
     // Only a plain file is opened: a device node or a pipe in the folder is never touched.
     if (::fstatat(dir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(existing.st_mode) || ::fstat(fd_.get(), &mine) != 0 ||
+        !S_ISREG(existing.st_mode) ||
+        ::fstatat(dir, name_.c_str(), &mine, AT_SYMLINK_NOFOLLOW) != 0 ||
         existing.st_size != mine.st_size) {
         return false;
     }
@@ -133,6 +154,10 @@ PartFile::Placed PartFile::Place(const std::string& name) {
     const int dir = folder_.Descriptor();
     if (gone_) {
         errno = ENOENT;
+        return Placed::Failed;
+    }
+    if (!IsComponent(name)) {
+        errno = EINVAL;
         return Placed::Failed;
     }
     const auto taken = [&]() {

@@ -26,7 +26,7 @@ class OutputFolder {
 
     // The folder `name` inside this one, created when missing. Null with errno set when
     // it cannot be made or opened; ENOTDIR when the name is taken by something that is
-    // not a folder (a file, a link).
+    // not a folder (a file, a link); EINVAL for a name that is not one component.
     std::unique_ptr<OutputFolder> Child(const std::string& name) const;
 
     int Descriptor() const { return fd_.get(); }
@@ -55,9 +55,11 @@ class PartFile {
     int Write(std::span<const std::uint8_t> bytes, std::size_t& written);
     // Access and modification times as FILETIME values (100 ns since 1601); 0 keeps one.
     bool SetTimes(std::uint64_t accessed, std::uint64_t modified);
+    // Ends the writing: 0, or the errno of a write the file system reports only now.
+    int Close();
     // Gives the file `name` unless that name exists. An existing regular file with the
     // same bytes is SameFileExists (and this file is removed); anything else there is
-    // NameTaken. Failed sets errno.
+    // NameTaken. Failed sets errno (EINVAL for a name that is not one component).
     Placed Place(const std::string& name);
     // Removes the temporary file now. Safe from another thread while the file is being
     // written: it only unlinks the name.

@@ -1,9 +1,7 @@
 #include "recovery/recovery.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstring>
 
 #include "core/log.h"
 #include "devices/local_computer.h"
@@ -111,7 +109,7 @@ void CRecovery::Run(std::filesystem::path destination, bool tryOpen) {
         log.LogError("Recovery_Thread.except: %s", e.what());
         RecoveryRunning = false;
     }
-    folders_.clear();
+    openPath_.clear();
     output_.reset();
     // An abort, during the last file too, is not a completed recovery.
     if (!RecoveryRunning) {
@@ -258,34 +256,49 @@ std::optional<std::uint64_t> CRecovery::SettleSize(const filesystems::FoundObjec
     return size;
 }
 
-platform::OutputFolder* CRecovery::TargetFolder(const filesystems::FoundObject& object) {
+platform::OutputFolder* CRecovery::TargetFolder(const filesystems::FoundObject& object,
+                                                int& error) {
     const auto folders = SourceVolume->FoundObjectTree->GetFolderNames(object);
+    // Only the folders of the current path stay open: objects come folder by folder, and a
+    // volume of many folders must not run out of descriptors.
+    std::size_t same = 0;
+    while (same < openPath_.size() && same < folders.names.size() &&
+           openPath_[same].first == folders.names[same]) {
+        ++same;
+    }
+    openPath_.resize(same);
     // Folders are opened one name at a time below the destination, never through a link:
     // a name from the volume is cleaned, and one taken by a file gets a number.
-    platform::OutputFolder* folder = output_.get();
-    std::vector<std::string> key;
-    for (const std::string& name : folders.names) {
-        key.push_back(name);
-        if (auto known = folders_.find(key); known != folders_.end()) {
-            folder = known->second.get();
-            continue;
-        }
-        const std::string clean = CleanComponent(name);
+    platform::OutputFolder* folder = same == 0 ? output_.get() : openPath_.back().second.get();
+    for (std::size_t i = same; i < folders.names.size(); ++i) {
+        const std::string clean = CleanComponent(folders.names[i]);
         std::unique_ptr<platform::OutputFolder> child;
+        error = 0;
         for (unsigned n = 1; !child && n < kMaxNumberedNames; ++n) {
             child = folder->Child(n == 1 ? clean : NumberedName(clean, n));
-            if (!child && errno != ENOTDIR)
+            error = child ? 0 : errno;
+            if (error != 0 && error != ENOTDIR)
                 break;
         }
         if (!child) {
             computer_.Log().LogErrorMessage(StringId::CantCreateFolder,
                                             (folder->Path() / clean).string());
+            computer_.Log().LogError("%s", std::string(std::strerror(error)));
             return nullptr;
         }
         folder = child.get();
-        folders_.emplace(key, std::move(child));
+        openPath_.emplace_back(folders.names[i], std::move(child));
     }
     return folder;
+}
+
+bool CRecovery::StopWhenFull(int error) {
+    if (error != ENOSPC && error != EDQUOT)
+        return false;
+    computer_.Log().LogError("FileRecovery: the destination is full");
+    DestinationFull = true;
+    RecoveryRunning = false;
+    return true;
 }
 
 FileOutcome CRecovery::RecoverObject(const filesystems::FoundObject& object) {
@@ -300,14 +313,15 @@ FileOutcome CRecovery::RecoverObject(const filesystems::FoundObject& object) {
     filesystems::FoundObject copy = object;
     const std::string name = CleanComponent(object.GetName());
     platform::OutputFolder* folder = nullptr;
+    int folderError = 0;
     try {
-        folder = TargetFolder(object);
+        folder = TargetFolder(object, folderError);
     } catch (const std::exception& e) {
         log.LogError("Recovery_Thread.except0: %s", e.what());
         return fail();
     }
     if (folder == nullptr)
-        return fail();
+        return fail(StopWhenFull(folderError) ? FileOutcome::NotWritten : FileOutcome::Failed);
     if (object.Is(ObjectFlags::ExtentToNext)) {
         const auto size = SettleSize(object);
         if (!size)
@@ -329,8 +343,9 @@ FileOutcome CRecovery::RecoverObject(const filesystems::FoundObject& object) {
     log.LogMessage(StringId::RecoveringFile, name, listedPath, folder->Path().string());
     auto part = PartFile::Create(*folder);
     if (!part) {
+        const int error = errno;
         log.LogErrorMessage(StringId::RecoveryCreateFileFailed, (folder->Path() / name).string());
-        return fail();
+        return fail(StopWhenFull(error) ? FileOutcome::NotWritten : FileOutcome::Failed);
     }
     CurrentPart current(partMutex_, part_, part.get());
     listed_ = &object;
@@ -381,9 +396,8 @@ FileOutcome CRecovery::Conclude(const filesystems::FoundObject& listed,
             }
             break;
         case End::Full:
-            log.LogError("FileRecovery: the destination is full; '%s' was not written", target);
-            DestinationFull = true;
-            RecoveryRunning = false;
+            log.LogError("FileRecovery: '%s' was not written", target);
+            StopWhenFull(ENOSPC);
             result.outcome = FileOutcome::NotWritten;
             break;
         case End::Aborted:
@@ -409,20 +423,31 @@ FileOutcome CRecovery::Conclude(const filesystems::FoundObject& listed,
     }
     if (object.Created != 0 || object.Modified != 0)
         part.SetTimes(object.Accessed, object.Modified);
-    const FileOutcome placed = PlaceFile(part, folder, name);
-    if (placed == FileOutcome::Failed || placed == FileOutcome::AlreadyRecovered) {
+    // Some file systems (network, FUSE) report a full disk or a failed write only here.
+    if (const int error = part.Close(); error != 0) {
+        log.LogErrorMessage(StringId::RecoveryWriteSystemError, error);
+        part.Discard();
+        result.outcome = StopWhenFull(error) ? FileOutcome::NotWritten : FileOutcome::Failed;
+        Results.push_back(result);
+        return result.outcome;
+    }
+    const FileOutcome placed = PlaceFile(part, folder, name, result.path);
+    if (placed == FileOutcome::Failed) {
         result.outcome = placed;
+    } else if (placed == FileOutcome::AlreadyRecovered) {
+        // The same bytes were written before; a damaged file stays reported as damaged.
+        if (result.outcome == FileOutcome::Recovered)
+            result.outcome = placed;
     } else {
         ++RecoveredCount;
         RecoveredBytes += copy.bytes;
     }
-    result.path = LastFilePath;
     Results.push_back(result);
     return result.outcome;
 }
 
 FileOutcome CRecovery::PlaceFile(PartFile& part, platform::OutputFolder& folder,
-                                 const std::string& name) {
+                                 const std::string& name, std::filesystem::path& placedAt) {
     core::CLog& log = computer_.Log();
     for (unsigned n = 1; n < kMaxNumberedNames; ++n) {
         const std::string candidate = n == 1 ? name : NumberedName(name, n);
@@ -432,11 +457,11 @@ FileOutcome CRecovery::PlaceFile(PartFile& part, platform::OutputFolder& folder,
         switch (part.Place(candidate)) {
             case PartFile::Placed::Done:
                 writtenThisRun_.insert(path);
-                LastFilePath = path;
+                LastFilePath = placedAt = path;
                 return FileOutcome::Recovered;
             case PartFile::Placed::SameFileExists:
                 writtenThisRun_.insert(path);
-                LastFilePath = path;
+                LastFilePath = placedAt = path;
                 log.LogText("FileRecovery: '" + path.string() + "' was recovered before", 4);
                 return FileOutcome::AlreadyRecovered;
             case PartFile::Placed::NameTaken:

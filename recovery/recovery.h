@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -146,10 +145,12 @@ class CRecovery {
     // Gives the finished file `name`, or "name (2)" and on past names that are taken; a
     // name that already holds the same bytes makes it AlreadyRecovered.
     FileOutcome PlaceFile(platform::PartFile& part, platform::OutputFolder& folder,
-                          const std::string& name);
+                          const std::string& name, std::filesystem::path& placedAt);
     // The folder below the destination that the object's folder path names, created on
-    // the way; null (logged) when it cannot be made.
-    platform::OutputFolder* TargetFolder(const filesystems::FoundObject& object);
+    // the way; null (logged, `error` set) when it cannot be made.
+    platform::OutputFolder* TargetFolder(const filesystems::FoundObject& object, int& error);
+    // A full destination (or quota) ends the run: true, and the run is stopped, for those.
+    bool StopWhenFull(int error);
     std::optional<std::uint64_t> SettleSize(const filesystems::FoundObject& object);
     std::uint64_t SizeBy(SizeMethod method, const filesystems::FoundObject& object,
                          std::uint64_t customBytes) const;
@@ -164,9 +165,10 @@ class CRecovery {
     platform::ShellOpener* opener_ = &desktopOpener_;
     // The files written by this run: two objects of one name and folder never share a file.
     std::set<std::filesystem::path> writtenThisRun_;
-    // The run's destination and the folders opened below it, by their names on the volume.
+    // The run's destination, and the folders of the current path opened below it with the
+    // names they have on the volume.
     std::unique_ptr<platform::OutputFolder> output_;
-    std::map<std::vector<std::string>, std::unique_ptr<platform::OutputFolder>> folders_;
+    std::vector<std::pair<std::string, std::unique_ptr<platform::OutputFolder>>> openPath_;
     // The file being written, for DiscardPartialFile from another thread.
     std::mutex partMutex_;
     platform::PartFile* part_ = nullptr;

@@ -7,10 +7,21 @@ namespace {
 constexpr std::size_t kMaxKeptExtension = 32;
 
 // The start of the UTF-8 sequence at or before `at`, so a cut never splits a character.
+// A character is at most four bytes: bytes that are no UTF-8 are cut where they fall.
 std::size_t CharacterBoundary(const std::string& text, std::size_t at) {
-    while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+    for (int back = 0; back < 3 && at > 0 && at < text.size() &&
+                       (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+         ++back) {
         --at;
+    }
     return at;
+}
+
+// Never empty, "." or "..", which name no file of their own.
+std::string NotSpecial(std::string name) {
+    if (name.empty() || name == "." || name == "..")
+        name.insert(name.begin(), '_');
+    return name;
 }
 
 std::size_t ExtensionStart(const std::string& name) {
@@ -37,15 +48,16 @@ std::string CleanComponent(std::string_view name) {
         if (c == '/' || byte < 0x20 || byte == 0x7F)
             c = '_';
     }
-    if (clean.empty() || clean == "." || clean == "..")
-        clean.insert(clean.begin(), '_');
+    clean = NotSpecial(std::move(clean));
     const std::size_t dot = ExtensionStart(clean);
-    return Fit(clean.substr(0, dot), clean.substr(dot));
+    // A name shortened to nothing but dots is special again.
+    return NotSpecial(Fit(clean.substr(0, dot), clean.substr(dot)));
 }
 
 std::string NumberedName(const std::string& name, unsigned number) {
     const std::size_t dot = ExtensionStart(name);
-    return Fit(name.substr(0, dot), " (" + std::to_string(number) + ")" + name.substr(dot));
+    return NotSpecial(
+        Fit(name.substr(0, dot), " (" + std::to_string(number) + ")" + name.substr(dot)));
 }
 
 }  // namespace duzez::recovery

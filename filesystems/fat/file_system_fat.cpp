@@ -224,18 +224,21 @@ std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std
     }
     const auto first = static_cast<std::uint32_t>(object.Id);
     const std::uint64_t index = offset / clusterSize_;
-    // Start from the cursor when this read goes on where the last one ended.
-    ChainCursor at{object.Id, 0, first, false};
-    if (cursor_.objectId == object.Id && cursor_.clusterIndex <= index)
-        at = cursor_;
+    // Go on from where the last read ended when this one continues it; else from the start.
+    ChainCursor& at = cursor_;
+    if (at.objectId != object.Id || at.clusterIndex > index) {
+        at = ChainCursor{object.Id, 0, first, false, {{first, first}}};
+    }
     const std::uint64_t entries = table_->EntryCount();
     const std::uint64_t lastCluster = std::uint64_t{volume_.ClusterCount()} + 1;
-    // A chain that stops before the file's size (freed, cut or looping) does not lose the
-    // rest: it goes on contiguously after its last cluster, as a deleted file's would.
+    // A chain that stops before the file's size (freed, cut, or looping back into itself)
+    // does not lose the rest: it goes on contiguously after the cluster where it stopped,
+    // as a deleted file's would.
     const auto advance = [&]() {
         const auto next = at.guessed ? std::nullopt : table_->Entry(at.cluster);
         if (next && *next >= 2 && !table_->IsEndOfChain(*next) && *next < entries &&
-            at.clusterIndex < entries) {
+            !at.Visited(*next)) {
+            at.Visit(*next);
             at.cluster = *next;
         } else {
             at.guessed = true;
@@ -269,11 +272,30 @@ std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std
         std::memcpy(buffer.data() + done, data.data() + within, take);
         done += take;
         within = 0;
-        cursor_ = at;
         if (done < buffer.size())
             advance();
     }
     return static_cast<std::uint32_t>(done);
+}
+
+bool CFileSystem_FAT::ChainCursor::Visited(std::uint32_t number) const {
+    auto run = runs.upper_bound(number);
+    if (run == runs.begin())
+        return false;
+    --run;
+    return number <= run->second;
+}
+
+void CFileSystem_FAT::ChainCursor::Visit(std::uint32_t number) {
+    // Chains mostly go on to the next cluster: that extends the run it ends.
+    if (number > 0) {
+        auto run = runs.upper_bound(number - 1);
+        if (run != runs.begin() && std::prev(run)->second == number - 1) {
+            std::prev(run)->second = number;
+            return;
+        }
+    }
+    runs.emplace(number, number);
 }
 
 }  // namespace duzez::filesystems

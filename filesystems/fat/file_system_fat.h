@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -64,12 +65,17 @@ class CFileSystem_FAT : public CFileSystem {
     std::unordered_set<std::uint64_t> parsedSectors_;
 
     // The chain position of the last FileRead, so sequential reads do not walk the chain
-    // from its start every time.
+    // from its start every time, and the clusters the walk has been through, as runs, so
+    // that a chain looping back into itself is noticed.
     struct ChainCursor {
         std::uint64_t objectId = ~0ull;
         std::uint64_t clusterIndex = 0;
         std::uint32_t cluster = 0;
         bool guessed = false;  // the chain ended; clusters follow contiguously
+        std::map<std::uint32_t, std::uint32_t> runs;  // first cluster -> last cluster
+
+        bool Visited(std::uint32_t number) const;
+        void Visit(std::uint32_t number);
     } cursor_;
 };
 

@@ -147,30 +147,43 @@ TEST_F(RecoverSafetyTest, ARunAgainSaysAlreadyRecoveredAndKeepsTheUsersEdits) {
     EXPECT_FALSE(std::filesystem::exists(out / "A (2).JPG"));
 }
 
-// Cuts the chain of the file whose first cluster is `cluster` after that cluster, in both
-// FATs of a FAT16 image.
-void CutChainAfter(const std::filesystem::path& image, unsigned cluster) {
+// Sets the entry of `cluster` to `next` in both FATs of a FAT16 image.
+void SetFatEntry(const std::filesystem::path& image, unsigned cluster, std::uint16_t next) {
     std::fstream disk(image, std::ios::in | std::ios::out | std::ios::binary);
     std::vector<unsigned char> boot(512);
     disk.read(reinterpret_cast<char*>(boot.data()), 512);
     const unsigned reserved = boot[14] | (boot[15] << 8);
     const unsigned perFat = boot[22] | (boot[23] << 8);
+    const char bytes[2] = {static_cast<char>(next & 0xFF), static_cast<char>(next >> 8)};
     for (unsigned fat = 0; fat < boot[16]; ++fat) {
         disk.seekp(static_cast<std::streamoff>((reserved + fat * perFat) * 512 + cluster * 2));
-        disk.write("\xFF\xFF", 2);
+        disk.write(bytes, 2);
     }
 }
 
-TEST_F(RecoverSafetyTest, AChainThatEndsEarlyKeepsItsBytesAndIsReportedIncomplete) {
-    // 4-sector clusters: 20,000 bytes span 10 clusters, written one after another.
+// A chain cut short, or looping back into itself, loses none of the bytes that follow it
+// on the card; the file is reported incomplete, in a second run into the same folder too.
+TEST_F(RecoverSafetyTest, AChainThatEndsEarlyOrLoopsKeepsItsBytesAndIsReportedIncomplete) {
+    // 4-sector clusters: 20,000 bytes span 10 clusters (2 to 11), one after another.
     WriteFile(dir_ / "LONG.JPG", Pattern(20000, 11));
     const auto card = Card({"mcopy LONG.JPG ::/"});
-    CutChainAfter(card, 2);
-    const RunResult result =
-        Cli("recover " + Quoted(card.string()) + " " + Quoted((dir_ / "out").string()));
-    EXPECT_EQ(result.exitCode, 1) << result.out;
-    EXPECT_NE(result.out.find("1 incomplete"), std::string::npos) << result.out;
-    EXPECT_EQ(ReadFile(dir_ / "out" / "LONG.JPG"), Pattern(20000, 11));
+    for (const auto& [name, next] : {std::pair<std::string, std::uint16_t>{"cut", 0xFFFF},
+                                     std::pair<std::string, std::uint16_t>{"loop", 2}}) {
+        SCOPED_TRACE(name);
+        const auto image = dir_ / (name + ".img");
+        std::filesystem::copy_file(card, image);
+        SetFatEntry(image, 3, next);
+        const std::string recover =
+            "recover " + Quoted(image.string()) + " " + Quoted((dir_ / name).string());
+        const RunResult result = Cli(recover);
+        EXPECT_EQ(result.exitCode, 1) << result.out;
+        EXPECT_NE(result.out.find("1 incomplete"), std::string::npos) << result.out;
+        EXPECT_TRUE(ReadFile(dir_ / name / "LONG.JPG") == Pattern(20000, 11));
+        const RunResult again = Cli(recover);
+        EXPECT_EQ(again.exitCode, 1) << again.out;
+        EXPECT_NE(again.out.find("1 incomplete"), std::string::npos) << again.out;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / name / "LONG (2).JPG"));
+    }
 }
 
 TEST_F(RecoverSafetyTest, RecoveredFilesCarryTheirDatesAndEmptyFilesAreFiles) {
@@ -255,8 +268,8 @@ TEST_F(NtfsRecoverTest, SystemFilesStayOutUnlessAskedForAndEmptyFilesCount) {
 TEST_F(RecoverSafetyTest, CtrlCDuringTheScanStillRecoversWhatWasFound) {
     WriteFile(dir_ / "KEEP.JPG", Pattern(30000, 19));
     const auto card = dir_ / "big.img";
-    // A large sparse card: its scan runs for seconds, long enough to be interrupted.
-    ASSERT_TRUE(RunCommand("truncate -s 16G " + Quoted(card.string()) + " && mkfs.fat -F 32 " +
+    // A large sparse card, so that its scan is still running when the signal comes.
+    ASSERT_TRUE(RunCommand("truncate -s 4G " + Quoted(card.string()) + " && mkfs.fat -F 32 " +
                            Quoted(card.string())));
     ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(card.string()) + " " +
                            Quoted((dir_ / "KEEP.JPG").string()) + " ::/"));
@@ -265,23 +278,38 @@ TEST_F(RecoverSafetyTest, CtrlCDuringTheScanStillRecoversWhatWasFound) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const std::string config = "XDG_CONFIG_HOME=" + dir_.path().string();
-        ::putenv(const_cast<char*>(config.c_str()));
+        ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
         const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, 1);
         ::dup2(fd, 2);
-        ::execl(DUZEZ_CLI_PATH, DUZEZ_CLI_PATH, "recover", card.c_str(), out.c_str(), "--deep",
-                static_cast<char*>(nullptr));
+        ::execl(DUZEZ_CLI_PATH, DUZEZ_CLI_PATH, "-v", "recover", card.c_str(), out.c_str(),
+                "--deep", static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ::kill(child, SIGINT);
+    // The signal goes once the log says the sector phase has begun.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    bool ended = false;
+    bool signalled = false;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        if (!signalled &&
+            ReadFile(log).find("Starting drive sector analysis") != std::string::npos) {
+            ::kill(child, SIGINT);
+            signalled = true;
+        }
+        ended = ::waitpid(child, &status, WNOHANG) == child;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the run did not end: " << ReadFile(log);
+    }
     const std::string output = ReadFile(log);
+    ASSERT_TRUE(signalled) << output;
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
-    EXPECT_NE(output.find("Stopping"), std::string::npos) << output;
+    EXPECT_NE(output.find("The analysis was stopped"), std::string::npos) << output;
     EXPECT_EQ(ReadFile(out / "KEEP.JPG"), Pattern(30000, 19));
 }
 

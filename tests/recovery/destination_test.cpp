@@ -89,10 +89,11 @@ TEST_F(DestinationTest, LinksAndFilesAlreadyThereAreLeftAlone) {
 // A tmpfs of 1 MiB stands for a card that fills up.
 class SmallMount {
   public:
-    explicit SmallMount(const std::filesystem::path& where, unsigned long flags = 0)
+    explicit SmallMount(const std::filesystem::path& where, unsigned long flags = 0,
+                        const char* options = "size=1m")
         : where_(where) {
         std::filesystem::create_directories(where);
-        mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", flags, "size=1m") == 0;
+        mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", flags, options) == 0;
     }
     ~SmallMount() {
         if (mounted_)
@@ -125,6 +126,48 @@ TEST_F(DestinationTest, AFullDestinationStopsTheRunAndLeavesNoPartialFile) {
     EXPECT_EQ(engine.Results[1].outcome, FileOutcome::NotWritten);
     EXPECT_EQ(FilesBelow(dir_ / "full"), std::vector<std::string>{"ONE.JPG"});
     EXPECT_EQ(test::ReadFile(dir_ / "full" / "ONE.JPG"), source_.substr(0, 600000));
+}
+
+// Out of inodes is as full as out of space: the run stops instead of failing every file.
+TEST_F(DestinationTest, ADestinationOutOfInodesStopsTheRun) {
+    auto& volume = Source();
+    Root(volume);
+    std::vector<FoundObject*> files;
+    for (std::uint64_t i = 0; i < 12; ++i) {
+        Add(volume, 100 + i, 5, "FOLDER" + std::to_string(i), 0, 0, true);
+        files.push_back(Add(volume, 200 + i, 100 + i, "PHOTO.JPG", i * 4096, 1000));
+    }
+    SmallMount tiny(dir_ / "tiny", 0, "size=1m,nr_inodes=8");
+    if (!tiny.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    const CRecovery& engine = Recover(files, dir_ / "tiny");
+    EXPECT_TRUE(engine.DestinationFull.load());
+    EXPECT_LT(engine.Results.size(), files.size()) << "the run stopped when the inodes ran out";
+    EXPECT_EQ(engine.Results.back().outcome, FileOutcome::NotWritten);
+    EXPECT_GE(engine.RecoveredCount.load(), 1u);
+}
+
+// A destination folder holds one open descriptor per folder of the current path only, so
+// a volume of many folders never runs out of them.
+TEST_F(DestinationTest, ManyFoldersNeedNoMoreDescriptorsThanTheirDepth) {
+    auto& volume = Source();
+    Root(volume);
+    std::vector<FoundObject*> files;
+    for (std::uint64_t i = 0; i < 200; ++i) {
+        Add(volume, 1000 + i, 5, "F" + std::to_string(i), 0, 0, true);
+        files.push_back(Add(volume, 2000 + i, 1000 + i, "P.JPG", i * 512, 100));
+    }
+    std::size_t open = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++open;
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = open + 32;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limited), 0);
+    const CRecovery& engine = Recover(files, dir_ / "out");
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_EQ(engine.RecoveredCount.load(), 200u);
 }
 
 // A file-size limit stands for a file system that cannot hold a large file (FAT32 and its
@@ -161,19 +204,25 @@ class BadSectorTest : public DestinationTest {
         return static_cast<std::uint8_t>(at * 13 + at / 512);
     }
 
-    devices::CVolume& DamagedSource() {
-        opener_->Add("/damaged.img", [] {
+    // With `shortReads`, a read over the bad sector delivers what lies before it and says
+    // so by its count, as a buffered read of a failing disk does; else it fails whole.
+    devices::CVolume& DamagedSource(bool shortReads = false) {
+        opener_->Add("/damaged.img", [shortReads] {
             return std::make_unique<test::ScriptedDevice>(
                 kSize,
-                [](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                [shortReads](std::uint64_t offset, std::span<std::uint8_t> buffer) {
                     const std::uint64_t bad = kBadSector * 512;
-                    if (offset < bad + 512 && offset + buffer.size() > bad)
-                        return platform::DeviceReadResult{
-                            platform::DeviceReadResult::Status::Failed, 0, EIO};
-                    for (std::size_t i = 0; i < buffer.size(); ++i)
+                    std::size_t readable = buffer.size();
+                    if (offset < bad + 512 && offset + buffer.size() > bad) {
+                        if (!shortReads || offset >= bad)
+                            return platform::DeviceReadResult{
+                                platform::DeviceReadResult::Status::Failed, 0, EIO};
+                        readable = static_cast<std::size_t>(bad - offset);
+                    }
+                    for (std::size_t i = 0; i < readable; ++i)
                         buffer[i] = Byte(offset + i);
                     return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
-                                                      buffer.size(), 0};
+                                                      readable, 0};
                 },
                 std::make_shared<std::atomic<int>>());
         });
@@ -184,34 +233,44 @@ class BadSectorTest : public DestinationTest {
         LoadShippedSignatures();
         return *volume;
     }
+
+    // A 3 MiB clip over the bad sector comes back whole but for that sector, and says so.
+    void ExpectOnlyTheBadSectorLost(devices::CVolume& volume) {
+        Root(volume);
+        const std::uint64_t start = 1 << 20;
+        const std::uint64_t size = 3 << 20;
+        FoundObject* video = Add(volume, 40, 5, "CLIP.MOV", start, size);
+        const CRecovery& engine = Recover({video}, dir_ / "out");
+
+        const std::string data = test::ReadFile(dir_ / "out" / "CLIP.MOV");
+        ASSERT_EQ(data.size(), size) << "the blocks after the bad sector are written too";
+        for (std::uint64_t i = 0; i < size; ++i) {
+            const std::uint64_t at = start + i;
+            const bool inBadSector = at / 512 == kBadSector;
+            ASSERT_EQ(static_cast<std::uint8_t>(data[i]), inBadSector ? 0 : Byte(at))
+                << "byte " << i;
+        }
+        ASSERT_EQ(engine.Results.size(), 1u);
+        EXPECT_EQ(engine.Results[0].outcome, FileOutcome::RecoveredWithUnreadableSectors);
+        EXPECT_EQ(engine.Results[0].unreadableSectors, 1u);
+        EXPECT_EQ(engine.RecoveredCount.load(), 1u);
+        const auto errors = ErrorLines();
+        EXPECT_NE(std::find_if(errors.begin(), errors.end(),
+                               [](const std::string& line) {
+                                   return line.find("CLIP.MOV' recovered with 1 unreadable") !=
+                                          std::string::npos;
+                               }),
+                  errors.end());
+    }
 };
 
 TEST_F(BadSectorTest, AnUnreadableSectorCostsThatSectorNotTheFile) {
-    auto& volume = DamagedSource();
-    Root(volume);
-    const std::uint64_t start = 1 << 20;
-    const std::uint64_t size = 3 << 20;
-    FoundObject* video = Add(volume, 40, 5, "CLIP.MOV", start, size);
-    const CRecovery& engine = Recover({video}, dir_ / "out");
+    ExpectOnlyTheBadSectorLost(DamagedSource());
+}
 
-    const std::string data = test::ReadFile(dir_ / "out" / "CLIP.MOV");
-    ASSERT_EQ(data.size(), size) << "the blocks after the bad sector are written too";
-    for (std::uint64_t i = 0; i < size; ++i) {
-        const std::uint64_t at = start + i;
-        const bool inBadSector = at / 512 == kBadSector;
-        ASSERT_EQ(static_cast<std::uint8_t>(data[i]), inBadSector ? 0 : Byte(at)) << "byte " << i;
-    }
-    ASSERT_EQ(engine.Results.size(), 1u);
-    EXPECT_EQ(engine.Results[0].outcome, FileOutcome::RecoveredWithUnreadableSectors);
-    EXPECT_EQ(engine.Results[0].unreadableSectors, 1u);
-    EXPECT_EQ(engine.RecoveredCount.load(), 1u);
-    const auto errors = ErrorLines();
-    EXPECT_NE(std::find_if(errors.begin(), errors.end(),
-                           [](const std::string& line) {
-                               return line.find("CLIP.MOV' recovered with 1 unreadable") !=
-                                      std::string::npos;
-                           }),
-              errors.end());
+// The zeros a short read leaves are no data: they are counted as lost too.
+TEST_F(BadSectorTest, AShortReadAtABadSectorIsNotTakenForData) {
+    ExpectOnlyTheBadSectorLost(DamagedSource(true));
 }
 
 TEST_F(BadSectorTest, AFileThatIsOnlyTheBadSectorFails) {
@@ -245,15 +304,19 @@ TEST_F(DestinationTest, RecoveredFilesCarryTheListedTimes) {
 TEST_F(DestinationTest, ADiscardedFileLeavesNothingBehind) {
     auto& volume = Source();
     Root(volume);
+    FoundObject* photo = Add(volume, 59, 5, "PHOTO.JPG", 4096, 1000);
     FoundObject* clip = Add(volume, 60, 5, "CLIP.MOV", 0, 5 << 20);
     CRecovery recovery(*computer_);
     app_->SetMainWindow(
         std::make_shared<AtFirstBlockOf>(clip, [&recovery] { recovery.DiscardPartialFile(); }));
-    recovery.RecoveryList = {clip};
+    recovery.RecoveryList = {photo, clip};
     recovery.StartRecovery(dir_ / "out");
     recovery.Wait();
-    EXPECT_TRUE(FilesBelow(dir_ / "out").empty());
-    EXPECT_EQ(recovery.RecoveredCount.load(), 0u);
+    EXPECT_EQ(FilesBelow(dir_ / "out"), std::vector<std::string>{"PHOTO.JPG"});
+    EXPECT_EQ(recovery.RecoveredCount.load(), 1u);
+    ASSERT_EQ(recovery.Results.size(), 2u);
+    EXPECT_EQ(recovery.Results[1].outcome, FileOutcome::Failed);
+    EXPECT_TRUE(recovery.Results[1].path.empty()) << "a file not written has no path";
 }
 
 TEST_F(DestinationTest, AnUnusableDestinationIsNamedBeforeAnythingRuns) {
