@@ -409,8 +409,13 @@ FileOutcome CRecovery::Conclude(const filesystems::FoundObject& listed,
                 "(%I64u bytes)",
                 target, static_cast<unsigned long long>(object.Size));
             break;
-        case End::WriteFailed:
         case End::OutOfBounds:
+            log.LogError(
+                "FileRecovery: '%s' does not fit the volume: it starts at byte %I64u "
+                "and holds %I64u bytes of a volume of %I64u",
+                target, object.Start, object.Size, SourceVolume->VolumeSize());
+            break;
+        case End::WriteFailed:
             break;
     }
     const bool keep = result.outcome == FileOutcome::Recovered ||
