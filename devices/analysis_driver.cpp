@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/window_messages.h"
 #include "devices/local_computer.h"
+#include "platform/byte_order.h"
 #include "platform/thread_priority.h"
 #include "signatures/analyser.h"
 
@@ -161,8 +162,12 @@ void CLocalComputer::AnalyseFileSystem(CVolume& volume) {
     std::optional<std::uint64_t> rootId;
     if (id == Ids::Fat12 || id == Ids::Fat16)
         rootId = 0;
-    if (id == Ids::Fat32)
-        rootId = 2;
+    if (id == Ids::Fat32) {
+        // The root folder is named by the root directory's first cluster, which is
+        // usually but not always 2: a folder at cluster 2 must not merge into the root.
+        const auto rootCluster = platform::ReadLe<std::uint32_t>(volume.BootSectorBytes(), 44);
+        rootId = rootCluster && *rootCluster >= 2 && *rootCluster <= 0x0FFFFFFF ? *rootCluster : 2;
+    }
     if (id == Ids::Ntfs)
         rootId = 5;
     if (!rootId) {

@@ -61,6 +61,26 @@ FoundObject* FoundObjectTree::FirstWith(const OrderedIndex& index, std::int64_t 
     return entry ? slots_[entry->slot] : nullptr;
 }
 
+FoundObject* FoundObjectTree::ParentLocked(std::uint64_t id) const {
+    // Ids are not unique (a FAT id is a first cluster, which a deleted file and a later
+    // folder can share): a live folder comes first, then a deleted one, and only without
+    // either whatever else bears the id.
+    FoundObject* deletedFolder = nullptr;
+    FoundObject* other = nullptr;
+    for (auto entry = byId_.First(Key(id)); entry && entry->key == Key(id);
+         entry = byId_.After(*entry)) {
+        FoundObject* candidate = slots_[entry->slot];
+        if (!candidate->Is(ObjectFlags::Folder)) {
+            other = other != nullptr ? other : candidate;
+        } else if (candidate->Is(ObjectFlags::Deleted)) {
+            deletedFolder = deletedFolder != nullptr ? deletedFolder : candidate;
+        } else {
+            return candidate;
+        }
+    }
+    return deletedFolder != nullptr ? deletedFolder : other;
+}
+
 std::uint32_t FoundObjectTree::AddLocked(FoundObject* object, bool listed) {
     const auto slot = static_cast<std::uint32_t>(slots_.size());
     slots_.push_back(object);
@@ -214,9 +234,10 @@ FoundObjectTree::FoundFileResult FoundObjectTree::AddFoundFile(FoundObject item)
         format = catalog_->FindFormatForObject(item);
     std::unique_lock lock(mutex_);
     if (const auto entry = byStart_.First(Key(item.Start)); entry && startIndexOn_) {
+        // What the file system lists stays as it lists it (name, size, the map its data
+        // is read through, "Live"): the hit may only tell a type it did not know.
         FoundObject* existing = slots_[entry->slot];
-        existing->Flags |= ObjectFlags::FoundBySignature;
-        if (format)
+        if (format && (existing->SignatureId == 0 || existing->Is(ObjectFlags::FoundBySignature)))
             existing->SignatureId = static_cast<std::int16_t>(format->formatId);
         Notify(existing, TreeNotice::FoundAgain);
         return {FoundFileResult::Outcome::FoundAgain, existing};
@@ -336,7 +357,7 @@ void FoundObjectTree::MarkDeletedPath(FoundObject& object) {
     if (object.Is(ObjectFlags::Folder))
         object.Flags |= ObjectFlags::HasDeleted;
     std::set<const FoundObject*> visited;
-    FoundObject* folder = FirstWith(byId_, Key(object.ParentId));
+    FoundObject* folder = ParentLocked(object.ParentId);
     while (folder != nullptr && folder->Is(ObjectFlags::Folder) && visited.insert(folder).second) {
         if (folder->Is(ObjectFlags::HasDeleted)) {
             if (folder == &root_)
@@ -344,7 +365,7 @@ void FoundObjectTree::MarkDeletedPath(FoundObject& object) {
         } else {
             folder->Flags |= ObjectFlags::HasDeleted;
         }
-        folder = FirstWith(byId_, Key(folder->ParentId));
+        folder = ParentLocked(folder->ParentId);
     }
 }
 
@@ -397,7 +418,7 @@ FoundObjectTree::FolderNames FoundObjectTree::GetFolderNames(const FoundObject& 
     const FoundObject* current = &object;
     visited.insert(current);
     while (true) {
-        const FoundObject* parent = FirstWith(byId_, Key(current->ParentId));
+        const FoundObject* parent = ParentLocked(current->ParentId);
         if (parent == nullptr || !visited.insert(parent).second)
             break;
         if (parent == &root_ || parent->Id == root_.Id || parent->Id == parent->ParentId) {

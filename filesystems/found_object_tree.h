@@ -103,6 +103,8 @@ class FoundObjectTree {
     std::uint32_t AddLocked(FoundObject* object, bool listed);
     void InsertIntoStartIndex(std::uint32_t slot);
     FoundObject* FirstWith(const OrderedIndex& index, std::int64_t key) const;
+    // The folder an object with ParentId `id` lies in; see the .cpp for the order.
+    FoundObject* ParentLocked(std::uint64_t id) const;
     FoundObject* CreateLostFolderLocked(const FoundObject& record);
     FoundObject* EnsureGroupFolderLocked(const FoundObject& object);
     void NameFoundFile(FoundObject& object, const std::optional<FormatInfo>& format) const;

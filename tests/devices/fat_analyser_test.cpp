@@ -230,6 +230,125 @@ TEST_F(FatTest, ABadSectorPastTheEndOfAFileInItsLastClusterCostsNothing) {
     EXPECT_TRUE(std::string(data.begin(), data.end()) == note);
 }
 
+// A deleted file's first cluster taken by a new folder: the folder's files stay in it.
+TEST_F(FatTest, AFolderOnTheClusterOfADeletedFileKeepsItsFiles) {
+    Make(16, 20000, {}, "-s 1");
+    File("OLD.JPG", 300, 1);
+    File("B.JPG", 2000, 2);
+    // In a folder of its own, so that the new folder's entry does not take its slot.
+    Mtools(MtoolsOn("mmd") + " ::/A");
+    Mtools(MtoolsOn("mcopy") + " OLD.JPG ::/A/");
+    Mtools(MtoolsOn("mdel") + " ::/A/OLD.JPG");
+    Mtools(MtoolsOn("mmd") + " ::/DCIM");
+    Mtools(MtoolsOn("mcopy") + " B.JPG ::/DCIM/");
+    const auto listing = Listing(*Analyse());
+    ASSERT_TRUE(listing.count("/A/_LD.JPG")) << testing::PrintToString(listing);
+    ASSERT_TRUE(listing.count("/DCIM")) << testing::PrintToString(listing);
+    EXPECT_EQ(listing.at("/A/_LD.JPG")->Id, listing.at("/DCIM")->Id) << "the case this is about";
+    EXPECT_TRUE(listing.count("/DCIM/B.JPG")) << testing::PrintToString(listing);
+}
+
+// On FAT32 the root directory may start at any cluster; a folder at cluster 2 is then an
+// ordinary folder.
+TEST_F(FatTest, AFat32RootAwayFromClusterTwoLeavesClusterTwoToItsFolder) {
+    Make(32, 66000, {}, "-s 1");
+    Mtools(MtoolsOn("mmd") + " ::/SUB");
+    File("X.TXT", 100, 3);
+    Mtools(MtoolsOn("mcopy") + " X.TXT ::/SUB/");
+    // Swap the root directory (cluster 2) and SUB's directory (its cluster) on the disk.
+    std::fstream disk(image_, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<unsigned char> boot(512);
+    disk.read(reinterpret_cast<char*>(boot.data()), 512);
+    const auto u16 = [&](std::size_t at) { return unsigned(boot[at] | (boot[at + 1] << 8)); };
+    const auto u32 = [&](std::size_t at) { return u16(at) | (u16(at + 2) << 16); };
+    ASSERT_EQ(u32(44), 2u);
+    const std::uint64_t fatStart = u16(14) * 512ull;
+    const std::uint64_t dataStart = fatStart + boot[16] * u32(36) * 512ull;
+    const auto clusterAt = [&](std::uint32_t c) { return dataStart + (c - 2) * 512ull; };
+    std::vector<char> root(512);
+    disk.seekg(static_cast<std::streamoff>(clusterAt(2)));
+    disk.read(root.data(), 512);
+    const std::string rootText(root.begin(), root.end());
+    const std::size_t entry = rootText.find("SUB        ");
+    ASSERT_NE(entry, std::string::npos);
+    const std::uint32_t sub = static_cast<unsigned char>(root[entry + 26]) |
+                              (static_cast<unsigned char>(root[entry + 27]) << 8);
+    ASSERT_GT(sub, 2u);
+    std::vector<char> subDir(512);
+    disk.seekg(static_cast<std::streamoff>(clusterAt(sub)));
+    disk.read(subDir.data(), 512);
+    root[entry + 26] = 2;  // SUB now starts at cluster 2
+    root[entry + 27] = 0;
+    subDir[26] = 2;  // its "." entry
+    subDir[27] = 0;
+    disk.seekp(static_cast<std::streamoff>(clusterAt(sub)));
+    disk.write(root.data(), 512);
+    disk.seekp(static_cast<std::streamoff>(clusterAt(2)));
+    disk.write(subDir.data(), 512);
+    const char rootCluster[4] = {static_cast<char>(sub), static_cast<char>(sub >> 8), 0, 0};
+    disk.seekp(44);
+    disk.write(rootCluster, 4);
+    disk.seekp(6 * 512 + 44);  // the backup boot sector
+    disk.write(rootCluster, 4);
+    disk.close();
+
+    const auto listing = Listing(*Analyse());
+    EXPECT_TRUE(listing.count("/SUB/X.TXT")) << testing::PrintToString(listing);
+    EXPECT_FALSE(listing.count("/X.TXT")) << testing::PrintToString(listing);
+}
+
+// The sector phase meets each fragmented photo at its first cluster; the photo is still
+// read through its chain, not as the contiguous extent the hit would suggest.
+TEST_F(FatTest, TheSectorPhaseNeverMakesAListedFileWorse) {
+    if (!HaveTool("convert"))
+        GTEST_SKIP() << "ImageMagick missing";
+    Make(16, 20000, {}, "-s 1");
+    // A hundred small files, every other one deleted: gaps of three clusters to fill.
+    std::string fillers;
+    std::string deleted;
+    for (int i = 100; i < 200; ++i) {
+        const std::string name = "F" + std::to_string(i) + ".BIN";
+        File(name, 3 * 512, static_cast<unsigned>(i));
+        fillers += " " + name;
+        if (i % 2 == 0)
+            deleted += " ::/" + name;
+    }
+    Mtools(MtoolsOn("mcopy") + fillers + " ::/");
+    Mtools(MtoolsOn("mdel") + deleted);
+    std::vector<std::string> photos;
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "P" + std::to_string(i) + ".JPG";
+        Mtools("convert -size 160x120 plasma:fractal -seed " + std::to_string(i) + " " + name);
+        Mtools(MtoolsOn("mcopy") + " " + name + " ::/");
+        photos.push_back(name);
+    }
+    CVolume* volume = Analyse();
+    LoadShippedSignatures();
+    app_->AnalysisRunning = true;
+    computer_->AnalyseSectors(*volume);
+    const auto listing = Listing(*volume);
+    int fragmented = 0;
+    for (const std::string& name : photos) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(listing.count("/" + name));
+        const FoundObject* photo = listing.at("/" + name);
+        EXPECT_FALSE(photo->Is(ObjectFlags::FoundBySignature)) << "listed, so Live as listed";
+        const std::string original = test::ReadFile(dir_ / name);
+        ASSERT_EQ(photo->Size, original.size());
+        filesystems::FoundObjectStream stream(*volume, photo);
+        std::vector<std::uint8_t> data(original.size());
+        ASSERT_EQ(stream.Read(data), data.size());
+        EXPECT_TRUE(std::string(data.begin(), data.end()) == original);
+        // The photos are really fragmented: as one extent they would be something else.
+        FoundObject asExtent = *photo;
+        asExtent.Flags |= ObjectFlags::Deleted;
+        filesystems::FoundObjectStream extent(*volume, &asExtent);
+        ASSERT_EQ(extent.Read(data), data.size());
+        fragmented += std::string(data.begin(), data.end()) != original ? 1 : 0;
+    }
+    EXPECT_GE(fragmented, 3);
+}
+
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
     Make(16, 20000, {}, "-s 1");
     Mtools(MtoolsOn("mmd") + " ::/A");

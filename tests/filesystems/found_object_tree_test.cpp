@@ -139,8 +139,12 @@ TEST_F(TreeTest, FileFoundAgainAtATakenStartIsNotAdded) {
     const auto result = tree_.AddFoundFile(Carved(live->Start, 300));
     EXPECT_EQ(result.outcome, FoundObjectTree::FoundFileResult::Outcome::FoundAgain);
     EXPECT_EQ(result.object, live);
-    EXPECT_TRUE(live->Is(ObjectFlags::FoundBySignature));
+    // A listed file stays what the file system says ("Live", its size, read through its
+    // map); the scan only tells the type it did not know.
+    EXPECT_FALSE(live->Is(ObjectFlags::FoundBySignature));
     EXPECT_EQ(live->SignatureId, 300);
+    EXPECT_EQ(live->Size, 100u);
+    EXPECT_EQ(live->GetName(), "scan.dat");
     EXPECT_EQ(volume_.carved, 0);
 }
 
@@ -174,6 +178,23 @@ TEST_F(TreeTest, FolderPaths) {
     a->ParentId = 21;
     (void)b;
     EXPECT_EQ(tree_.GetFolderPath(*file), "A/B/");
+}
+
+// FAT ids are first clusters: a deleted file and the live folder that later took its
+// cluster share one. Files below are in the folder, never in the file.
+TEST_F(TreeTest, AParentIsALiveFolderBeforeADeletedOneAndNeverAFile) {
+    FoundObject* dcim = tree_.MergeObject(Entry(37, 2, "DCIM", true));
+    FoundObject old = Entry(37, 2, "_LD.JPG");
+    old.Flags |= ObjectFlags::Deleted;
+    tree_.MergeObject(old);  // newer than the folder with the same id
+    FoundObject* photo = tree_.MergeObject(Entry(40, 37, "B.JPG"));
+    EXPECT_EQ(tree_.GetFolderPath(*photo), "/DCIM/");
+    FoundObject gone = Entry(37, 2, "TRIP", true);
+    gone.Flags |= ObjectFlags::Deleted;
+    tree_.MergeObject(gone);
+    EXPECT_EQ(tree_.GetFolderPath(*photo), "/DCIM/") << "the live folder before the deleted one";
+    dcim->Flags |= ObjectFlags::Deleted;
+    EXPECT_NE(tree_.GetFolderPath(*photo), "/_LD.JPG/") << "a file is never a folder";
 }
 
 TEST_F(TreeTest, DeletedPathMarksEveryFolderUpToTheRoot) {
