@@ -12,7 +12,14 @@ namespace {
 
 using platform::ReadLe;
 constexpr std::uint64_t kSector = 512;
-constexpr std::uint64_t kWithoutCluster = 0x0F000000;
+// Ids of entries without a cluster (empty files): above every cluster number, unique per
+// directory entry, and positive, so never the id of a folder or a special node.
+constexpr std::uint64_t kWithoutClusterBase = 1ull << 60;
+constexpr std::uint64_t kParentBits = 0xFFFFFFFFFFFull;
+
+std::uint64_t WithoutClusterId(std::uint64_t parentId, std::size_t entryIndex) {
+    return kWithoutClusterBase | ((parentId & kParentBits) << 16) | (entryIndex & 0xFFFF);
+}
 
 }  // namespace
 
@@ -160,10 +167,16 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.InitObject();
         record.SetName(fat::BuildName(buffer, i));
         const std::uint32_t cluster = fat::FirstCluster(entry);
-        record.Id = static_cast<std::uint64_t>(
-            static_cast<std::int64_t>(static_cast<std::int32_t>(cluster)));
         record.ParentId = parentId;
-        record.Start = (std::uint64_t{cluster} - 2) * clusterSize_ + firstDataSector_ * kSector;
+        if (cluster >= 2) {
+            record.Id = cluster;
+            record.Start = (std::uint64_t{cluster} - 2) * clusterSize_ + firstDataSector_ * kSector;
+        } else {
+            // No data, so no first cluster to name it by: it is named by its entry and stays
+            // in the folder that holds it.
+            record.Id = WithoutClusterId(parentId, i);
+            record.Start = 0;
+        }
         record.Size = *ReadLe<std::uint32_t>(entry, 0x1C);
         record.Created = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x10),
                                                 *ReadLe<std::uint16_t>(entry, 0x0E));
@@ -177,10 +190,6 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
             record.Flags |= ObjectFlags::Folder;
             if (cluster >= 2)
                 Enqueue(cluster);
-        }
-        if (record.Id == 0 && record.ParentId == 0) {
-            record.Id = ~0ull;
-            record.ParentId = kWithoutCluster;
         }
         volume_.AddFileSystemObject(record);
     }

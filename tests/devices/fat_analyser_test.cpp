@@ -142,13 +142,27 @@ TEST_F(FatTest, NamesFoldersAndDeletedEntriesOnEveryVariant) {
     }
 }
 
-TEST_F(FatTest, EmptyRootFilesLandInTheirPlaceholder) {
-    Make(16, 20000, {});
-    test::WriteFile(dir_ / "EMPTY.TXT", "");
-    Mtools(MtoolsOn("mcopy") + " EMPTY.TXT ::/");
-    const auto listing = Listing(*Analyse());
-    EXPECT_TRUE(listing.count("lost_folder_251658240/EMPTY.TXT"))
-        << testing::PrintToString(listing);
+// Files without clusters (empty ones) stay in the folder that holds them, live or deleted,
+// in the root and below it.
+TEST_F(FatTest, FilesWithoutClustersStayInTheirFolders) {
+    for (int bits : {16, 32}) {
+        SCOPED_TRACE("FAT" + std::to_string(bits));
+        Make(bits, bits == 16 ? 20000 : 66000, {});
+        test::WriteFile(dir_ / "EMPTY.TXT", "");
+        test::WriteFile(dir_ / "empty file.txt", "");
+        Mtools(MtoolsOn("mmd") + " ::/Documents");
+        Mtools(MtoolsOn("mcopy") + " EMPTY.TXT ::/");
+        Mtools(MtoolsOn("mcopy") + " 'empty file.txt' ::/Documents/");
+        Mtools(MtoolsOn("mcopy") + " EMPTY.TXT ::/Documents/GONE.TXT");
+        Mtools(MtoolsOn("mdel") + " ::/Documents/GONE.TXT");
+        const auto listing = Listing(*Analyse());
+        EXPECT_TRUE(listing.count("/EMPTY.TXT")) << testing::PrintToString(listing);
+        ASSERT_TRUE(listing.count("/Documents/empty file.txt")) << testing::PrintToString(listing);
+        EXPECT_EQ(listing.at("/Documents/empty file.txt")->Size, 0u);
+        ASSERT_TRUE(listing.count("/Documents/_ONE.TXT")) << testing::PrintToString(listing);
+        EXPECT_TRUE(listing.at("/Documents/_ONE.TXT")->Is(ObjectFlags::Deleted));
+        computer_.reset();
+    }
 }
 
 TEST_F(FatTest, FragmentedLiveFileReadsBackThroughItsChain) {
