@@ -144,16 +144,72 @@ std::uint32_t FirstCluster(std::span<const std::uint8_t> entry) {
            *ReadLe<std::uint16_t>(entry, 0x1A);
 }
 
+std::uint8_t ShortNameChecksum(std::span<const std::uint8_t> entry) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < 11; ++i)
+        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+    return sum;
+}
+
+namespace {
+
+constexpr std::size_t kLongNameChecksum = 0x0D;
+constexpr std::uint8_t kLastLongNamePart = 0x40;
+constexpr std::size_t kMaxLongNameParts = 20;  // 255 characters, 13 a part
+
+// Whether the long-name entries `run` (nearest the short entry first) belong whole to
+// `shortEntry`. A live run must carry the short name's checksum and the parts 1, 2, ... n
+// with n marked last. A deleted run has lost its part numbers (and the short name its
+// first character), so its parts must agree on one checksum and the farthest must end
+// the name: a run cut by a newer entry would otherwise yield a name cut short.
+bool LongNameRunIsWhole(const std::vector<std::span<const std::uint8_t>>& run,
+                        std::span<const std::uint8_t> shortEntry, bool deleted) {
+    if (run.empty() || run.size() > kMaxLongNameParts)
+        return false;
+    const std::uint8_t checksum = ShortNameChecksum(shortEntry);
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const auto part = run[k];
+        if (part[kLongNameChecksum] != run.front()[kLongNameChecksum])
+            return false;
+        if (deleted)
+            continue;
+        const bool last = k + 1 == run.size();
+        if (part[kLongNameChecksum] != checksum || (part[0] & 0x1F) != k + 1 ||
+            ((part[0] & kLastLongNamePart) != 0) != last) {
+            return false;
+        }
+    }
+    if (!deleted)
+        return true;
+    // The farthest part holds the end of the name: a 0x0000 after it, or 0xFFFF padding.
+    const auto last = run.back();
+    for (const std::size_t at :
+         {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E}) {
+        if (*ReadLe<std::uint16_t>(last, at) == 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string BuildName(std::span<const std::uint8_t> directory, std::size_t index) {
     // Long-name entries stand before their short entry, the last part first.
-    std::u16string units;
-    for (std::size_t i = index; i > 0; --i) {
+    const auto shortEntry = directory.subspan(index * kEntrySize, kEntrySize);
+    std::vector<std::span<const std::uint8_t>> run;
+    for (std::size_t i = index; i > 0 && run.size() <= kMaxLongNameParts; --i) {
         const auto entry = directory.subspan((i - 1) * kEntrySize, kEntrySize);
         if (entry[0x0B] != kAttributeLongName)
             break;
-        for (const std::size_t at :
-             {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E}) {
-            units.push_back(static_cast<char16_t>(*ReadLe<std::uint16_t>(entry, at)));
+        run.push_back(entry);
+    }
+    std::u16string units;
+    if (LongNameRunIsWhole(run, shortEntry, IsDeletedEntry(shortEntry))) {
+        for (const auto entry : run) {
+            for (const std::size_t at :
+                 {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E}) {
+                units.push_back(static_cast<char16_t>(*ReadLe<std::uint16_t>(entry, at)));
+            }
         }
     }
     if (!units.empty()) {
@@ -163,7 +219,8 @@ std::string BuildName(std::span<const std::uint8_t> directory, std::size_t index
         // 0xFFFF pads the last part of a name.
         while (!units.empty() && units.back() == 0xFFFF)
             units.pop_back();
-        return platform::Utf16ToUtf8(units);
+        if (!units.empty())
+            return platform::Utf16ToUtf8(units);
     }
     const auto entry = directory.subspan(index * kEntrySize, kEntrySize);
     std::vector<std::uint8_t> name;

@@ -51,8 +51,12 @@ bool IsDeletedEntry(std::span<const std::uint8_t> entry);
 bool IsDotEntry(std::span<const std::uint8_t> entry);
 std::uint32_t FirstCluster(std::span<const std::uint8_t> entry);
 
+// The checksum of an 8.3 name that its long-name entries carry.
+std::uint8_t ShortNameChecksum(std::span<const std::uint8_t> entry);
+
 // The name of the entry at `index` of `directory`: its long name from the long-name
-// entries before it, else its 8.3 name ('_' for a deleted first character).
+// entries before it when they belong to it whole, else its 8.3 name ('_' for a deleted
+// first character).
 std::string BuildName(std::span<const std::uint8_t> directory, std::size_t index);
 
 // FAT date and time to FILETIME, without time zone; 0 for an invalid date or time.

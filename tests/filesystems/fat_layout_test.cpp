@@ -33,24 +33,58 @@ TEST(FatEntries, ValidityRules) {
     EXPECT_FALSE(IsDotEntry(Entry("..         ", 0x20)));
 }
 
-TEST(FatEntries, NamesLongAndShort) {
-    // "Holiday.jpeg" in one long-name entry before its short entry.
-    std::vector<std::uint8_t> directory(64, 0);
-    const char16_t text[] = u"Holiday.jpeg";
-    const std::size_t slots[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    for (std::size_t i = 0; i < 13; ++i) {
-        const char16_t unit = i < 12 ? text[i] : 0;
-        directory[slots[i]] = static_cast<std::uint8_t>(unit);
-        directory[slots[i] + 1] = static_cast<std::uint8_t>(unit >> 8);
+// Long-name entries for `text` (nearest the short entry last in the vector, as on disk),
+// then the short entry.
+std::vector<std::uint8_t> Directory(const std::u16string& text, const char (&shortName)[12]) {
+    const std::size_t parts = text.size() / 13 + 1;
+    std::vector<std::uint8_t> directory((parts + 1) * 32, 0);
+    const auto shortEntry = Entry(shortName);
+    static constexpr std::size_t kSlots[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    for (std::size_t part = 0; part < parts; ++part) {
+        std::uint8_t* entry = directory.data() + (parts - 1 - part) * 32;
+        entry[0] = static_cast<std::uint8_t>((part + 1) | (part + 1 == parts ? 0x40 : 0));
+        entry[0x0B] = 0x0F;
+        entry[0x0D] = ShortNameChecksum(shortEntry);
+        for (std::size_t i = 0; i < 13; ++i) {
+            const std::size_t at = part * 13 + i;
+            const char16_t unit = at < text.size() ? text[at] : at == text.size() ? 0 : 0xFFFF;
+            entry[kSlots[i]] = static_cast<std::uint8_t>(unit);
+            entry[kSlots[i] + 1] = static_cast<std::uint8_t>(unit >> 8);
+        }
     }
-    directory[0] = 0x41;
-    directory[0x0B] = 0x0F;
-    const auto shortEntry = Entry("HOLIDA~1JPE");
-    std::copy(shortEntry.begin(), shortEntry.end(), directory.begin() + 32);
+    std::copy(shortEntry.begin(), shortEntry.end(), directory.end() - 32);
+    return directory;
+}
+
+TEST(FatEntries, NamesLongAndShort) {
+    const auto directory = Directory(u"Holiday.jpeg", "HOLIDA~1JPE");
     EXPECT_EQ(BuildName(directory, 1), "Holiday.jpeg");
+    EXPECT_EQ(BuildName(Directory(u"Long Name Photo 2024.jpeg", "LONGNA~1JPE"), 2),
+              "Long Name Photo 2024.jpeg");
     EXPECT_EQ(BuildName(Entry("\xE5HOTO   JPG"), 0), "_HOTO.JPG");
     EXPECT_EQ(BuildName(Entry("README     "), 0), "README");
     EXPECT_EQ(BuildName(Entry("CAF\x90    TXT"), 0), "CAF\u00c9.TXT") << "CP437";
+}
+
+// Long-name entries that do not belong whole to the short entry give way to its 8.3 name.
+TEST(FatEntries, ALongNameIsUsedOnlyWhenItsRunIsWhole) {
+    auto wrongSum = Directory(u"Holiday.jpeg", "HOLIDA~1JPE");
+    wrongSum[0x0D] ^= 0x55;
+    EXPECT_EQ(BuildName(wrongSum, 1), "HOLIDA~1.JPE") << "another file's long name";
+
+    // The part nearest the short entry was overwritten by a newer, shorter run's last part.
+    auto missing = Directory(u"Long Name Photo 2024.jpeg", "LONGNA~1JPE");
+    missing.erase(missing.begin(), missing.begin() + 32);  // part 2 gone
+    EXPECT_EQ(BuildName(missing, 1), "LONGNA~1.JPE") << "not \"Long Name Pho\"";
+
+    // Deleted: the part numbers are gone, so the farthest part must end the name.
+    auto deleted = Directory(u"Long Name Photo 2024.jpeg", "LONGNA~1JPE");
+    for (std::size_t at = 0; at < deleted.size(); at += 32)
+        deleted[at] = 0xE5;
+    EXPECT_EQ(BuildName(deleted, 2), "Long Name Photo 2024.jpeg");
+    auto cut = deleted;
+    cut.erase(cut.begin(), cut.begin() + 32);
+    EXPECT_EQ(BuildName(cut, 1), "_ONGNA~1.JPE");
 }
 
 TEST(FatEntries, DatesAndTables) {
