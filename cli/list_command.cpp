@@ -34,6 +34,8 @@ std::string TimeText(std::uint64_t fileTime) {
 
 std::string FlagText(const FoundObject& object) {
     std::string text = object.Is(ObjectFlags::Deleted) ? "Deleted" : "Live";
+    if (object.Is(ObjectFlags::Overwritten))
+        text += ", overwritten";
     if (object.Is(ObjectFlags::Folder))
         text += ", folder";
     if (object.Is(ObjectFlags::FoundBySignature))
@@ -69,6 +71,7 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
                              ? nlohmann::ordered_json(nullptr)
                              : nlohmann::ordered_json(object->Size)},
                 {"deleted", object->Is(ObjectFlags::Deleted)},
+                {"overwritten", object->Is(ObjectFlags::Overwritten)},
                 {"folder", object->Is(ObjectFlags::Folder)},
                 {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
                 {"created", TimeText(object->Created)},

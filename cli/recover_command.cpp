@@ -99,6 +99,7 @@ struct RecoverArguments {
     bool deep = false;
     bool deletedOnly = false;
     bool includeSystem = false;
+    bool includeOverwritten = false;
     bool json = false;
     std::string match;
     std::string sizeMethod = "next-any";
@@ -123,6 +124,11 @@ void Select(const RecoverArguments& args, devices::CVolume& volume, recovery::CR
              ::fnmatch(args.match.c_str(), std::string(object->GetName()).c_str(), FNM_CASEFOLD) !=
                  0)) {
             ++summary.notSelected;
+            continue;
+        }
+        // Another file's bytes under this one's name: only when asked for.
+        if (!args.includeOverwritten && object->Is(ObjectFlags::Overwritten)) {
+            ++summary.overwrittenLeftOut;
             continue;
         }
         engine.RecoveryList.push_back(object);
@@ -220,6 +226,8 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
     recover->add_flag("--deleted-only", args->deletedOnly, "Only deleted files");
     recover->add_flag("--include-system", args->includeSystem,
                       "Also write the file system's own files (NTFS $MFT, $LogFile...)");
+    recover->add_flag("--include-overwritten", args->includeOverwritten,
+                      "Also write deleted files whose clusters another file now uses");
     recover->add_flag("--json", args->json, "The summary and every file's outcome as JSON");
     recover->add_option("--match", args->match,
                         "Only files whose name matches this pattern (*.jpg)");

@@ -77,6 +77,11 @@ void PrintSummary(const RecoverySummary& s, const std::string& destination) {
         found += ", " + Plural(s.systemLeftOut, "file-system file", "file-system files") +
                  " left out (--include-system writes them)";
     }
+    if (s.overwrittenLeftOut != 0) {
+        found += ", " + std::to_string(s.overwrittenLeftOut) +
+                 " overwritten left out (another file now holds their clusters; "
+                 "--include-overwritten writes them)";
+    }
     std::printf("%s.\n", found.c_str());
 
     const std::size_t recovered = s.recoveredDeleted + s.recoveredLive;
@@ -130,6 +135,7 @@ nlohmann::ordered_json SummaryJson(const RecoverySummary& s, const recovery::CRe
             {"selected", s.selected},
             {"notSelected", s.notSelected},
             {"systemFilesLeftOut", s.systemLeftOut},
+            {"overwrittenLeftOut", s.overwrittenLeftOut},
             {"recovered", s.recoveredDeleted + s.recoveredLive},
             {"recoveredDeleted", s.recoveredDeleted},
             {"recoveredLive", s.recoveredLive},

@@ -14,9 +14,10 @@
 namespace duzez::cli {
 
 struct RecoverySummary {
-    std::size_t found = 0;          // files the analysis listed
-    std::size_t notSelected = 0;    // left out by --deleted-only or --match
-    std::size_t systemLeftOut = 0;  // file-system metadata, without --include-system
+    std::size_t found = 0;               // files the analysis listed
+    std::size_t notSelected = 0;         // left out by --deleted-only or --match
+    std::size_t systemLeftOut = 0;       // file-system metadata, without --include-system
+    std::size_t overwrittenLeftOut = 0;  // deleted, their clusters in use again
     std::size_t selected = 0;
     std::size_t recoveredDeleted = 0;
     std::size_t recoveredLive = 0;

@@ -16,6 +16,8 @@ constexpr std::uint16_t Folder = 0x0004;
 constexpr std::uint16_t HasDeleted = 0x0010;
 constexpr std::uint16_t Named = 0x0080;
 constexpr std::uint16_t LostFolder = 0x0200;
+// Deleted, and (some of) its clusters now belong to another file: its data is not its own.
+constexpr std::uint16_t Overwritten = 0x0800;
 constexpr std::uint16_t NameOwned = 0x0400;
 constexpr std::uint16_t ExtentToNext = 0x1000;
 constexpr std::uint16_t FoundBySignature = 0x2000;

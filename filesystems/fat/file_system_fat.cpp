@@ -146,6 +146,22 @@ void CFileSystem_FAT::ParseDirectoryAt(std::uint32_t firstCluster) {
     ParseDirectory(buffer, firstCluster);
 }
 
+bool CFileSystem_FAT::ClustersInUse(std::uint32_t first, std::uint64_t size) const {
+    // A deleted file is read as the clusters from its first on: if the table gives any of
+    // them to a file now, what lies there is that file's.
+    const std::uint64_t clusters =
+        (size + clusterSize_ - 1) / std::max<std::uint32_t>(clusterSize_, 1);
+    const std::uint64_t last = std::min<std::uint64_t>(
+        first + std::max<std::uint64_t>(clusters, 1),
+        std::min<std::uint64_t>(table_->EntryCount(), volume_.ClusterCount() + 2));
+    for (std::uint64_t cluster = first; cluster < last; ++cluster) {
+        const auto entry = table_->Entry(static_cast<std::uint32_t>(cluster));
+        if (entry && *entry != 0)
+            return true;
+    }
+    return false;
+}
+
 void CFileSystem_FAT::Enqueue(std::uint32_t cluster) {
     if (queued_.insert(cluster).second)
         queue_.push_back(cluster);
@@ -183,8 +199,11 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.Modified = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x18),
                                                  *ReadLe<std::uint16_t>(entry, 0x16));
         record.Accessed = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x12), 0);
-        if (fat::IsDeletedEntry(entry))
+        if (fat::IsDeletedEntry(entry)) {
             record.Flags |= ObjectFlags::Deleted;
+            if ((attributes & 0x10) == 0 && cluster >= 2 && ClustersInUse(cluster, record.Size))
+                record.Flags |= ObjectFlags::Overwritten;
+        }
         record.Attributes = attributes;
         if ((attributes & 0x10) != 0) {
             record.Flags |= ObjectFlags::Folder;

@@ -44,6 +44,9 @@ class CFileSystem_FAT : public CFileSystem {
   private:
     bool Prepare();
     void Enqueue(std::uint32_t cluster);
+    // Whether the table gives any of the clusters a deleted file of `size` bytes from
+    // `first` would be read from to a file now.
+    bool ClustersInUse(std::uint32_t first, std::uint64_t size) const;
     bool WasReadAsDirectory(std::uint64_t sector) const;
 
     AnalysedVolume& volume_;

@@ -108,7 +108,30 @@ void CFileSystem_NTFS::ReportRecord(std::span<const std::uint8_t> bytes, FoundOb
     object.Start = DataStart(current_);
     if (object.Id == kRootRecord || object.ParentId == 0)
         return;
+    if (object.Is(ObjectFlags::Deleted) && !object.Is(ObjectFlags::Folder) && RunsInUse(current_))
+        object.Flags |= ObjectFlags::Overwritten;
     volume_.AddFileSystemObject(object);
+}
+
+bool CFileSystem_NTFS::RunsInUse(const MftRecord& record) const {
+    // The cluster bitmap gives each cluster in use to a live file: a deleted file whose runs
+    // meet one has lost those bytes to it.
+    for (const ntfs::DataRun& run : record.runs) {
+        if (run.sparse || run.length == 0)
+            continue;
+        const std::uint64_t first = ClusterToSector(run.lcn);
+        const std::uint64_t end = first + run.length * clusterSectors_;
+        auto area = std::upper_bound(UsedAreas.begin(), UsedAreas.end(), first,
+                                     [](std::uint64_t sector, const SectorRange& range) {
+                                         return sector < range.firstSector;
+                                     });
+        if (area != UsedAreas.begin() &&
+            std::prev(area)->firstSector + std::prev(area)->sectorCount > first)
+            return true;
+        if (area != UsedAreas.end() && area->firstSector < end)
+            return true;
+    }
+    return false;
 }
 
 bool CFileSystem_NTFS::LoadMft() {
@@ -235,6 +258,8 @@ void CFileSystem_NTFS::LoadClusterBitmap() {
             }
         }
     }
+    if (inRun)
+        UsedAreas.push_back({ClusterToSector(runStart), (cluster - runStart) * clusterSectors_});
     log.LogMessage(core::StringId::LoadingClustersBitmapComplete);
 }
 

@@ -76,6 +76,8 @@ class CFileSystem_NTFS : public CFileSystem {
         return record.runs.empty() ? 0 : record.runs.front().lcn * clusterSize_;
     }
     void ParseRecord(MftRecord& record) const;
+    // Whether the cluster bitmap gives any cluster of the record's runs to a file now.
+    bool RunsInUse(const MftRecord& record) const;
     // The runs of $DATA parts kept in other records, through the record's attribute list.
     void MergeExtensionRuns(MftRecord& record, std::uint64_t number);
     bool FillObject(const MftRecord& record, FoundObject& object) const;

@@ -204,6 +204,28 @@ TEST_F(RecoverSafetyTest, RecoveredFilesCarryTheirDatesAndEmptyFilesAreFiles) {
     EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / "DOCS" / "EMPTY.TXT"), 0u);
 }
 
+// A deleted photo whose clusters a new one took would come back as the new one's half:
+// it is shown as overwritten and written only when asked for.
+TEST_F(RecoverSafetyTest, OverwrittenFilesAreShownAndLeftOutUnlessAskedFor) {
+    WriteFile(dir_ / "OLD.JPG", Pattern(30000, 3));
+    WriteFile(dir_ / "NEW.JPG", Pattern(20000, 5));
+    const auto card =
+        Card({"mmd ::/A", "mcopy OLD.JPG ::/A/", "mdel ::/A/OLD.JPG", "mcopy NEW.JPG ::/"});
+    const RunResult list = Cli("list " + Quoted(card.string()));
+    EXPECT_NE(list.out.find("Deleted, overwritten"), std::string::npos) << list.out;
+    EXPECT_NE(Cli("list " + Quoted(card.string()) + " --json").out.find("\"overwritten\": true"),
+              std::string::npos);
+    const std::string recover =
+        "recover " + Quoted(card.string()) + " " + Quoted((dir_ / "out").string());
+    const RunResult plain = Cli(recover);
+    EXPECT_EQ(plain.exitCode, 0) << plain.out;
+    EXPECT_NE(plain.out.find("1 overwritten left out"), std::string::npos) << plain.out;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "A" / "_LD.JPG"));
+    EXPECT_EQ(ReadFile(dir_ / "out" / "NEW.JPG"), Pattern(20000, 5));
+    const RunResult asked = Cli(recover + " --include-overwritten");
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "A" / "_LD.JPG")) << asked.out;
+}
+
 TEST_F(RecoverSafetyTest, BadDestinationsAndOptionsAreRefusedUpFront) {
     const auto card = Card({});
     const std::string target = "recover " + Quoted(card.string()) + " ";

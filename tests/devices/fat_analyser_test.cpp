@@ -363,6 +363,25 @@ TEST_F(FatTest, TheSectorPhaseNeverMakesAListedFileWorse) {
     EXPECT_GE(fragmented, 3);
 }
 
+// A deleted file whose clusters a later file took holds that file's bytes: overwritten.
+TEST_F(FatTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
+    Make(16, 20000, {}, "-s 1");
+    File("OLD.JPG", 3000, 1);
+    File("SPARE.JPG", 2000, 2);
+    File("NEW.JPG", 1000, 3);
+    // In a folder, so that the new file's entry does not take the old one's slot.
+    Mtools(MtoolsOn("mmd") + " ::/A");
+    Mtools(MtoolsOn("mcopy") + " OLD.JPG SPARE.JPG ::/A/");
+    Mtools(MtoolsOn("mdel") + " ::/A/OLD.JPG ::/A/SPARE.JPG");
+    Mtools(MtoolsOn("mcopy") + " NEW.JPG ::/");  // the first free clusters: OLD.JPG's
+    const auto listing = Listing(*Analyse());
+    ASSERT_TRUE(listing.count("/A/_LD.JPG")) << testing::PrintToString(listing);
+    ASSERT_TRUE(listing.count("/A/_PARE.JPG")) << testing::PrintToString(listing);
+    EXPECT_TRUE(listing.at("/A/_LD.JPG")->Is(ObjectFlags::Overwritten));
+    EXPECT_FALSE(listing.at("/A/_PARE.JPG")->Is(ObjectFlags::Overwritten));
+    EXPECT_FALSE(listing.at("/NEW.JPG")->Is(ObjectFlags::Overwritten));
+}
+
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
     Make(16, 20000, {}, "-s 1");
     Mtools(MtoolsOn("mmd") + " ::/A");

@@ -307,6 +307,41 @@ TEST_F(NtfsTest, SmallClustersGetEveryFixup) {
     EXPECT_EQ(ReadBack(*volume, *listing.at("/file number 39.dat")), RandomBytes(4600, 69));
 }
 
+// A deleted file whose clusters a later file took is marked overwritten; one whose
+// clusters are still free is not.
+TEST_F(NtfsTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
+    const auto image = dir_ / "reused.img";
+    const auto mount = dir_ / "reused";
+    std::filesystem::create_directories(mount);
+    ASSERT_TRUE(RunCommand("truncate -s 16M '" + image.string() + "' && mkntfs -q -F -f '" +
+                           image.string() + "'"));
+    if (!RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'"))
+        GTEST_SKIP() << "FUSE is not available here";
+    test::WriteFile(mount / "first.jpg", RandomBytes(100000, 40));
+    test::WriteFile(mount / "second.jpg", RandomBytes(100000, 41));
+    test::WriteFile(mount / "third.jpg", RandomBytes(100000, 42));
+    RunCommand("sync");
+    for (const char* name : {"first.jpg", "second.jpg", "third.jpg"})
+        std::filesystem::remove(mount / name);
+    RunCommand("umount '" + mount.string() + "'");
+    ASSERT_TRUE(RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'"));
+    // Takes the first free record (first.jpg's) and the first free clusters: first.jpg's
+    // and half of second.jpg's.
+    test::WriteFile(mount / "new.jpg", RandomBytes(150000, 43));
+    RunCommand("umount '" + mount.string() + "'");
+    CVolume* volume = Analyse(image);
+    ASSERT_NE(volume, nullptr);
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/second.jpg")) << testing::PrintToString(listing);
+    ASSERT_TRUE(listing.count("/third.jpg")) << testing::PrintToString(listing);
+    ASSERT_TRUE(listing.count("/new.jpg"));
+    EXPECT_TRUE(listing.at("/second.jpg")->Is(ObjectFlags::Deleted));
+    EXPECT_TRUE(listing.at("/second.jpg")->Is(ObjectFlags::Overwritten));
+    EXPECT_FALSE(listing.at("/third.jpg")->Is(ObjectFlags::Overwritten));
+    EXPECT_FALSE(listing.at("/new.jpg")->Is(ObjectFlags::Overwritten));
+    EXPECT_EQ(ReadBack(*volume, *listing.at("/third.jpg")), RandomBytes(100000, 42));
+}
+
 // Bytes of a copy of the made volume, patched before it is analysed.
 class PatchedImage {
   public:
