@@ -277,32 +277,51 @@ std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std
     };
     while (at.clusterIndex < index)
         advance();
-    std::vector<std::uint8_t> data(clusterSize_);
+    // Clusters that follow each other on the disk are read in one request: a chain is
+    // mostly one run, and a card reader pays for every request.
     std::size_t done = 0;
     std::uint64_t within = offset % clusterSize_;
-    while (done < buffer.size()) {
-        damage.endGuessed = damage.endGuessed || at.guessed;
-        const std::size_t take = std::min<std::size_t>(clusterSize_ - within, buffer.size() - done);
-        // Only the sectors this read needs: a bad sector past the file's end costs nothing.
-        const std::uint64_t firstSector = within / kSector;
-        const std::uint64_t sectors = (within + take + kSector - 1) / kSector - firstSector;
-        const auto part = std::span(data).subspan(static_cast<std::size_t>(firstSector * kSector),
-                                                  static_cast<std::size_t>(sectors * kSector));
-        if (at.cluster > lastCluster) {
+    std::uint32_t runFirst = at.cluster;
+    std::uint64_t runBytes = 0;  // of the file, from `within` of runFirst on
+    const auto flush = [&]() {
+        if (runBytes == 0)
+            return;
+        const auto out = buffer.subspan(done, static_cast<std::size_t>(runBytes));
+        const std::uint64_t firstSector = ClusterToSector(runFirst) + within / kSector;
+        const std::uint64_t skip = within % kSector;
+        const std::uint64_t sectors = (skip + runBytes + kSector - 1) / kSector;
+        if (runFirst > lastCluster) {
             // Past the data area: nothing there to read.
-            std::fill(part.begin(), part.end(), std::uint8_t{0});
+            std::fill(out.begin(), out.end(), std::uint8_t{0});
             damage.sectorsRead += sectors;
             damage.unreadableSectors += sectors;
+        } else if (skip == 0 && runBytes % kSector == 0) {
+            ReadSectorsSalvaging(volume_, out, firstSector, sectors, damage);
         } else {
-            ReadSectorsSalvaging(volume_, part, ClusterToSector(at.cluster) + firstSector, sectors,
-                                 damage);
+            bounce_.resize(static_cast<std::size_t>(sectors * kSector));
+            ReadSectorsSalvaging(volume_, bounce_, firstSector, sectors, damage);
+            std::memcpy(out.data(), bounce_.data() + skip, out.size());
         }
-        std::memcpy(buffer.data() + done, data.data() + within, take);
-        done += take;
+        done += out.size();
         within = 0;
-        if (done < buffer.size())
-            advance();
+        runBytes = 0;
+    };
+    while (done + runBytes < buffer.size()) {
+        damage.endGuessed = damage.endGuessed || at.guessed;
+        const std::uint64_t start = runBytes == 0 ? within : 0;
+        runBytes += std::min<std::uint64_t>(clusterSize_ - start, buffer.size() - done - runBytes);
+        if (done + runBytes >= buffer.size())
+            break;
+        advance();
+        const std::uint64_t runClusters = (within + runBytes) / clusterSize_;
+        const bool follows = at.cluster == runFirst + runClusters &&
+                             (at.cluster > lastCluster) == (runFirst > lastCluster);
+        if (!follows) {
+            flush();
+            runFirst = at.cluster;
+        }
     }
+    flush();
     return static_cast<std::uint32_t>(done);
 }
 

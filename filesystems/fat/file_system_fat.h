@@ -80,6 +80,8 @@ class CFileSystem_FAT : public CFileSystem {
         bool Visited(std::uint32_t number) const;
         void Visit(std::uint32_t number);
     } cursor_;
+    // For reads that do not start or end on a sector.
+    std::vector<std::uint8_t> bounce_;
 };
 
 }  // namespace duzez::filesystems
