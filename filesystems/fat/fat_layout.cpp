@@ -131,6 +131,52 @@ bool IsValidEntry(std::span<const std::uint8_t> entry) {
     return IsValidShortName(entry) && entry[0x0D] <= 199;
 }
 
+namespace {
+
+// A date field: zero (never set) or a real day from 1980 on.
+bool PlausibleDate(std::uint16_t date) {
+    const unsigned day = date & 0x1F;
+    const unsigned month = (date >> 5) & 0x0F;
+    return date == 0 || (day >= 1 && month >= 1 && month <= 12);
+}
+
+bool PlausibleTime(std::uint16_t time) {
+    return (time & 0x1F) < 30 && ((time >> 5) & 0x3F) < 60 && (time >> 11) < 24;
+}
+
+}  // namespace
+
+bool PlausibleDirectory(std::span<const std::uint8_t> cluster, std::uint64_t lastCluster,
+                        std::uint64_t volumeBytes) {
+    std::size_t entries = 0;
+    for (std::size_t at = 0; at + kEntrySize <= cluster.size(); at += kEntrySize) {
+        const auto entry = cluster.subspan(at, kEntrySize);
+        if (entry[0] == 0x00)
+            break;  // the end mark: what follows was never written
+        if (!IsValidEntry(entry))
+            return false;
+        ++entries;
+        if (entry[0x0B] == kAttributeLongName)
+            continue;
+        const std::uint32_t first = FirstCluster(entry);
+        const std::uint32_t size = *ReadLe<std::uint32_t>(entry, 0x1C);
+        const bool folder = (entry[0x0B] & kAttributeDirectory) != 0;
+        if ((first != 0 && (first < 2 || first > lastCluster)) || size > volumeBytes ||
+            (folder && size != 0) || !PlausibleDate(*ReadLe<std::uint16_t>(entry, 0x18)) ||
+            !PlausibleTime(*ReadLe<std::uint16_t>(entry, 0x16)) ||
+            !PlausibleDate(*ReadLe<std::uint16_t>(entry, 0x10))) {
+            return false;
+        }
+        // A subdirectory's first cluster starts with "." and ".." in that order.
+        if (at == 0 && entry[0] == '.' &&
+            (cluster.size() < 2 * kEntrySize || cluster[kEntrySize] != '.' ||
+             cluster[kEntrySize + 1] != '.')) {
+            return false;
+        }
+    }
+    return entries != 0;
+}
+
 bool IsDeletedEntry(std::span<const std::uint8_t> entry) {
     return entry[0] == kDeletedMark || entry[0] == kDeletedKanji;
 }

@@ -51,6 +51,13 @@ bool IsDeletedEntry(std::span<const std::uint8_t> entry);
 bool IsDotEntry(std::span<const std::uint8_t> entry);
 std::uint32_t FirstCluster(std::span<const std::uint8_t> entry);
 
+// Whether a cluster the sector phase met reads as a directory as a whole, not only at its
+// first entry: every entry before the end mark valid, clusters and sizes inside the volume,
+// dates real, and "." followed by "..". Photo data that happens to look like one entry
+// must not become a folder.
+bool PlausibleDirectory(std::span<const std::uint8_t> cluster, std::uint64_t lastCluster,
+                        std::uint64_t volumeBytes);
+
 // The checksum of an 8.3 name that its long-name entries carry.
 std::uint8_t ShortNameChecksum(std::span<const std::uint8_t> entry);
 

@@ -183,6 +183,9 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.InitObject();
         record.SetName(fat::BuildName(buffer, i));
         const std::uint32_t cluster = fat::FirstCluster(entry);
+        // A first cluster beyond the data area names nothing on this volume.
+        if (cluster > volume_.ClusterCount() + 1)
+            continue;
         record.ParentId = parentId;
         if (cluster >= 2) {
             record.Id = cluster;
@@ -225,7 +228,7 @@ void CFileSystem_FAT::ParseFoundBlock(const FoundObject& block) {
             continue;
         }
         if (volume_.ReadVolumeSectors(cluster, sector, sectorsPerCluster_) != 0 &&
-            fat::IsValidEntry(std::span(cluster).first(fat::kEntrySize))) {
+            fat::PlausibleDirectory(cluster, volume_.ClusterCount() + 1, volume_.VolumeSize())) {
             ParseDirectory(cluster, volume_.Tree().RootFolder().Id);
         }
         sector += sectorsPerCluster_;

@@ -87,6 +87,54 @@ TEST(FatEntries, ALongNameIsUsedOnlyWhenItsRunIsWhole) {
     EXPECT_EQ(BuildName(cut, 1), "_ONGNA~1.JPE");
 }
 
+// A cluster of photo data whose first 32 bytes happen to read as an entry is no folder.
+TEST(FatEntries, ADirectoryFoundByTheScanMustBePlausibleAsAWhole) {
+    const auto put = [](std::vector<std::uint8_t>& cluster, std::size_t slot,
+                        std::vector<std::uint8_t> entry) {
+        std::copy(entry.begin(), entry.end(), cluster.begin() + slot * 32);
+    };
+    const auto file = [](const char(&name)[12], std::uint16_t first, std::uint32_t size) {
+        auto entry = Entry(name);
+        entry[0x1A] = static_cast<std::uint8_t>(first);
+        entry[0x1B] = static_cast<std::uint8_t>(first >> 8);
+        std::memcpy(entry.data() + 0x1C, &size, 4);
+        entry[0x18] = 0x21;  // 1980-01-01
+        return entry;
+    };
+    std::vector<std::uint8_t> real(2048, 0);
+    put(real, 0, file(".          ", 5, 0));
+    real[0x0B] = 0x10;
+    put(real, 1, file("..         ", 0, 0));
+    real[32 + 0x0B] = 0x10;
+    put(real, 2, file("IMG_0001JPG", 6, 400000));
+    EXPECT_TRUE(PlausibleDirectory(real, 1000, 100 << 20));
+
+    auto farCluster = real;
+    put(farCluster, 3, file("IMG_0002JPG", 60000, 1000));
+    EXPECT_FALSE(PlausibleDirectory(farCluster, 1000, 100 << 20)) << "a cluster past the end";
+    auto huge = real;
+    put(huge, 3, file("IMG_0002JPG", 7, 966999463));
+    EXPECT_FALSE(PlausibleDirectory(huge, 1000, 100 << 20)) << "larger than the volume";
+    auto dotAlone = real;
+    put(dotAlone, 1, file("IMG_0003JPG", 8, 10));
+    EXPECT_FALSE(PlausibleDirectory(dotAlone, 1000, 100 << 20)) << "'.' without '..'";
+    auto badDate = real;
+    put(badDate, 3, file("IMG_0004JPG", 9, 10));
+    badDate[3 * 32 + 0x18] = 0x00;
+    badDate[3 * 32 + 0x19] = 0x03;  // month 8, day 0
+    badDate[3 * 32 + 0x18] = 0x00;
+    EXPECT_FALSE(PlausibleDirectory(badDate, 1000, 100 << 20));
+
+    // One valid-looking entry, then photo bytes.
+    std::vector<std::uint8_t> photo(2048);
+    for (std::size_t i = 0; i < photo.size(); ++i)
+        photo[i] = static_cast<std::uint8_t>(i * 131 + 7);
+    put(photo, 0, file("MZBTCU  RX ", 5, 1000));
+    EXPECT_FALSE(PlausibleDirectory(photo, 1000, 100 << 20));
+    EXPECT_FALSE(PlausibleDirectory(std::vector<std::uint8_t>(2048, 0), 1000, 100 << 20))
+        << "an empty cluster lists nothing";
+}
+
 TEST(FatEntries, DatesAndTables) {
     // 2004-02-14 12:51:16
     const std::uint16_t date = static_cast<std::uint16_t>(((2004 - 1980) << 9) | (2 << 5) | 14);
