@@ -217,6 +217,21 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
     }
 }
 
+std::uint64_t CFileSystem_FAT::OrphanDirectoryId(std::span<const std::uint8_t> cluster,
+                                                 std::uint64_t sector) const {
+    // The first cluster of a subdirectory starts with "." (itself) and ".." (its parent):
+    // its files keep their folder, which nests under its own parent where that is found too
+    // (a quick-formatted card keeps DCIM/100CANON/IMG_0001.JPG). Other clusters of a
+    // directory do not say whose they are.
+    const std::uint64_t own = (sector - firstDataSector_) / sectorsPerCluster_ + 2;
+    const auto dot = cluster.first(fat::kEntrySize);
+    if (sector >= firstDataSector_ && fat::IsDotEntry(dot) && dot[1] == ' ' &&
+        fat::FirstCluster(dot) == own) {
+        return own;
+    }
+    return volume_.Tree().RootFolder().Id;
+}
+
 void CFileSystem_FAT::ParseFoundBlock(const FoundObject& block) {
     if (!table_ || clusterSize_ == 0)
         return;
@@ -229,7 +244,7 @@ void CFileSystem_FAT::ParseFoundBlock(const FoundObject& block) {
         }
         if (volume_.ReadVolumeSectors(cluster, sector, sectorsPerCluster_) != 0 &&
             fat::PlausibleDirectory(cluster, volume_.ClusterCount() + 1, volume_.VolumeSize())) {
-            ParseDirectory(cluster, volume_.Tree().RootFolder().Id);
+            ParseDirectory(cluster, OrphanDirectoryId(cluster, sector));
         }
         sector += sectorsPerCluster_;
     }

@@ -48,6 +48,9 @@ class CFileSystem_FAT : public CFileSystem {
     // `first` would be read from to a file now.
     bool ClustersInUse(std::uint32_t first, std::uint64_t size) const;
     bool WasReadAsDirectory(std::uint64_t sector) const;
+    // The folder the entries of a directory cluster found at `sector` belong to.
+    std::uint64_t OrphanDirectoryId(std::span<const std::uint8_t> cluster,
+                                    std::uint64_t sector) const;
 
     AnalysedVolume& volume_;
     std::optional<fat::Variant> variant_;

@@ -382,6 +382,37 @@ TEST_F(FatTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
     EXPECT_FALSE(listing.at("/NEW.JPG")->Is(ObjectFlags::Overwritten));
 }
 
+// A card formatted in the camera: new empty tables and root, the data area untouched. The
+// folders' own directory clusters still say which folder is whose.
+TEST_F(FatTest, AQuickFormattedCardKeepsItsFolders) {
+    Make(16, 20000, {}, "-s 4");
+    Mtools(MtoolsOn("mmd") + " ::/DCIM ::/DCIM/100CANON");
+    File("IMG_0001.JPG", 30000, 1);
+    File("IMG_0002.JPG", 50000, 2);
+    Mtools(MtoolsOn("mcopy") + " IMG_0001.JPG IMG_0002.JPG ::/DCIM/100CANON/");
+    ASSERT_TRUE(RunCommand("mkfs.fat -F 16 -s 4 '" + image_.string() + "'"));
+    CVolume* volume = Analyse();
+    LoadShippedSignatures();
+    app_->AnalysisRunning = true;
+    computer_->AnalyseSectors(*volume);
+    const auto listing = Listing(*volume);
+    for (const std::string name : {"IMG_0001.JPG", "IMG_0002.JPG"}) {
+        SCOPED_TRACE(name);
+        const auto found = std::find_if(listing.begin(), listing.end(), [&](const auto& entry) {
+            const std::string suffix = "/100CANON/" + name;
+            return entry.first.size() > suffix.size() &&
+                   entry.first.compare(entry.first.size() - suffix.size(), suffix.size(), suffix) ==
+                       0;
+        });
+        ASSERT_NE(found, listing.end()) << testing::PrintToString(listing);
+        filesystems::FoundObjectStream stream(*volume, found->second);
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(found->second->Size));
+        ASSERT_EQ(stream.Read(data), data.size());
+        EXPECT_TRUE(std::string(data.begin(), data.end()) == test::ReadFile(dir_ / name));
+    }
+    EXPECT_FALSE(listing.count("/IMG_0001.JPG")) << "not loose at the root";
+}
+
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
     Make(16, 20000, {}, "-s 1");
     Mtools(MtoolsOn("mmd") + " ::/A");
