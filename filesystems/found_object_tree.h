@@ -56,6 +56,8 @@ class FoundObjectTree {
     std::shared_lock<std::shared_mutex> ReadLock() const { return std::shared_lock(mutex_); }
 
     FoundObject& RootFolder() { return root_; }
+    // The file-format database the tree names and files objects by; may be null.
+    const SignatureCatalog* Catalog() const { return catalog_; }
     FoundObject& LostFragmentsFolder() { return lostFragments_; }
     FoundObject& LostFilesFolder() { return lostFiles_; }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace duzez::filesystems {
@@ -28,6 +29,12 @@ class SignatureCatalog {
     virtual std::optional<FormatInfo> FindFormatForObject(FoundObject& object) const = 0;
     // The title of a group, when the id names one.
     virtual std::optional<std::string> GroupTitle(std::int32_t groupId) const = 0;
+    // Whether a 512-byte first sector starts a file of the kind the object's name says:
+    // nothing when the name tells no known kind or the kind has no header to test.
+    virtual std::optional<bool> SectorFitsName(const FoundObject& /*object*/,
+                                               std::span<const std::uint8_t> /*sector*/) const {
+        return std::nullopt;
+    }
 };
 
 }  // namespace duzez::filesystems

@@ -282,6 +282,19 @@ std::optional<filesystems::FormatInfo> SignatureDatabase::FindFormatForObject(
     return FormatInfoOf(*signature);
 }
 
+std::optional<bool> SignatureDatabase::SectorFitsName(const filesystems::FoundObject& object,
+                                                      std::span<const std::uint8_t> sector) const {
+    if (sector.size() < kSectorBytes)
+        return std::nullopt;
+    filesystems::FoundObject named;
+    named.SetName(object.GetName());
+    const Signature* signature = FindSignatureForObject(named);
+    if (signature == nullptr || signature->Patterns.empty())
+        return std::nullopt;
+    auto lock = PatternsReadLock();
+    return MatchSector(*signature, sector.first<kSectorBytes>());
+}
+
 std::optional<std::string> SignatureDatabase::GroupTitle(std::int32_t groupId) const {
     const Signature* group = FindGroup(groupId);
     if (group == nullptr)

@@ -60,6 +60,8 @@ class SignatureDatabase : public filesystems::SignatureCatalog {
     std::optional<filesystems::FormatInfo> FindFormatForObject(
         filesystems::FoundObject& object) const override;
     std::optional<std::string> GroupTitle(std::int32_t groupId) const override;
+    std::optional<bool> SectorFitsName(const filesystems::FoundObject& object,
+                                       std::span<const std::uint8_t> sector) const override;
 
   private:
     void BuildGroups();

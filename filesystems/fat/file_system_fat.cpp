@@ -146,6 +146,42 @@ void CFileSystem_FAT::ParseDirectoryAt(std::uint32_t firstCluster) {
     ParseDirectory(buffer, firstCluster);
 }
 
+std::optional<std::uint32_t> CFileSystem_FAT::ClusterBeforeHighWordWasCleared(
+    std::uint32_t low, const FoundObject& record) {
+    // Windows clears the high 16 bits of a FAT32 entry's first cluster when it deletes the
+    // file. On a volume of more clusters than 16 bits count, the first cluster is one of
+    // low + k x 65,536: one that is free now and starts with what the name says it is.
+    const std::uint64_t lastCluster = std::uint64_t{volume_.ClusterCount()} + 1;
+    if (lastCluster <= 0xFFFF)
+        return low;
+    std::vector<std::uint32_t> free;
+    for (std::uint64_t candidate = low; candidate <= lastCluster; candidate += 0x10000) {
+        const auto entry = table_->Entry(static_cast<std::uint32_t>(candidate));
+        if (entry && *entry == 0)
+            free.push_back(static_cast<std::uint32_t>(candidate));
+    }
+    if (free.empty())
+        return std::nullopt;  // every candidate belongs to a file now
+    const SignatureCatalog* catalog = volume_.Tree().Catalog();
+    std::vector<std::uint8_t> sector(kSector);
+    bool kindKnown = false;
+    for (const std::uint32_t cluster : free) {
+        if (catalog == nullptr ||
+            volume_.ReadVolumeSectors(sector, ClusterToSector(cluster), 1) == 0)
+            continue;
+        const std::optional<bool> fits = catalog->SectorFitsName(record, sector);
+        if (!fits)
+            break;  // the name tells no header to look for
+        kindKnown = true;
+        if (*fits)
+            return cluster;
+    }
+    if (kindKnown)
+        return std::nullopt;  // none starts as the file would: its data is gone
+    // Nothing to tell them apart by: the one free candidate, else the entry's own value.
+    return free.size() == 1 ? free.front() : low;
+}
+
 bool CFileSystem_FAT::ClustersInUse(std::uint32_t first, std::uint64_t size) const {
     // A deleted file is read as the clusters from its first on: if the table gives any of
     // them to a file now, what lies there is that file's.
@@ -182,11 +218,19 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
 
         record.InitObject();
         record.SetName(fat::BuildName(buffer, i));
-        const std::uint32_t cluster = fat::FirstCluster(entry);
+        std::uint32_t cluster = fat::FirstCluster(entry);
         // A first cluster beyond the data area names nothing on this volume.
         if (cluster > volume_.ClusterCount() + 1)
             continue;
         record.ParentId = parentId;
+        bool clearedHighWordUnmatched = false;
+        if (fat::IsDeletedEntry(entry) && (attributes & 0x10) == 0 &&
+            *variant_ == fat::Variant::Fat32 && *ReadLe<std::uint16_t>(entry, 0x14) == 0 &&
+            cluster >= 2) {
+            const auto found = ClusterBeforeHighWordWasCleared(cluster, record);
+            clearedHighWordUnmatched = !found;
+            cluster = found.value_or(cluster);
+        }
         if (cluster >= 2) {
             record.Id = cluster;
             record.Start = (std::uint64_t{cluster} - 2) * clusterSize_ + firstDataSector_ * kSector;
@@ -204,8 +248,10 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.Accessed = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x12), 0);
         if (fat::IsDeletedEntry(entry)) {
             record.Flags |= ObjectFlags::Deleted;
-            if ((attributes & 0x10) == 0 && cluster >= 2 && ClustersInUse(cluster, record.Size))
+            if ((attributes & 0x10) == 0 && cluster >= 2 &&
+                (clearedHighWordUnmatched || ClustersInUse(cluster, record.Size))) {
                 record.Flags |= ObjectFlags::Overwritten;
+            }
         }
         record.Attributes = attributes;
         if ((attributes & 0x10) != 0) {

@@ -16,6 +16,7 @@
 #include "filesystems/fat/fat_layout.h"
 #include "filesystems/file_system.h"
 #include "filesystems/found_object.h"
+#include "filesystems/signature_catalog.h"
 
 namespace duzez::filesystems {
 
@@ -47,6 +48,11 @@ class CFileSystem_FAT : public CFileSystem {
     // Whether the table gives any of the clusters a deleted file of `size` bytes from
     // `first` would be read from to a file now.
     bool ClustersInUse(std::uint32_t first, std::uint64_t size) const;
+    // The first cluster of a deleted FAT32 entry whose high word was cleared, found among
+    // the candidates by the free table entry and the header the name calls for; nothing
+    // when no candidate fits.
+    std::optional<std::uint32_t> ClusterBeforeHighWordWasCleared(std::uint32_t low,
+                                                                 const FoundObject& record);
     bool WasReadAsDirectory(std::uint64_t sector) const;
     // The folder the entries of a directory cluster found at `sector` belong to.
     std::uint64_t OrphanDirectoryId(std::span<const std::uint8_t> cluster,

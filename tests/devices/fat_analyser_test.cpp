@@ -413,6 +413,48 @@ TEST_F(FatTest, AQuickFormattedCardKeepsItsFolders) {
     EXPECT_FALSE(listing.count("/IMG_0001.JPG")) << "not loose at the root";
 }
 
+// Windows clears the high word of a FAT32 entry's first cluster when it deletes a file
+// (mtools does not, so the test clears it as Windows would): the cluster is found again
+// among the candidates by the free table entry and the JPEG header the name calls for.
+TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
+    Make(32, 40000, {}, "-s 1");
+    File("FILL.BIN", 34 << 20, 9);
+    std::string photo = "\xFF\xD8\xFF\xE0" + std::string(20000, 'p');
+    photo += test::ReadFile(dir_ / "FILL.BIN").substr(0, 30000);
+    test::WriteFile(dir_ / "PHOTO.JPG", photo);
+    test::WriteFile(dir_ / "GONE.JPG", "\xFF\xD8\xFF\xE0" + std::string(9000, 'g'));
+    Mtools(MtoolsOn("mcopy") + " FILL.BIN PHOTO.JPG GONE.JPG ::/");
+    Mtools(MtoolsOn("mdel") + " ::/PHOTO.JPG ::/GONE.JPG");
+    std::string bytes = test::ReadFile(image_);
+    std::uint64_t goneData = 0;
+    for (const std::string shortName : {"\xE5HOTO   JPG", "\xE5ONE    JPG"}) {
+        const std::size_t entry = bytes.find(shortName);
+        ASSERT_NE(entry, std::string::npos);
+        ASSERT_NE(bytes[entry + 0x14], 0) << "the file lies above cluster 65,535";
+        if (shortName[1] == 'O')
+            goneData = bytes.find("\xFF\xD8\xFF\xE0" + std::string(100, 'g'));
+        bytes[entry + 0x14] = 0;
+        bytes[entry + 0x15] = 0;
+    }
+    // GONE.JPG's first sector is written over, as a later file's data would be.
+    ASSERT_NE(goneData, std::string::npos);
+    bytes.replace(goneData, 512, std::string(512, 'x'));
+    test::WriteFile(image_, bytes);
+    Computer(false, platform::MakeLocalDeviceOpener());
+    LoadShippedSignatures();
+    CVolume* volume = Analyse();
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/_HOTO.JPG")) << testing::PrintToString(listing);
+    const FoundObject* found = listing.at("/_HOTO.JPG");
+    EXPECT_FALSE(found->Is(ObjectFlags::Overwritten));
+    filesystems::FoundObjectStream stream(*volume, found);
+    std::vector<std::uint8_t> data(photo.size());
+    ASSERT_EQ(stream.Read(data), data.size());
+    EXPECT_TRUE(std::string(data.begin(), data.end()) == photo);
+    ASSERT_TRUE(listing.count("/_ONE.JPG"));
+    EXPECT_TRUE(listing.at("/_ONE.JPG")->Is(ObjectFlags::Overwritten)) << "no candidate fits";
+}
+
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
     Make(16, 20000, {}, "-s 1");
     Mtools(MtoolsOn("mmd") + " ::/A");
