@@ -9,6 +9,7 @@
 #include <set>
 
 #include "filesystems/found_object_stream.h"
+#include "filesystems/found_object_tree.h"
 #include "tests/devices/machine_fixture.h"
 
 namespace duzez::devices {
@@ -453,6 +454,110 @@ TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
     EXPECT_TRUE(std::string(data.begin(), data.end()) == photo);
     ASSERT_TRUE(listing.count("/_ONE.JPG"));
     EXPECT_TRUE(listing.at("/_ONE.JPG")->Is(ObjectFlags::Overwritten)) << "no candidate fits";
+}
+
+// A folder deleted as Windows deletes one (its entry marked, its clusters and its files'
+// clusters freed, the files' own entries left as they were): the files inside are still
+// live entries without a chain, read from their extent.
+TEST_F(FatTest, ALiveFileInADeletedFolderIsReadFromItsExtent) {
+    Make(16, 20000, {}, "-s 1");
+    Mtools(MtoolsOn("mmd") + " ::/TRIP");
+    File("BEACH.JPG", 5000, 4);
+    Mtools(MtoolsOn("mcopy") + " BEACH.JPG ::/TRIP/");
+    std::string bytes = test::ReadFile(image_);
+    const std::size_t folder = bytes.find("TRIP       ");
+    ASSERT_NE(folder, std::string::npos);
+    bytes[folder] = static_cast<char>(0xE5);
+    // Both FATs: every cluster after the two reserved entries free again.
+    const unsigned reserved =
+        static_cast<unsigned char>(bytes[14]) | (static_cast<unsigned char>(bytes[15]) << 8);
+    const unsigned perFat =
+        static_cast<unsigned char>(bytes[22]) | (static_cast<unsigned char>(bytes[23]) << 8);
+    for (unsigned fat = 0; fat < static_cast<unsigned char>(bytes[16]); ++fat) {
+        const std::size_t start = (reserved + fat * perFat) * 512;
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(start + 4),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(start + perFat * 512), '\0');
+    }
+    test::WriteFile(image_, bytes);
+    CVolume* volume = Analyse();
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/_RIP/BEACH.JPG")) << testing::PrintToString(listing);
+    const FoundObject* beach = listing.at("/_RIP/BEACH.JPG");
+    EXPECT_FALSE(beach->Is(ObjectFlags::Deleted));
+    filesystems::FoundObjectStream stream(*volume, beach);
+    std::vector<std::uint8_t> data(5000);
+    ASSERT_EQ(stream.Read(data), data.size());
+    EXPECT_TRUE(std::string(data.begin(), data.end()) == test::ReadFile(dir_ / "BEACH.JPG"));
+    EXPECT_TRUE(stream.Damage.endGuessed) << "its end is taken on trust";
+}
+
+// A directory of several clusters is read whole; an entry after a 0x00 end mark is still
+// looked at; a stop keeps what was listed so far.
+TEST_F(FatTest, LongDirectoriesEndMarksAndAStop) {
+    Make(16, 20000, {}, "-s 1");
+    Mtools(MtoolsOn("mmd") + " ::/MANY");
+    std::string names;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "F" + std::to_string(100 + i) + ".TXT";
+        File(name, 100, static_cast<unsigned>(i));
+        names += " " + name;
+    }
+    Mtools(MtoolsOn("mcopy") + names + " ::/MANY/");  // 42 entries: three 512-byte clusters
+    File("A.TXT", 10, 1);
+    File("B.TXT", 10, 2);
+    Mtools(MtoolsOn("mcopy") + " A.TXT B.TXT ::/");
+    std::string bytes = test::ReadFile(image_);
+    bytes[bytes.find("A       TXT")] = '\0';  // A's entry is now an end mark
+    test::WriteFile(image_, bytes);
+    auto listing = Listing(*Analyse());
+    for (int i = 0; i < 40; ++i)
+        EXPECT_TRUE(listing.count("/MANY/F" + std::to_string(100 + i) + ".TXT")) << i;
+    EXPECT_TRUE(listing.count("/B.TXT")) << "after the end mark";
+    EXPECT_FALSE(listing.count("/A.TXT"));
+
+    // Stop after ten objects: those ten stay, nothing after them is listed.
+    class StopAfter : public platform::MessageTarget {
+      public:
+        StopAfter(core::CApp& app, int count) : app_(app), left_(count) {}
+        bool Post(platform::Message message) override {
+            if (message.id == filesystems::WM_FOUND_OBJECT && --left_ == 0)
+                app_.AnalysisRunning = false;
+            return true;
+        }
+        std::int64_t Send(const platform::Message&) override { return 0; }
+
+      private:
+        core::CApp& app_;
+        int left_;
+    };
+    app_->SetMainWindow(std::make_shared<StopAfter>(*app_, 10));
+    computer_.reset();
+    std::string error;
+    CVolume* again = Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image_, error);
+    ASSERT_NE(again, nullptr) << error;
+    app_->AnalysisRunning = true;
+    computer_->AnalyseFileSystem(*again);
+    listing = Listing(*again);
+    EXPECT_GE(listing.size(), 9u);
+    EXPECT_LE(listing.size(), 11u) << testing::PrintToString(listing);
+}
+
+// A FAT16 root directory that cannot be read: line 194, nothing listed, no crash.
+TEST_F(FatTest, AnUnreadableRootDirectoryIsSaidAndListsNothing) {
+    Make(16, 20000, {}, "-s 1");
+    File("A.TXT", 10, 1);
+    Mtools(MtoolsOn("mcopy") + " A.TXT ::/");
+    const std::string bytes = test::ReadFile(image_);
+    const unsigned reserved =
+        static_cast<unsigned char>(bytes[14]) | (static_cast<unsigned char>(bytes[15]) << 8);
+    const unsigned perFat =
+        static_cast<unsigned char>(bytes[22]) | (static_cast<unsigned char>(bytes[23]) << 8);
+    CVolume* volume = AnalyseWithBadSector(reserved + 2 * perFat + 1);
+    ASSERT_NE(volume, nullptr);
+    EXPECT_TRUE(Listing(*volume).empty()) << testing::PrintToString(Listing(*volume));
+    const auto errors = ErrorLines();
+    EXPECT_NE(std::find(errors.begin(), errors.end(), "ERR: FAT Root directory not read!"),
+              errors.end());
 }
 
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
