@@ -98,6 +98,15 @@ class FatTest : public test::MachineTest {
         return volume;
     }
 
+    // The reserved sectors and the sectors of one FAT, from a FAT12/16 boot sector.
+    static std::pair<unsigned, unsigned> Fat16Layout(const std::string& bytes) {
+        const auto u16 = [&](std::size_t at) {
+            return static_cast<unsigned>(static_cast<unsigned char>(bytes[at]) |
+                                         (static_cast<unsigned char>(bytes[at + 1]) << 8));
+        };
+        return {u16(14), u16(22)};
+    }
+
     std::filesystem::path image_;
 };
 
@@ -469,10 +478,7 @@ TEST_F(FatTest, ALiveFileInADeletedFolderIsReadFromItsExtent) {
     ASSERT_NE(folder, std::string::npos);
     bytes[folder] = static_cast<char>(0xE5);
     // Both FATs: every cluster after the two reserved entries free again.
-    const unsigned reserved =
-        static_cast<unsigned char>(bytes[14]) | (static_cast<unsigned char>(bytes[15]) << 8);
-    const unsigned perFat =
-        static_cast<unsigned char>(bytes[22]) | (static_cast<unsigned char>(bytes[23]) << 8);
+    const auto [reserved, perFat] = Fat16Layout(bytes);
     for (unsigned fat = 0; fat < static_cast<unsigned char>(bytes[16]); ++fat) {
         const std::size_t start = (reserved + fat * perFat) * 512;
         std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(start + 4),
@@ -548,10 +554,7 @@ TEST_F(FatTest, AnUnreadableRootDirectoryIsSaidAndListsNothing) {
     File("A.TXT", 10, 1);
     Mtools(MtoolsOn("mcopy") + " A.TXT ::/");
     const std::string bytes = test::ReadFile(image_);
-    const unsigned reserved =
-        static_cast<unsigned char>(bytes[14]) | (static_cast<unsigned char>(bytes[15]) << 8);
-    const unsigned perFat =
-        static_cast<unsigned char>(bytes[22]) | (static_cast<unsigned char>(bytes[23]) << 8);
+    const auto [reserved, perFat] = Fat16Layout(bytes);
     CVolume* volume = AnalyseWithBadSector(reserved + 2 * perFat + 1);
     ASSERT_NE(volume, nullptr);
     EXPECT_TRUE(Listing(*volume).empty()) << testing::PrintToString(Listing(*volume));

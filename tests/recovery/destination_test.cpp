@@ -27,6 +27,17 @@ class DestinationTest : public RecoveryTest {
         engine_->Wait();
         return *engine_;
     }
+    // `count` folders below the root, each holding one photo of `size` bytes, the photos
+    // `stride` bytes apart on the volume.
+    std::vector<FoundObject*> OneFilePerFolder(devices::CVolume& volume, std::uint64_t count,
+                                               std::uint64_t stride, std::uint64_t size) {
+        std::vector<FoundObject*> files;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            Add(volume, 1000 + i, 5, "FOLDER" + std::to_string(i), 0, 0, true);
+            files.push_back(Add(volume, 100000 + i, 1000 + i, "PHOTO.JPG", i * stride, size));
+        }
+        return files;
+    }
     std::unique_ptr<CRecovery> engine_;
 };
 
@@ -132,11 +143,7 @@ TEST_F(DestinationTest, AFullDestinationStopsTheRunAndLeavesNoPartialFile) {
 TEST_F(DestinationTest, ADestinationOutOfInodesStopsTheRun) {
     auto& volume = Source();
     Root(volume);
-    std::vector<FoundObject*> files;
-    for (std::uint64_t i = 0; i < 12; ++i) {
-        Add(volume, 100 + i, 5, "FOLDER" + std::to_string(i), 0, 0, true);
-        files.push_back(Add(volume, 200 + i, 100 + i, "PHOTO.JPG", i * 4096, 1000));
-    }
+    const auto files = OneFilePerFolder(volume, 12, 4096, 1000);
     SmallMount tiny(dir_ / "tiny", 0, "size=1m,nr_inodes=8");
     if (!tiny.mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
@@ -152,11 +159,7 @@ TEST_F(DestinationTest, ADestinationOutOfInodesStopsTheRun) {
 TEST_F(DestinationTest, ManyFoldersNeedNoMoreDescriptorsThanTheirDepth) {
     auto& volume = Source();
     Root(volume);
-    std::vector<FoundObject*> files;
-    for (std::uint64_t i = 0; i < 200; ++i) {
-        Add(volume, 1000 + i, 5, "F" + std::to_string(i), 0, 0, true);
-        files.push_back(Add(volume, 2000 + i, 1000 + i, "P.JPG", i * 512, 100));
-    }
+    const auto files = OneFilePerFolder(volume, 200, 512, 100);
     std::size_t open = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
         ++open;
