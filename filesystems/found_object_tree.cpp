@@ -63,22 +63,18 @@ FoundObject* FoundObjectTree::FirstWith(const OrderedIndex& index, std::int64_t 
 
 FoundObject* FoundObjectTree::ParentLocked(std::uint64_t id) const {
     // Ids are not unique (a FAT id is a first cluster, which a deleted file and a later
-    // folder can share): a live folder comes first, then a deleted one, and only without
-    // either whatever else bears the id.
+    // folder can share): a live folder comes first, then a deleted one; a file never.
     FoundObject* deletedFolder = nullptr;
-    FoundObject* other = nullptr;
     for (auto entry = byId_.First(Key(id)); entry && entry->key == Key(id);
          entry = byId_.After(*entry)) {
         FoundObject* candidate = slots_[entry->slot];
-        if (!candidate->Is(ObjectFlags::Folder)) {
-            other = other != nullptr ? other : candidate;
-        } else if (candidate->Is(ObjectFlags::Deleted)) {
-            deletedFolder = deletedFolder != nullptr ? deletedFolder : candidate;
-        } else {
+        if (!candidate->Is(ObjectFlags::Folder))
+            continue;
+        if (!candidate->Is(ObjectFlags::Deleted))
             return candidate;
-        }
+        deletedFolder = deletedFolder != nullptr ? deletedFolder : candidate;
     }
-    return deletedFolder != nullptr ? deletedFolder : other;
+    return deletedFolder;
 }
 
 std::uint32_t FoundObjectTree::AddLocked(FoundObject* object, bool listed) {
@@ -127,7 +123,9 @@ FoundObject* FoundObjectTree::MergeObject(const FoundObject& record) {
     std::unique_lock lock(mutex_);
     FoundObject* placeholder = nullptr;
     std::uint32_t placeholderSlot = 0;
-    for (auto entry = byId_.First(Key(copy.Id)); entry && entry->key == Key(copy.Id);
+    // A placeholder stands for a folder: only a folder takes its place.
+    for (auto entry = byId_.First(Key(copy.Id));
+         copy.Is(ObjectFlags::Folder) && entry && entry->key == Key(copy.Id);
          entry = byId_.After(*entry)) {
         if (slots_[entry->slot]->ParentId == SpecialIds::LostFragments) {
             placeholder = slots_[entry->slot];

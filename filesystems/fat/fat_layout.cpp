@@ -227,14 +227,37 @@ bool LongNameRunIsWhole(const std::vector<std::span<const std::uint8_t>>& run,
     }
     if (!deleted)
         return true;
-    // The farthest part holds the end of the name: a 0x0000 after it, or 0xFFFF padding.
+    // The farthest part holds the end of the name: a 0x0000 after it (0xFFFF pads the rest).
     const auto last = run.back();
     for (const std::size_t at :
          {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E}) {
         if (*ReadLe<std::uint16_t>(last, at) == 0)
             return true;
     }
-    return false;
+    // A name of exactly 13, 26... characters fills its last part: then it must end in the
+    // extension the 8.3 name keeps, which a name cut short has lost.
+    std::u16string units;
+    for (const auto part : run) {
+        for (const std::size_t at :
+             {0x01, 0x03, 0x05, 0x07, 0x09, 0x0E, 0x10, 0x12, 0x14, 0x16, 0x18, 0x1C, 0x1E}) {
+            units.push_back(static_cast<char16_t>(*ReadLe<std::uint16_t>(part, at)));
+        }
+    }
+    std::string extension;
+    for (std::size_t i = 8; i < 11 && shortEntry[i] != ' '; ++i)
+        extension.push_back(static_cast<char>(shortEntry[i]));
+    if (extension.empty())
+        return false;
+    const std::size_t dot = units.rfind(u'.');
+    if (dot == std::u16string::npos || units.size() - dot - 1 < extension.size())
+        return false;
+    for (std::size_t i = 0; i < extension.size(); ++i) {
+        const char16_t unit = units[dot + 1 + i];
+        const char16_t upper = unit >= u'a' && unit <= u'z' ? unit - u'a' + u'A' : unit;
+        if (upper != static_cast<unsigned char>(extension[i]))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace

@@ -219,6 +219,9 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.InitObject();
         record.SetName(fat::BuildName(buffer, i));
         std::uint32_t cluster = fat::FirstCluster(entry);
+        // Bytes 20-21 hold a cluster's high word only on FAT32 (elsewhere other data).
+        if (*variant_ != fat::Variant::Fat32)
+            cluster &= 0xFFFF;
         // A first cluster beyond the data area names nothing on this volume.
         if (cluster > volume_.ClusterCount() + 1)
             continue;
@@ -241,6 +244,9 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
             record.Start = 0;
         }
         record.Size = *ReadLe<std::uint32_t>(entry, 0x1C);
+        // Bytes without a cluster to hold them are nowhere to be read: not the boot area.
+        if (cluster < 2 && record.Size != 0)
+            record.Size = filesystems::kUnknownSize;
         record.Created = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x10),
                                                 *ReadLe<std::uint16_t>(entry, 0x0E));
         record.Modified = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x18),

@@ -55,6 +55,7 @@ int CFileSystem_NTFS::Analyse() {
     current_ = {};
     open_ = {};
     parsedSectors_.clear();
+    UsedAreas.clear();
     if (!Prepare() || !LoadMft()) {
         log.LogError("CFileSystem_NTFS: Load MFT failed.");
         return 0;

@@ -85,6 +85,15 @@ TEST(FatEntries, ALongNameIsUsedOnlyWhenItsRunIsWhole) {
     auto cut = deleted;
     cut.erase(cut.begin(), cut.begin() + 32);
     EXPECT_EQ(BuildName(cut, 1), "_ONGNA~1.JPE");
+    // A name of exactly 13 or 26 characters has no end mark, but keeps its extension.
+    for (const std::u16string& full :
+         {std::u16string(u"holiday_1.jpg"), std::u16string(u"Photo 2023-01-01 beach.jpg")}) {
+        auto exact = Directory(full, "PHOTO2~1JPG");
+        exact.erase(exact.begin(), exact.begin() + 32);  // no room left for an end mark
+        for (std::size_t at = 0; at < exact.size(); at += 32)
+            exact[at] = 0xE5;
+        EXPECT_EQ(BuildName(exact, exact.size() / 32 - 1), std::string(full.begin(), full.end()));
+    }
 }
 
 // A cluster of photo data whose first 32 bytes happen to read as an entry is no folder.

@@ -193,8 +193,14 @@ TEST_F(TreeTest, AParentIsALiveFolderBeforeADeletedOneAndNeverAFile) {
     gone.Flags |= ObjectFlags::Deleted;
     tree_.MergeObject(gone);
     EXPECT_EQ(tree_.GetFolderPath(*photo), "/DCIM/") << "the live folder before the deleted one";
-    dcim->Flags |= ObjectFlags::Deleted;
-    EXPECT_NE(tree_.GetFolderPath(*photo), "/_LD.JPG/") << "a file is never a folder";
+    (void)dcim;
+    // Only a file bears the id: the photo keeps its placeholder folder, never the file.
+    FoundObject* orphan = tree_.MergeObject(Entry(60, 50, "C.JPG"));
+    EXPECT_EQ(tree_.GetFolderPath(*orphan), "lost_folder_50/");
+    FoundObject sameId = Entry(50, 2, "_LD2.JPG");
+    sameId.Flags |= ObjectFlags::Deleted;
+    tree_.MergeObject(sameId);
+    EXPECT_EQ(tree_.GetFolderPath(*orphan), "lost_folder_50/") << "a file is never a folder";
 }
 
 TEST_F(TreeTest, DeletedPathMarksEveryFolderUpToTheRoot) {
