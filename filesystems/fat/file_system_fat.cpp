@@ -77,6 +77,7 @@ int CFileSystem_FAT::Analyse() {
     if (!Prepare())
         return 0;
     queue_.clear();
+    deletedDirectories_.clear();
     queued_.clear();
     directoryClusters_.clear();
     parsedSectors_.clear();
@@ -143,7 +144,7 @@ void CFileSystem_FAT::ParseDirectoryAt(std::uint32_t firstCluster) {
         volume_.ReadVolumeSectors(std::span(buffer).subspan(i * clusterSize_, clusterSize_),
                                   ClusterToSector(chain[i]), sectorsPerCluster_);
     }
-    ParseDirectory(buffer, firstCluster);
+    ParseDirectory(buffer, firstCluster, deletedDirectories_.count(firstCluster) != 0);
 }
 
 std::optional<std::uint32_t> CFileSystem_FAT::ClusterBeforeHighWordWasCleared(
@@ -203,7 +204,8 @@ void CFileSystem_FAT::Enqueue(std::uint32_t cluster) {
         queue_.push_back(cluster);
 }
 
-void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId) {
+void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId,
+                                     bool inDeletedFolder) {
     FoundObject record;
     const std::size_t entries = buffer.size() / fat::kEntrySize;
     for (std::size_t i = 0; i < entries && volume_.AnalysisRunning(); ++i) {
@@ -252,7 +254,10 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.Modified = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x18),
                                                  *ReadLe<std::uint16_t>(entry, 0x16));
         record.Accessed = fat::FatTimeToFileTime(*ReadLe<std::uint16_t>(entry, 0x12), 0);
-        if (fat::IsDeletedEntry(entry)) {
+        // An entry in a deleted folder, or in a directory cluster the live tree does not
+        // reach, is deleted too, whatever its own first byte says: its clusters were freed
+        // with the folder and may belong to another file now.
+        if (fat::IsDeletedEntry(entry) || inDeletedFolder) {
             record.Flags |= ObjectFlags::Deleted;
             if ((attributes & 0x10) == 0 && cluster >= 2 &&
                 (clearedHighWordUnmatched || ClustersInUse(cluster, record.Size))) {
@@ -262,8 +267,13 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
         record.Attributes = attributes;
         if ((attributes & 0x10) != 0) {
             record.Flags |= ObjectFlags::Folder;
-            if (cluster >= 2)
+            if (cluster >= 2) {
+                if (record.Is(ObjectFlags::Deleted))
+                    deletedDirectories_.insert(cluster);
+                else
+                    deletedDirectories_.erase(cluster);  // a live folder's cluster is live
                 Enqueue(cluster);
+            }
         }
         volume_.AddFileSystemObject(record);
     }
@@ -296,7 +306,7 @@ void CFileSystem_FAT::ParseFoundBlock(const FoundObject& block) {
         }
         if (volume_.ReadVolumeSectors(cluster, sector, sectorsPerCluster_) != 0 &&
             fat::PlausibleDirectory(cluster, volume_.ClusterCount() + 1, volume_.VolumeSize())) {
-            ParseDirectory(cluster, OrphanDirectoryId(cluster, sector));
+            ParseDirectory(cluster, OrphanDirectoryId(cluster, sector), true);
         }
         sector += sectorsPerCluster_;
     }

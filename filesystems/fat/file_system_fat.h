@@ -40,7 +40,10 @@ class CFileSystem_FAT : public CFileSystem {
     // volume, or a repeated cluster.
     std::vector<std::uint32_t> GetChain(std::uint32_t first, std::size_t limit) const;
     void ParseDirectoryAt(std::uint32_t firstCluster);
-    void ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId);
+    // `inDeletedFolder`: the directory belongs to a deleted folder or to none the live tree
+    // reaches, so its entries are deleted too.
+    void ParseDirectory(std::span<const std::uint8_t> buffer, std::uint64_t parentId,
+                        bool inDeletedFolder = false);
 
   private:
     bool Prepare();
@@ -67,6 +70,8 @@ class CFileSystem_FAT : public CFileSystem {
     std::uint64_t firstDataSector_ = 0;
     std::uint32_t rootCluster_ = 0;
     std::deque<std::uint32_t> queue_;
+    // First clusters of the queued directories that are reached through a deleted folder.
+    std::unordered_set<std::uint32_t> deletedDirectories_;
     std::unordered_set<std::uint32_t> queued_;
     // Every directory cluster the file-system phase read: the sector phase finds them
     // again, and listing their entries a second time under the root would duplicate

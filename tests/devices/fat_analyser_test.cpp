@@ -466,13 +466,14 @@ TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
 }
 
 // A folder deleted as Windows deletes one (its entry marked, its clusters and its files'
-// clusters freed, the files' own entries left as they were): the files inside are still
-// live entries without a chain, read from their extent.
-TEST_F(FatTest, ALiveFileInADeletedFolderIsReadFromItsExtent) {
+// clusters freed, the files' own entries left as they were): the files inside are deleted
+// with it, read from their extent, and overwritten once another file takes their clusters.
+TEST_F(FatTest, FilesInAFolderDeletedAsWindowsDoesAreDeletedToo) {
     Make(16, 20000, {}, "-s 1");
     Mtools(MtoolsOn("mmd") + " ::/TRIP");
     File("BEACH.JPG", 5000, 4);
-    Mtools(MtoolsOn("mcopy") + " BEACH.JPG ::/TRIP/");
+    File("DUNES.JPG", 5000, 5);
+    Mtools(MtoolsOn("mcopy") + " BEACH.JPG DUNES.JPG ::/TRIP/");
     std::string bytes = test::ReadFile(image_);
     const std::size_t folder = bytes.find("TRIP       ");
     ASSERT_NE(folder, std::string::npos);
@@ -486,15 +487,29 @@ TEST_F(FatTest, ALiveFileInADeletedFolderIsReadFromItsExtent) {
     }
     test::WriteFile(image_, bytes);
     CVolume* volume = Analyse();
-    const auto listing = Listing(*volume);
+    auto listing = Listing(*volume);
     ASSERT_TRUE(listing.count("/_RIP/BEACH.JPG")) << testing::PrintToString(listing);
     const FoundObject* beach = listing.at("/_RIP/BEACH.JPG");
-    EXPECT_FALSE(beach->Is(ObjectFlags::Deleted));
+    EXPECT_TRUE(beach->Is(ObjectFlags::Deleted));
+    EXPECT_FALSE(beach->Is(ObjectFlags::Overwritten));
     filesystems::FoundObjectStream stream(*volume, beach);
     std::vector<std::uint8_t> data(5000);
     ASSERT_EQ(stream.Read(data), data.size());
     EXPECT_TRUE(std::string(data.begin(), data.end()) == test::ReadFile(dir_ / "BEACH.JPG"));
-    EXPECT_TRUE(stream.Damage.endGuessed) << "its end is taken on trust";
+
+    // Another file takes a cluster of BEACH.JPG's (its table entry becomes an end mark).
+    const std::uint64_t taken = beach->Id + 2;
+    for (unsigned fat = 0; fat < static_cast<unsigned char>(bytes[16]); ++fat) {
+        const std::size_t at = (reserved + fat * perFat) * 512 + taken * 2;
+        bytes[at] = static_cast<char>(0xFF);
+        bytes[at + 1] = static_cast<char>(0xFF);
+    }
+    test::WriteFile(image_, bytes);
+    computer_.reset();
+    listing = Listing(*Analyse());
+    ASSERT_TRUE(listing.count("/_RIP/BEACH.JPG")) << testing::PrintToString(listing);
+    EXPECT_TRUE(listing.at("/_RIP/BEACH.JPG")->Is(ObjectFlags::Overwritten));
+    EXPECT_FALSE(listing.at("/_RIP/DUNES.JPG")->Is(ObjectFlags::Overwritten));
 }
 
 // A directory of several clusters is read whole; an entry after a 0x00 end mark is still
