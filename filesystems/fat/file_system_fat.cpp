@@ -78,6 +78,7 @@ int CFileSystem_FAT::Analyse() {
         return 0;
     queue_.clear();
     deletedDirectories_.clear();
+    entryClusters_.clear();
     queued_.clear();
     directoryClusters_.clear();
     parsedSectors_.clear();
@@ -148,39 +149,57 @@ void CFileSystem_FAT::ParseDirectoryAt(std::uint32_t firstCluster) {
 }
 
 std::optional<std::uint32_t> CFileSystem_FAT::ClusterBeforeHighWordWasCleared(
-    std::uint32_t low, const FoundObject& record) {
+    std::uint32_t low, const FoundObject& record, bool folder, bool& confirmed) {
+    confirmed = false;
     // Windows clears the high 16 bits of a FAT32 entry's first cluster when it deletes the
     // file. On a volume of more clusters than 16 bits count, the first cluster is one of
-    // low + k x 65,536: one that is free now and starts with what the name says it is.
+    // low + k x 65,536: one whose clusters are all free now, that no other entry starts
+    // at, and that starts as the entry says (a folder with its own "." entry, a file with
+    // the header its name calls for). Two that fit cannot be told apart: nothing is taken.
     const std::uint64_t lastCluster = std::uint64_t{volume_.ClusterCount()} + 1;
     if (lastCluster <= 0xFFFF)
         return low;
     std::vector<std::uint32_t> free;
     for (std::uint64_t candidate = low; candidate <= lastCluster; candidate += 0x10000) {
-        const auto entry = table_->Entry(static_cast<std::uint32_t>(candidate));
-        if (entry && *entry == 0)
-            free.push_back(static_cast<std::uint32_t>(candidate));
+        const auto cluster = static_cast<std::uint32_t>(candidate);
+        if (!ClustersInUse(cluster, folder ? clusterSize_ : record.Size) &&
+            entryClusters_.count(cluster) == 0) {
+            free.push_back(cluster);
+        }
     }
     if (free.empty())
-        return std::nullopt;  // every candidate belongs to a file now
+        return std::nullopt;  // every candidate belongs to something else now
     const SignatureCatalog* catalog = volume_.Tree().Catalog();
     std::vector<std::uint8_t> sector(kSector);
-    bool kindKnown = false;
+    std::vector<std::uint32_t> fitting;
+    bool kindKnown = true;
     for (const std::uint32_t cluster : free) {
-        if (catalog == nullptr ||
-            volume_.ReadVolumeSectors(sector, ClusterToSector(cluster), 1) == 0)
+        if (volume_.ReadVolumeSectors(sector, ClusterToSector(cluster), 1) == 0)
             continue;
-        const std::optional<bool> fits = catalog->SectorFitsName(record, sector);
-        if (!fits)
-            break;  // the name tells no header to look for
-        kindKnown = true;
+        std::optional<bool> fits;
+        if (folder) {
+            const auto dot = std::span<const std::uint8_t>(sector).first(fat::kEntrySize);
+            fits = fat::IsDotEntry(dot) && fat::FirstCluster(dot) == cluster;
+        } else if (catalog != nullptr) {
+            fits = catalog->SectorFitsName(record, sector);
+        }
+        if (!fits) {
+            kindKnown = false;  // the name tells no header to look for
+            break;
+        }
         if (*fits)
-            return cluster;
+            fitting.push_back(cluster);
     }
-    if (kindKnown)
-        return std::nullopt;  // none starts as the file would: its data is gone
-    // Nothing to tell them apart by: the one free candidate, else the entry's own value.
-    return free.size() == 1 ? free.front() : low;
+    if (fitting.size() == 1 || (!kindKnown && free.size() == 1)) {
+        confirmed = true;
+        return fitting.empty() ? free.front() : fitting.front();
+    }
+    // One place left that does not start as it should: overwritten, or a file of a kind
+    // whose header not every file has (an MP3 without a tag). It is read from there, but
+    // not taken on trust.
+    if (fitting.empty() && free.size() == 1 && !folder)
+        return free.front();
+    return std::nullopt;
 }
 
 bool CFileSystem_FAT::ClustersInUse(std::uint32_t first, std::uint64_t size) const {
@@ -229,13 +248,18 @@ void CFileSystem_FAT::ParseDirectory(std::span<const std::uint8_t> buffer, std::
             continue;
         record.ParentId = parentId;
         bool clearedHighWordUnmatched = false;
-        if (fat::IsDeletedEntry(entry) && (attributes & 0x10) == 0 &&
-            *variant_ == fat::Variant::Fat32 && *ReadLe<std::uint16_t>(entry, 0x14) == 0 &&
-            cluster >= 2) {
-            const auto found = ClusterBeforeHighWordWasCleared(cluster, record);
-            clearedHighWordUnmatched = !found;
-            cluster = found.value_or(cluster);
+        if (fat::IsDeletedEntry(entry) && *variant_ == fat::Variant::Fat32 &&
+            *ReadLe<std::uint16_t>(entry, 0x14) == 0 && cluster >= 2) {
+            bool confirmed = false;
+            const auto found = ClusterBeforeHighWordWasCleared(cluster, record,
+                                                               (attributes & 0x10) != 0, confirmed);
+            clearedHighWordUnmatched = !confirmed;
+            // A folder whose clusters cannot be told is not read: whatever lies at its low
+            // word is some other file's.
+            cluster = found.value_or((attributes & 0x10) != 0 ? 0 : cluster);
         }
+        if (cluster >= 2)
+            entryClusters_.insert(cluster);
         if (cluster >= 2) {
             record.Id = cluster;
             record.Start = (std::uint64_t{cluster} - 2) * clusterSize_ + firstDataSector_ * kSector;

@@ -54,8 +54,10 @@ class CFileSystem_FAT : public CFileSystem {
     // The first cluster of a deleted FAT32 entry whose high word was cleared, found among
     // the candidates by the free table entry and the header the name calls for; nothing
     // when no candidate fits.
+    // `confirmed` when the place found starts as the entry says it should.
     std::optional<std::uint32_t> ClusterBeforeHighWordWasCleared(std::uint32_t low,
-                                                                 const FoundObject& record);
+                                                                 const FoundObject& record,
+                                                                 bool folder, bool& confirmed);
     bool WasReadAsDirectory(std::uint64_t sector) const;
     // The folder the entries of a directory cluster found at `sector` belong to.
     std::uint64_t OrphanDirectoryId(std::span<const std::uint8_t> cluster,
@@ -72,6 +74,8 @@ class CFileSystem_FAT : public CFileSystem {
     std::deque<std::uint32_t> queue_;
     // First clusters of the queued directories that are reached through a deleted folder.
     std::unordered_set<std::uint32_t> deletedDirectories_;
+    // First clusters the entries listed so far start at: not a candidate for another.
+    std::unordered_set<std::uint32_t> entryClusters_;
     std::unordered_set<std::uint32_t> queued_;
     // Every directory cluster the file-system phase read: the sector phase finds them
     // again, and listing their entries a second time under the root would duplicate

@@ -433,11 +433,18 @@ TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
     photo += test::ReadFile(dir_ / "FILL.BIN").substr(0, 30000);
     test::WriteFile(dir_ / "PHOTO.JPG", photo);
     test::WriteFile(dir_ / "GONE.JPG", "\xFF\xD8\xFF\xE0" + std::string(9000, 'g'));
-    Mtools(MtoolsOn("mcopy") + " FILL.BIN PHOTO.JPG GONE.JPG ::/");
-    Mtools(MtoolsOn("mdel") + " ::/PHOTO.JPG ::/GONE.JPG");
+    File("SONG.MP3", 7000, 8);  // no tag: no header a kind could be told by
+    const std::string inside = "\xFF\xD8\xFF\xE0" + std::string(3000, 'i');
+    test::WriteFile(dir_ / "PIC1.JPG", inside);
+    Mtools(MtoolsOn("mcopy") + " FILL.BIN PHOTO.JPG GONE.JPG SONG.MP3 ::/");
+    Mtools(MtoolsOn("mmd") + " ::/TRIP");
+    Mtools(MtoolsOn("mcopy") + " PIC1.JPG ::/TRIP/");
+    Mtools(MtoolsOn("mdel") + " ::/PHOTO.JPG ::/GONE.JPG ::/SONG.MP3 ::/TRIP/PIC1.JPG");
+    Mtools(MtoolsOn("mrd") + " ::/TRIP");
     std::string bytes = test::ReadFile(image_);
     std::uint64_t goneData = 0;
-    for (const std::string shortName : {"\xE5HOTO   JPG", "\xE5ONE    JPG"}) {
+    for (const std::string shortName : {"\xE5HOTO   JPG", "\xE5ONE    JPG", "\xE5ONG    MP3",
+                                        "\xE5RIP       ", "\xE5IC1    JPG"}) {
         const std::size_t entry = bytes.find(shortName);
         ASSERT_NE(entry, std::string::npos);
         ASSERT_NE(bytes[entry + 0x14], 0) << "the file lies above cluster 65,535";
@@ -463,6 +470,18 @@ TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
     EXPECT_TRUE(std::string(data.begin(), data.end()) == photo);
     ASSERT_TRUE(listing.count("/_ONE.JPG"));
     EXPECT_TRUE(listing.at("/_ONE.JPG")->Is(ObjectFlags::Overwritten)) << "no candidate fits";
+    // One free candidate, whatever its header says: read from there.
+    ASSERT_TRUE(listing.count("/_ONG.MP3"));
+    filesystems::FoundObjectStream song(*volume, listing.at("/_ONG.MP3"));
+    std::vector<std::uint8_t> songData(7000);
+    ASSERT_EQ(song.Read(songData), songData.size());
+    EXPECT_TRUE(std::string(songData.begin(), songData.end()) == test::ReadFile(dir_ / "SONG.MP3"));
+    // A folder is told by its own "." entry, and its photo comes back with it.
+    ASSERT_TRUE(listing.count("/_RIP/_IC1.JPG")) << testing::PrintToString(listing);
+    filesystems::FoundObjectStream pic(*volume, listing.at("/_RIP/_IC1.JPG"));
+    std::vector<std::uint8_t> picData(inside.size());
+    ASSERT_EQ(pic.Read(picData), picData.size());
+    EXPECT_TRUE(std::string(picData.begin(), picData.end()) == inside);
 }
 
 // A folder deleted as Windows deletes one (its entry marked, its clusters and its files'
