@@ -61,6 +61,27 @@ FoundObject* FoundObjectTree::FirstWith(const OrderedIndex& index, std::int64_t 
     return entry ? slots_[entry->slot] : nullptr;
 }
 
+FoundObject* FoundObjectTree::CarvedAtLocked(const FoundObject& record) const {
+    if (!startIndexOn_ || record.Is(ObjectFlags::Folder) || record.Size == 0)
+        return nullptr;
+    for (auto entry = byStart_.First(Key(record.Start)); entry && entry->key == Key(record.Start);
+         entry = byStart_.After(*entry)) {
+        FoundObject* object = slots_[entry->slot];
+        if (object->Is(ObjectFlags::FoundBySignature) && !object->Is(ObjectFlags::Folder))
+            return object;
+    }
+    return nullptr;
+}
+
+std::uint32_t FoundObjectTree::SlotOf(const FoundObject* object) const {
+    for (auto entry = byStart_.First(Key(object->Start)); entry && entry->key == Key(object->Start);
+         entry = byStart_.After(*entry)) {
+        if (slots_[entry->slot] == object)
+            return entry->slot;
+    }
+    return 0;
+}
+
 FoundObject* FoundObjectTree::ParentLocked(std::uint64_t id) const {
     // Ids are not unique (a FAT id is a first cluster, which a deleted file and a later
     // folder can share): a live folder comes first, then a deleted one; a file never.
@@ -136,6 +157,21 @@ FoundObject* FoundObjectTree::MergeObject(const FoundObject& record) {
     if (placeholder != nullptr) {
         byParent_.Erase(Key(placeholder->ParentId), placeholderSlot);
         Notify(placeholder, TreeNotice::PlaceholderCompleting);
+    } else if (FoundObject* carved = CarvedAtLocked(copy)) {
+        // The scan met this file's first cluster before its entry was read (a directory
+        // the sector phase finds later): the entry names it, and it is listed once.
+        const std::uint32_t slot = SlotOf(carved);
+        byParent_.Erase(Key(carved->ParentId), slot);
+        byId_.Erase(Key(carved->Id), slot);
+        if (copy.SignatureId == 0)
+            copy.SignatureId = carved->SignatureId;
+        const std::uint32_t viewItem = carved->ViewItem;
+        *carved = std::move(copy);
+        carved->ViewItem = viewItem;
+        byParent_.Insert(Key(carved->ParentId), slot);
+        byId_.Insert(Key(carved->Id), slot);
+        Notify(carved, TreeNotice::Added);
+        return carved;
     }
 
     bool hasParent = false;

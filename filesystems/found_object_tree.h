@@ -107,6 +107,10 @@ class FoundObjectTree {
     FoundObject* FirstWith(const OrderedIndex& index, std::int64_t key) const;
     // The folder an object with ParentId `id` lies in; see the .cpp for the order.
     FoundObject* ParentLocked(std::uint64_t id) const;
+    // A file only the scan found, at the start of the file `record` lists; null when none.
+    FoundObject* CarvedAtLocked(const FoundObject& record) const;
+    // The slot of an object in the start index.
+    std::uint32_t SlotOf(const FoundObject* object) const;
     FoundObject* CreateLostFolderLocked(const FoundObject& record);
     FoundObject* EnsureGroupFolderLocked(const FoundObject& object);
     void NameFoundFile(FoundObject& object, const std::optional<FormatInfo>& format) const;

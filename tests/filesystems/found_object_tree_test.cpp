@@ -148,6 +148,24 @@ TEST_F(TreeTest, FileFoundAgainAtATakenStartIsNotAdded) {
     EXPECT_EQ(volume_.carved, 0);
 }
 
+// The other order: the scan found the photo before the directory that names it.
+TEST_F(TreeTest, AnEntryReadAfterTheScanFoundItsFileNamesThatFile) {
+    tree_.BuildStartIndex();
+    FoundObject* carved = tree_.AddFoundFile(Carved(7 * 4096, 300)).object;
+    const FoundObject entry = Entry(7, 2, "IMG_0007.JPG");
+    FoundObject* listed = tree_.MergeObject(entry);
+    EXPECT_EQ(listed, carved) << "one object, not two";
+    EXPECT_EQ(listed->GetName(), "IMG_0007.JPG");
+    EXPECT_FALSE(listed->Is(ObjectFlags::FoundBySignature));
+    EXPECT_EQ(listed->Size, 100u);
+    EXPECT_EQ(listed->SignatureId, 300) << "the type the scan told stays";
+    std::size_t atStart = 0;
+    for (const FoundObject* object : tree_.ListedObjects())
+        atStart += object->Start == 7 * 4096 ? 1 : 0;
+    EXPECT_EQ(atStart, 1u);
+    EXPECT_EQ(tree_.GetFolderPath(*listed), "/");
+}
+
 TEST_F(TreeTest, UnknownEndsReachToTheNextThingFound) {
     tree_.BuildStartIndex();
     FoundObject* first = tree_.AddFoundFile(Carved(0x10000, 300)).object;
