@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> unit(65536);
     ntfs::DecompressLznt1(std::span(data, size), unit);
     std::vector<std::uint8_t> record(data, data + size);
-    ntfs::ApplyFixups(record, 512);
+    ntfs::ApplyFixups(record);
     if (!ntfs::AttributesWalkable(record))
         return 0;
     std::size_t seen = 0;

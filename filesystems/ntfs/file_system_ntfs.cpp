@@ -196,7 +196,8 @@ void CFileSystem_NTFS::MergeExtensionRuns(MftRecord& record, std::uint64_t numbe
                 !loaded.insert(entry.record).second || !ReadRecord(entry.record, bytes)) {
                 continue;
             }
-            ntfs::ApplyFixups(bytes, bytesPerSector_);
+            if (!ntfs::ApplyFixups(bytes))
+                continue;
             for (auto data = ntfs::FindAttribute(bytes, Type::Data); data;
                  data = ntfs::FindNextAttribute(bytes, *data, Type::Data)) {
                 const auto part = ntfs::ReadNonResident(bytes, *data);
@@ -282,7 +283,10 @@ void CFileSystem_NTFS::ParseRecord(MftRecord& record) const {
     record.valueOffset = 0;
     if (!ntfs::HasFileSignature(record.bytes))
         return;
-    ntfs::ApplyFixups(record.bytes, bytesPerSector_);
+    if (!ntfs::ApplyFixups(record.bytes)) {
+        record.bytes.clear();  // torn: nothing in it is to be trusted
+        return;
+    }
     // The file's data is its unnamed stream; named ones ($SDS, alternate streams) are not.
     auto data = ntfs::FindAttribute(record.bytes, Type::Data);
     while (data && data->nameLength != 0)

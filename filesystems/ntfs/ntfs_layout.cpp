@@ -94,17 +94,28 @@ std::optional<RecordHeader> ReadRecordHeader(std::span<const std::uint8_t> recor
     return h;
 }
 
-void ApplyFixups(std::span<std::uint8_t> record, std::uint32_t bytesPerSector) {
+bool ApplyFixups(std::span<std::uint8_t> record) {
+    // The update sequence protects every 512 bytes of a record, whatever the sector size:
+    // each stride's last two bytes must hold the sequence number, and get back what the
+    // array saved for them. A stride that does not hold it was torn in writing.
+    constexpr std::size_t kStride = 512;
     const auto header = ReadRecordHeader(record);
-    if (!header || bytesPerSector < 2)
-        return;
+    if (!header)
+        return false;
+    const std::size_t array = header->updateSequenceOffset;
+    if (header->updateSequenceCount == 0 || array + 2 > record.size())
+        return false;
+    const std::uint16_t sequence = Le<std::uint16_t>(record, array);
     for (std::size_t i = 1; i < header->updateSequenceCount; ++i) {
-        const std::size_t entry = header->updateSequenceOffset + 2 * i;
-        const std::size_t target = i * bytesPerSector - 2;
+        const std::size_t entry = array + 2 * i;
+        const std::size_t target = i * kStride - 2;
         if (entry + 2 > record.size() || target + 2 > record.size())
-            return;
+            break;
+        if (Le<std::uint16_t>(record, target) != sequence)
+            return false;
         std::memmove(record.data() + target, record.data() + entry, 2);
     }
+    return true;
 }
 
 bool AttributesWalkable(std::span<const std::uint8_t> record) {

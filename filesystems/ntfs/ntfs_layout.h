@@ -58,9 +58,10 @@ struct RecordHeader {
 
 std::optional<RecordHeader> ReadRecordHeader(std::span<const std::uint8_t> record);
 
-// Puts the saved last two bytes of each sector back (sectors of `bytesPerSector`). Entries
-// beyond the array or sectors beyond the record are left alone.
-void ApplyFixups(std::span<std::uint8_t> record, std::uint32_t bytesPerSector);
+// Puts the saved last two bytes of every 512 bytes back, after checking that each held the
+// sequence number; false for a record torn in writing (or no record). Entries beyond the
+// array or strides beyond the record are left alone.
+bool ApplyFixups(std::span<std::uint8_t> record);
 
 // An attribute inside a record: its offset and the header fields every attribute has.
 struct Attribute {

@@ -342,6 +342,28 @@ TEST_F(NtfsTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
     EXPECT_EQ(ReadBack(*volume, *listing.at("/third.jpg")), RandomBytes(100000, 42));
 }
 
+// 4096-byte sectors: the update sequence still protects every 512 bytes of a record, so a
+// small file kept in its record comes back with its own bytes 510-511 and 1022-1023.
+TEST_F(NtfsTest, RecordsOfAVolumeWith4096ByteSectorsReadBackWhole) {
+    const auto image = dir_ / "big-sectors.img";
+    const auto mount = dir_ / "big-sectors";
+    std::filesystem::create_directories(mount);
+    ASSERT_TRUE(RunCommand("truncate -s 32M '" + image.string() + "' && mkntfs -q -F -f -s 4096 '" +
+                           image.string() + "'"));
+    if (!RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'"))
+        GTEST_SKIP() << "FUSE is not available here";
+    test::WriteFile(mount / "small.txt", RandomBytes(700, 50));
+    test::WriteFile(mount / "larger.bin", RandomBytes(30000, 51));
+    RunCommand("umount '" + mount.string() + "'");
+    CVolume* volume = Analyse(image);
+    ASSERT_NE(volume, nullptr);
+    const auto listing = Listing(*volume);
+    ASSERT_TRUE(listing.count("/small.txt")) << testing::PrintToString(listing);
+    EXPECT_TRUE(ReadBack(*volume, *listing.at("/small.txt")) == RandomBytes(700, 50));
+    ASSERT_TRUE(listing.count("/larger.bin"));
+    EXPECT_TRUE(ReadBack(*volume, *listing.at("/larger.bin")) == RandomBytes(30000, 51));
+}
+
 // Bytes of a copy of the made volume, patched before it is analysed.
 class PatchedImage {
   public:

@@ -90,25 +90,34 @@ TEST(NtfsRuns, MalformedListsEndTheDecodingWithoutReadingPastThem) {
     EXPECT_EQ(DecodeRuns(many, 0, 100).size(), 100u);
 }
 
-TEST(NtfsRecords, FixupsPutBackTheLastBytesOfEverySector) {
+TEST(NtfsRecords, FixupsPutBackTheLastBytesOfEvery512Bytes) {
     RecordBuilder record;
     Put(record.bytes, 0x30, 0xABCD, 2);  // the update sequence number
     Put(record.bytes, 0x32, 0x1111, 2);
     Put(record.bytes, 0x34, 0x2222, 2);
     Put(record.bytes, 510, 0xABCD, 2);
     Put(record.bytes, 1022, 0xABCD, 2);
-    ApplyFixups(record.bytes, 512);
+    EXPECT_TRUE(ApplyFixups(record.bytes));
     EXPECT_EQ(record.bytes[510], 0x11);
     EXPECT_EQ(record.bytes[1023], 0x22);
 
+    // A stride whose last bytes are not the sequence number was torn in writing.
+    RecordBuilder torn;
+    Put(torn.bytes, 0x30, 0xABCD, 2);
+    Put(torn.bytes, 510, 0xABCD, 2);
+    Put(torn.bytes, 1022, 0x1234, 2);
+    EXPECT_FALSE(ApplyFixups(torn.bytes));
+
     RecordBuilder forged;
-    Put(forged.bytes, 0x06, 0xFFFF, 2);  // far more entries than sectors
+    Put(forged.bytes, 0x06, 0xFFFF, 2);  // far more entries than strides
     Put(forged.bytes, 0x30, 0xABCD, 2);
-    ApplyFixups(forged.bytes, 512);  // must stay inside the record
+    Put(forged.bytes, 510, 0xABCD, 2);
+    Put(forged.bytes, 1022, 0xABCD, 2);
+    EXPECT_TRUE(ApplyFixups(forged.bytes));  // and stays inside the record
     RecordBuilder outside;
     Put(outside.bytes, 0x04, 1023, 2);  // the array itself past the end
     const auto before = outside.bytes;
-    ApplyFixups(outside.bytes, 512);
+    EXPECT_FALSE(ApplyFixups(outside.bytes));
     EXPECT_EQ(outside.bytes, before);
 }
 
