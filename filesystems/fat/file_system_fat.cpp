@@ -42,16 +42,21 @@ bool CFileSystem_FAT::Prepare() {
             return false;
     }
     const auto boot = fat::ReadBootParameters(volume_.BootSectorBytes());
-    if (!boot || boot->bytesPerSector == 0 || boot->sectorsPerCluster == 0)
+    if (!boot || boot->sectorsPerCluster == 0 || boot->bytesPerSector < kSector ||
+        boot->bytesPerSector > 4096 || (boot->bytesPerSector & (boot->bytesPerSector - 1)) != 0)
         return false;
     volume_.SetClusterGeometry(boot->bytesPerSector, boot->sectorsPerCluster);
-    // Sector numbers of the boot sector are used as 512-byte sectors, as the volume reads.
-    sectorsPerCluster_ = boot->sectorsPerCluster;
+    // The boot sector counts in its own sectors (512 to 4096 bytes); the volume reads in
+    // 512-byte ones.
+    const std::uint64_t scale = boot->bytesPerSector / kSector;
+    sectorsPerCluster_ = static_cast<std::uint32_t>(boot->sectorsPerCluster * scale);
     clusterSize_ = std::uint32_t{boot->sectorsPerCluster} * boot->bytesPerSector;
     const std::uint64_t sectorsPerFat =
         *variant_ == fat::Variant::Fat32 ? boot->sectorsPerFat32 : boot->sectorsPerFat16;
-    rootDirectorySector_ = boot->reservedSectors + sectorsPerFat * boot->fatCount;
-    firstDataSector_ = rootDirectorySector_ + std::uint64_t{boot->rootEntries} * 32 / kSector;
+    rootDirectorySector_ = (boot->reservedSectors + sectorsPerFat * boot->fatCount) * scale;
+    const std::uint64_t rootSectors =
+        (std::uint64_t{boot->rootEntries} * 32 + boot->bytesPerSector - 1) / boot->bytesPerSector;
+    firstDataSector_ = rootDirectorySector_ + rootSectors * scale;
     rootCluster_ = *variant_ == fat::Variant::Fat32 ? boot->rootCluster : 0;
 
     // The first FAT, but never more than the volume holds: a forged size must not drive
@@ -65,7 +70,7 @@ bool CFileSystem_FAT::Prepare() {
     std::vector<std::uint8_t> bytes(
         static_cast<std::size_t>((fatBytes + kSector - 1) / kSector * kSector));
     const std::uint32_t read =
-        volume_.ReadVolumeSectors(bytes, boot->reservedSectors, bytes.size() / kSector);
+        volume_.ReadVolumeSectors(bytes, boot->reservedSectors * scale, bytes.size() / kSector);
     if (read == 0)
         std::fill(bytes.begin(), bytes.end(), 0);
     bytes.resize(static_cast<std::size_t>(fatBytes));

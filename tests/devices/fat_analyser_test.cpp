@@ -597,6 +597,33 @@ TEST_F(FatTest, AnUnreadableRootDirectoryIsSaidAndListsNothing) {
               errors.end());
 }
 
+// The boot sector counts in its own sectors: 4096 bytes here, for FAT12 and FAT16.
+TEST_F(FatTest, VolumesWith4096ByteSectorsListAndReadBack) {
+    for (const auto& [bits, kilobytes] :
+         std::vector<std::pair<int, unsigned>>{{12, 20000}, {16, 65536}}) {
+        SCOPED_TRACE("FAT" + std::to_string(bits));
+        Make(bits, kilobytes, {}, "-S 4096");
+        File("P.JPG", 30000, 3);
+        File("Q.JPG", 9000, 4);
+        Mtools(MtoolsOn("mmd") + " ::/DCIM");
+        Mtools(MtoolsOn("mcopy") + " P.JPG Q.JPG ::/DCIM/");
+        Mtools(MtoolsOn("mdel") + " ::/DCIM/Q.JPG");
+        CVolume* volume = Analyse();
+        const auto listing = Listing(*volume);
+        ASSERT_TRUE(listing.count("/DCIM/P.JPG")) << testing::PrintToString(listing);
+        ASSERT_TRUE(listing.count("/DCIM/_.JPG")) << testing::PrintToString(listing);
+        for (const auto& [path, name] : std::vector<std::pair<std::string, std::string>>{
+                 {"/DCIM/P.JPG", "P.JPG"}, {"/DCIM/_.JPG", "Q.JPG"}}) {
+            filesystems::FoundObjectStream stream(*volume, listing.at(path));
+            std::vector<std::uint8_t> data(static_cast<std::size_t>(listing.at(path)->Size));
+            ASSERT_EQ(stream.Read(data), data.size());
+            EXPECT_TRUE(std::string(data.begin(), data.end()) == test::ReadFile(dir_ / name))
+                << path;
+        }
+        computer_.reset();
+    }
+}
+
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
     Make(16, 20000, {}, "-s 1");
     Mtools(MtoolsOn("mmd") + " ::/A");
