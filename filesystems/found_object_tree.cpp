@@ -112,6 +112,10 @@ std::uint32_t FoundObjectTree::AddLocked(FoundObject* object, bool listed) {
 
 void FoundObjectTree::InsertIntoStartIndex(std::uint32_t slot) {
     FoundObject& object = *slots_[slot];
+    // Nodes that are no data of this volume (the volume's own node, whose Start is its
+    // place on the disk; the special and group folders) neither hide nor end a file.
+    if (object.IsSpecial())
+        return;
     const OrderedIndex::Entry entry{Key(object.Start), slot};
     byStart_.Insert(entry.key, slot);
     // A file whose end is unknown reaches exactly to whatever was found after it.
@@ -377,7 +381,8 @@ void FoundObjectTree::BuildStartIndex() {
     startIndexOn_ = true;
     byStart_.Clear();
     byId_.ForEach([this](const OrderedIndex::Entry& entry) {
-        byStart_.Insert(Key(slots_[entry.slot]->Start), entry.slot);
+        if (!slots_[entry.slot]->IsSpecial())
+            byStart_.Insert(Key(slots_[entry.slot]->Start), entry.slot);
     });
 }
 

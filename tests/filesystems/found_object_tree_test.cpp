@@ -166,6 +166,22 @@ TEST_F(TreeTest, AnEntryReadAfterTheScanFoundItsFileNamesThatFile) {
     EXPECT_EQ(tree_.GetFolderPath(*listed), "/");
 }
 
+// A partition's node in its own tree carries its place on the disk; a photo found at that
+// offset of the partition is still a photo, and sizes do not stop at the node.
+TEST_F(TreeTest, TheVolumesOwnNodeNeitherHidesNorEndsAFile) {
+    FoundObject node;
+    node.Id = 0xFFFFFFFFFFFF0003ull;
+    node.Start = 0x100000;  // the partition's offset on its disk
+    node.Flags = ObjectFlags::Folder;
+    tree_.AddObject(&node, true);
+    tree_.BuildStartIndex();
+    FoundObject* before = tree_.AddFoundFile(Carved(0x80000, 300)).object;
+    const auto result = tree_.AddFoundFile(Carved(0x100000, 300));
+    EXPECT_EQ(result.outcome, FoundObjectTree::FoundFileResult::Outcome::Added);
+    EXPECT_NE(result.object, &node);
+    EXPECT_EQ(before->Size, 0x80000u) << "up to the photo, not to the node";
+}
+
 TEST_F(TreeTest, UnknownEndsReachToTheNextThingFound) {
     tree_.BuildStartIndex();
     FoundObject* first = tree_.AddFoundFile(Carved(0x10000, 300)).object;
