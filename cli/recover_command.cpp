@@ -16,6 +16,7 @@
 #include "cli/terminal_text.h"
 #include "filesystems/found_object_tree.h"
 #include "recovery/recovery.h"
+#include "recovery/safe_names.h"
 
 namespace duzez::cli {
 namespace {
@@ -151,6 +152,33 @@ void SuggestNextStep(const RecoverArguments& args, const RecoverySummary& summar
     }
 }
 
+// What one run recovers: the target's volume, or, for a disk with a partition table and
+// no --volume, each partition into a folder of its own.
+struct RecoveryPart {
+    devices::CVolume* volume = nullptr;
+    std::string folder;  // below DEST; empty for DEST itself
+};
+
+std::vector<RecoveryPart> PartsOf(Session& session, devices::CVolume& target, int number) {
+    const std::vector<devices::CVolume*> partitions = VolumesOn(session, target);
+    if (number != 0 || ListsFiles(target) || partitions.empty())
+        return {{&target, {}}};
+    std::vector<RecoveryPart> parts;
+    for (std::size_t i = 0; i < partitions.size(); ++i) {
+        devices::CVolume& partition = *partitions[i];
+        // "Partition 2 (NTFS, Data)": a label comes from the disk, so it is cleaned.
+        std::string name =
+            "Partition " + std::to_string(i + 1) + " (" + partition.FileSystem->FileSystemName;
+        std::string label = partition.VolumeLabel;
+        while (!label.empty() && label.back() == ' ')
+            label.pop_back();
+        if (!label.empty() && label != "NO NAME")  // FAT's word for no label
+            name += ", " + label;
+        parts.push_back({&partition, recovery::CleanComponent(name + ")")});
+    }
+    return parts;
+}
+
 int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     const auto start = std::chrono::steady_clock::now();
     // Before any thread starts, so that every thread leaves Ctrl-C to it.
@@ -176,32 +204,48 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         std::fprintf(stderr, "error: %s\n", TerminalText(problem).c_str());
         return kBadInput;
     }
-    AnalyseVolume(session, *volume, args.deep);
-    RecoverySummary summary;
-    const int interruptsBefore = interrupts.Count();
-    if (interruptsBefore != 0)
-        std::fprintf(stderr, "The analysis was stopped; recovering what it found so far.\n");
     OptionAnswers answers(*sizes);
     engine.SetQuestions(&answers);
-    Select(args, *volume, engine, summary);
-    if (engine.RecoveryList.empty()) {
+    RecoverySummary summary;
+    std::vector<recovery::FileResult> results;
+    for (const RecoveryPart& part : PartsOf(session, *volume, args.volume)) {
+        interrupts.OnFirst([&session] { session.RequestStop(); });
+        const int interruptsBefore = interrupts.Count();
+        if (interruptsBefore != 0)
+            break;  // stopped during an earlier part: what it found is written, no more
+        AnalyseVolume(session, *part.volume, args.deep);
+        if (interrupts.Count() != 0)
+            std::fprintf(stderr, "The analysis was stopped; recovering what it found so far.\n");
+        engine.RecoveryList.clear();
+        Select(args, *part.volume, engine, summary);
+        if (engine.RecoveryList.empty())
+            continue;
+        const bool stoppedBefore = interrupts.Count() != 0;
+        engine.StartRecovery(part.folder.empty()
+                                 ? std::filesystem::path(args.destination)
+                                 : std::filesystem::path(args.destination) / part.folder);
+        interrupts.OnFirst([&engine] { engine.AbortRecovery(); });
+        interrupts.OnSecond([&engine] { engine.DiscardPartialFile(); });
+        // One that came while the handlers changed is not lost.
+        if (!stoppedBefore && interrupts.Count() != 0)
+            engine.AbortRecovery();
+        ShowProgress(engine);
+        engine.Wait();
+        interrupts.OnSecond({});
+        TallyResults(engine, summary);
+        results.insert(results.end(), engine.Results.begin(), engine.Results.end());
+        if (engine.DestinationFull)
+            break;
+    }
+    if (summary.selected == 0) {
         SuggestNextStep(args, summary);
         return kDone;
     }
-    engine.StartRecovery(args.destination);
-    interrupts.OnFirst([&engine] { engine.AbortRecovery(); });
-    interrupts.OnSecond([&engine] { engine.DiscardPartialFile(); });
-    // One that came while the handlers changed is not lost.
-    if (interruptsBefore == 0 && interrupts.Count() != 0)
-        engine.AbortRecovery();
-    ShowProgress(engine);
-    engine.Wait();
     summary.interrupted = interrupts.Interrupted();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    TallyResults(engine, summary);
     if (args.json) {
-        std::cout << SummaryJson(summary, engine, args.destination)
+        std::cout << SummaryJson(summary, results, args.destination)
                          .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
                   << '\n';
     } else {

@@ -35,9 +35,10 @@ const char* OutcomeName(FileOutcome outcome) {
 }
 
 void TallyResults(const recovery::CRecovery& engine, RecoverySummary& summary) {
-    summary.selected = engine.RecoveryList.size();
-    summary.bytes = engine.RecoveredBytes.load();
-    summary.destinationFull = engine.DestinationFull.load();
+    const std::size_t selected = engine.RecoveryList.size();
+    summary.selected += selected;
+    summary.bytes += engine.RecoveredBytes.load();
+    summary.destinationFull = summary.destinationFull || engine.DestinationFull.load();
     for (const recovery::FileResult& result : engine.Results) {
         switch (result.outcome) {
             case FileOutcome::RecoveredWithUnreadableSectors:
@@ -65,7 +66,7 @@ void TallyResults(const recovery::CRecovery& engine, RecoverySummary& summary) {
         }
     }
     // Files the run never reached.
-    summary.notWritten += summary.selected - std::min(summary.selected, engine.Results.size());
+    summary.notWritten += selected - std::min(selected, engine.Results.size());
 }
 
 void PrintSummary(const RecoverySummary& s, const std::string& destination) {
@@ -117,10 +118,11 @@ void PrintSummary(const RecoverySummary& s, const std::string& destination) {
         std::printf("The log says which files and why (run with -v to see it).\n");
 }
 
-nlohmann::ordered_json SummaryJson(const RecoverySummary& s, const recovery::CRecovery& engine,
+nlohmann::ordered_json SummaryJson(const RecoverySummary& s,
+                                   const std::vector<recovery::FileResult>& results,
                                    const std::string& destination) {
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
-    for (const recovery::FileResult& result : engine.Results) {
+    for (const recovery::FileResult& result : results) {
         files.push_back(
             {{"name", std::string(result.object->GetName())},
              {"start", result.object->Start},

@@ -38,7 +38,7 @@ struct RecoverySummary {
     }
 };
 
-// Counts the engine's results; `found`, `notSelected` and `systemLeftOut` come from the
+// Adds the engine's results of one run; `found`, `notSelected` and `systemLeftOut` come from the
 // selection.
 void TallyResults(const recovery::CRecovery& engine, RecoverySummary& summary);
 
@@ -47,7 +47,7 @@ void PrintSummary(const RecoverySummary& summary, const std::string& destination
 
 // The same, with one entry per selected file, for scripts.
 nlohmann::ordered_json SummaryJson(const RecoverySummary& summary,
-                                   const recovery::CRecovery& engine,
+                                   const std::vector<recovery::FileResult>& results,
                                    const std::string& destination);
 
 // A word for each outcome, as the JSON and the log name it.

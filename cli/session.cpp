@@ -290,6 +290,10 @@ devices::CVolume* OpenTarget(Session& session, const std::string& target, int nu
     return volume;
 }
 
+bool ListsFiles(const devices::CVolume& volume) {
+    return ListableFileSystem(volume.FileSystem->FileSystemId);
+}
+
 void AnalyseVolume(Session& session, devices::CVolume& volume, bool deep) {
     auto& computer = session.Computer();
     computer.ActiveVolume = &volume;

@@ -81,6 +81,9 @@ devices::CVolume* OpenTarget(Session& session, const std::string& target, int nu
 // requested before.
 void AnalyseVolume(Session& session, devices::CVolume& volume, bool deep);
 
+// Whether the volume holds a file system the file-system phase lists (FAT, NTFS).
+bool ListsFiles(const devices::CVolume& volume);
+
 // OpenTarget, then AnalyseVolume.
 devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number, bool deep);
 

@@ -226,6 +226,44 @@ TEST_F(RecoverSafetyTest, OverwrittenFilesAreShownAndLeftOutUnlessAskedFor) {
     EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "A" / "_LD.JPG")) << asked.out;
 }
 
+// A whole disk without --volume: every partition's files, each partition in a folder of
+// its own; --volume N still takes one.
+TEST_F(RecoverSafetyTest, AWholeDiskRecoversEveryPartitionIntoItsOwnFolder) {
+    if (!HaveTool("sfdisk"))
+        GTEST_SKIP() << "fdisk missing";
+    const auto disk = dir_ / "disk.img";
+    ASSERT_TRUE(RunCommand("truncate -s 64M " + Quoted(disk.string()) +
+                           " && printf 'label: dos\\nstart=2048, size=30720, type=6\\n"
+                           "start=32768, size=30720, type=6\\nstart=63488, size=30720, "
+                           "type=6\\nstart=94208, size=30720, type=6\\n' | sfdisk -q " +
+                           Quoted(disk.string())));
+    for (int n = 1; n <= 4; ++n) {
+        const auto part = dir_ / ("p" + std::to_string(n) + ".img");
+        const std::string name = "PART" + std::to_string(n) + ".JPG";
+        WriteFile(dir_ / name, Pattern(10000 + n * 1000, static_cast<unsigned>(n)));
+        ASSERT_TRUE(RunCommand("mkfs.fat -C -F 16 " + Quoted(part.string()) + " 15360"));
+        ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(part.string()) + " " +
+                               Quoted((dir_ / name).string()) + " ::/"));
+        const int start = 2048 + (n - 1) * 30720;
+        ASSERT_TRUE(RunCommand("dd if=" + Quoted(part.string()) + " of=" + Quoted(disk.string()) +
+                               " bs=512 seek=" + std::to_string(start) +
+                               " conv=notrunc status=none"));
+    }
+    const RunResult whole =
+        Cli("recover " + Quoted(disk.string()) + " " + Quoted((dir_ / "all").string()));
+    EXPECT_EQ(whole.exitCode, 0) << whole.out;
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_EQ(ReadFile(dir_ / "all" / ("Partition " + std::to_string(n) + " (FAT16)") /
+                           ("PART" + std::to_string(n) + ".JPG")),
+                  Pattern(10000 + n * 1000, static_cast<unsigned>(n)))
+            << whole.out;
+    }
+    const RunResult one = Cli("recover " + Quoted(disk.string()) + " " +
+                              Quoted((dir_ / "one").string()) + " --volume 3");
+    EXPECT_EQ(one.exitCode, 0) << one.out;
+    EXPECT_EQ(ReadFile(dir_ / "one" / "PART3.JPG"), Pattern(13000, 3));
+}
+
 TEST_F(RecoverSafetyTest, BadDestinationsAndOptionsAreRefusedUpFront) {
     const auto card = Card({});
     const std::string target = "recover " + Quoted(card.string()) + " ";
