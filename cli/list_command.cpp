@@ -50,56 +50,72 @@ namespace {
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
                bool deletedOnly, bool deep, bool json) {
     Session session(options);
-    CVolume* volume = AnalyseTarget(session, target, volumeNumber, deep);
+    CVolume* volume = OpenTarget(session, target, volumeNumber, deep);
     if (volume == nullptr)
         return kBadInput;
-
-    auto& tree = *volume->FoundObjectTree;
     nlohmann::ordered_json objects = nlohmann::ordered_json::array();
     std::size_t shown = 0;
-    for (const FoundObject* object : tree.ListedObjects()) {
-        if (object == &volume->TreeNode || object == &tree.RootFolder())
-            continue;
-        if (deletedOnly && !object->Is(ObjectFlags::Deleted))
-            continue;
-        const std::string path = tree.GetFolderPath(*object) + std::string(object->GetName());
-        ++shown;
-        if (json) {
-            objects.push_back(nlohmann::ordered_json{
-                {"path", path},
-                {"size", object->Size == filesystems::kUnknownSize
-                             ? nlohmann::ordered_json(nullptr)
-                             : nlohmann::ordered_json(object->Size)},
-                {"deleted", object->Is(ObjectFlags::Deleted)},
-                {"overwritten", object->Is(ObjectFlags::Overwritten)},
-                {"folder", object->Is(ObjectFlags::Folder)},
-                {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
-                {"created", TimeText(object->Created)},
-                {"modified", TimeText(object->Modified)},
-                {"accessed", TimeText(object->Accessed)},
-                {"start", object->Start}});
-        } else {
-            // A placeholder folder or a carved file whose end is unknown has no size yet.
-            const std::string size =
-                object->Size == filesystems::kUnknownSize ? "?" : std::to_string(object->Size);
-            std::printf("%-60s %12s  %-24s %-19s  @%llu\n", TerminalText(path).c_str(),
-                        size.c_str(), FlagText(*object).c_str(), TimeText(object->Modified).c_str(),
-                        static_cast<unsigned long long>(object->Start));
+    std::uint64_t folders = 0;
+    std::uint64_t files = 0;
+    // A whole disk: every partition, each under its own name.
+    const std::vector<VolumePart> parts = PartsOf(session, *volume, volumeNumber);
+    for (const VolumePart& part : parts) {
+        AnalyseVolume(session, *part.volume, deep);
+        folders += part.volume->FoldersFound.load();
+        files += part.volume->FilesFound.load();
+        const std::string& prefix = part.folder;
+        auto& tree = *part.volume->FoundObjectTree;
+        for (const FoundObject* object : tree.ListedObjects()) {
+            if (object == &part.volume->TreeNode || object == &tree.RootFolder())
+                continue;
+            if (deletedOnly && !object->Is(ObjectFlags::Deleted))
+                continue;
+            const std::string folder = tree.GetFolderPath(*object);
+            const std::string path = prefix +
+                                     (prefix.empty() || folder.rfind('/', 0) == 0 ? "" : "/") +
+                                     folder + std::string(object->GetName());
+            ++shown;
+            if (json) {
+                objects.push_back(nlohmann::ordered_json{
+                    {"path", path},
+                    {"size", object->Size == filesystems::kUnknownSize
+                                 ? nlohmann::ordered_json(nullptr)
+                                 : nlohmann::ordered_json(object->Size)},
+                    {"deleted", object->Is(ObjectFlags::Deleted)},
+                    {"overwritten", object->Is(ObjectFlags::Overwritten)},
+                    {"folder", object->Is(ObjectFlags::Folder)},
+                    {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
+                    {"created", TimeText(object->Created)},
+                    {"modified", TimeText(object->Modified)},
+                    {"accessed", TimeText(object->Accessed)},
+                    {"start", object->Start}});
+            } else {
+                // A placeholder folder or a carved file whose end is unknown has no size yet.
+                const std::string size =
+                    object->Size == filesystems::kUnknownSize ? "?" : std::to_string(object->Size);
+                std::printf("%-60s %12s  %-24s %-19s  @%llu\n", TerminalText(path).c_str(),
+                            size.c_str(), FlagText(*object).c_str(),
+                            TimeText(object->Modified).c_str(),
+                            static_cast<unsigned long long>(object->Start));
+            }
         }
     }
+    const std::string fileSystem = parts.size() == 1
+                                       ? parts.front().volume->FileSystem->FileSystemName
+                                       : std::to_string(parts.size()) + " partitions";
     if (json) {
         nlohmann::ordered_json document = {{"volume", volume->GetDisplayName()},
-                                           {"fileSystem", volume->FileSystem->FileSystemName},
-                                           {"folders", volume->FoldersFound.load()},
-                                           {"files", volume->FilesFound.load()},
+                                           {"fileSystem", fileSystem},
+                                           {"folders", folders},
+                                           {"files", files},
                                            {"objects", objects}};
         // Names are the disk's bytes: what is not UTF-8 becomes U+FFFD, not an abort.
         std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     } else {
-        std::printf("%zu objects; %u folders and %u files in the file system of %s (%s)\n", shown,
-                    volume->FoldersFound.load(), volume->FilesFound.load(),
-                    TerminalText(volume->GetDisplayName()).c_str(),
-                    TerminalText(volume->FileSystem->FileSystemName).c_str());
+        std::printf(
+            "%zu objects; %llu folders and %llu files in the file system of %s (%s)\n", shown,
+            static_cast<unsigned long long>(folders), static_cast<unsigned long long>(files),
+            TerminalText(volume->GetDisplayName()).c_str(), TerminalText(fileSystem).c_str());
     }
     return kDone;
 }

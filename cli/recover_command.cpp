@@ -16,7 +16,6 @@
 #include "cli/terminal_text.h"
 #include "filesystems/found_object_tree.h"
 #include "recovery/recovery.h"
-#include "recovery/safe_names.h"
 
 namespace duzez::cli {
 namespace {
@@ -152,33 +151,6 @@ void SuggestNextStep(const RecoverArguments& args, const RecoverySummary& summar
     }
 }
 
-// What one run recovers: the target's volume, or, for a disk with a partition table and
-// no --volume, each partition into a folder of its own.
-struct RecoveryPart {
-    devices::CVolume* volume = nullptr;
-    std::string folder;  // below DEST; empty for DEST itself
-};
-
-std::vector<RecoveryPart> PartsOf(Session& session, devices::CVolume& target, int number) {
-    const std::vector<devices::CVolume*> partitions = VolumesOn(session, target);
-    if (number != 0 || ListsFiles(target) || partitions.empty())
-        return {{&target, {}}};
-    std::vector<RecoveryPart> parts;
-    for (std::size_t i = 0; i < partitions.size(); ++i) {
-        devices::CVolume& partition = *partitions[i];
-        // "Partition 2 (NTFS, Data)": a label comes from the disk, so it is cleaned.
-        std::string name =
-            "Partition " + std::to_string(i + 1) + " (" + partition.FileSystem->FileSystemName;
-        std::string label = partition.VolumeLabel;
-        while (!label.empty() && label.back() == ' ')
-            label.pop_back();
-        if (!label.empty() && label != "NO NAME")  // FAT's word for no label
-            name += ", " + label;
-        parts.push_back({&partition, recovery::CleanComponent(name + ")")});
-    }
-    return parts;
-}
-
 int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     const auto start = std::chrono::steady_clock::now();
     // Before any thread starts, so that every thread leaves Ctrl-C to it.
@@ -208,7 +180,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     engine.SetQuestions(&answers);
     RecoverySummary summary;
     std::vector<recovery::FileResult> results;
-    for (const RecoveryPart& part : PartsOf(session, *volume, args.volume)) {
+    for (const VolumePart& part : PartsOf(session, *volume, args.volume)) {
         interrupts.OnFirst([&session] { session.RequestStop(); });
         const int interruptsBefore = interrupts.Count();
         if (interruptsBefore != 0)

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "cli/terminal_text.h"
+#include "recovery/safe_names.h"
 
 namespace duzez::cli {
 namespace {
@@ -288,6 +289,26 @@ devices::CVolume* OpenTarget(Session& session, const std::string& target, int nu
         return nullptr;
     }
     return volume;
+}
+
+std::vector<VolumePart> PartsOf(Session& session, devices::CVolume& target, int number) {
+    const std::vector<devices::CVolume*> partitions = VolumesOn(session, target);
+    if (number != 0 || ListsFiles(target) || partitions.empty())
+        return {{&target, {}}};
+    std::vector<VolumePart> parts;
+    for (std::size_t i = 0; i < partitions.size(); ++i) {
+        devices::CVolume& partition = *partitions[i];
+        std::string name =
+            "Partition " + std::to_string(i + 1) + " (" + partition.FileSystem->FileSystemName;
+        std::string label = partition.VolumeLabel;
+        while (!label.empty() && label.back() == ' ')
+            label.pop_back();
+        if (!label.empty() && label != "NO NAME")  // FAT's word for no label
+            name += ", " + label;
+        // A label comes from the disk: the name becomes a folder, so it is cleaned.
+        parts.push_back({&partition, recovery::CleanComponent(name + ")")});
+    }
+    return parts;
 }
 
 bool ListsFiles(const devices::CVolume& volume) {

@@ -84,6 +84,14 @@ void AnalyseVolume(Session& session, devices::CVolume& volume, bool deep);
 // Whether the volume holds a file system the file-system phase lists (FAT, NTFS).
 bool ListsFiles(const devices::CVolume& volume);
 
+// What a command reads of a target: its volume, or, for a disk with a partition table, no
+// file system of its own and no --volume, each partition under a name of its own.
+struct VolumePart {
+    devices::CVolume* volume = nullptr;
+    std::string folder;  // "Partition 2 (NTFS, Data)"; empty for the target itself
+};
+std::vector<VolumePart> PartsOf(Session& session, devices::CVolume& target, int number);
+
 // OpenTarget, then AnalyseVolume.
 devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number, bool deep);
 

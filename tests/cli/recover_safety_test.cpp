@@ -258,6 +258,8 @@ TEST_F(RecoverSafetyTest, AWholeDiskRecoversEveryPartitionIntoItsOwnFolder) {
                   Pattern(10000 + n * 1000, static_cast<unsigned>(n)))
             << whole.out;
     }
+    const RunResult list = Cli("list " + Quoted(disk.string()));
+    EXPECT_NE(list.out.find("Partition 4 (FAT16)/PART4.JPG"), std::string::npos) << list.out;
     const RunResult one = Cli("recover " + Quoted(disk.string()) + " " +
                               Quoted((dir_ / "one").string()) + " --volume 3");
     EXPECT_EQ(one.exitCode, 0) << one.out;
