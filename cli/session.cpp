@@ -271,6 +271,12 @@ devices::CVolume* OpenTarget(Session& session, const std::string& target, int nu
     std::string name = TargetName(target, *disk);
     devices::CVolume* volume = disk;
     if (number != 0) {
+        // A disk whose partitions have no device nodes (a loop device attached without
+        // partition scanning) knows them only once its partition table is read.
+        if (VolumesOn(session, *disk).empty() &&
+            (!OpenForReading(*disk) || !ReadBootArea(*disk, name))) {
+            return nullptr;
+        }
         volume = FoundVolumeOf(session, *disk, number);
         if (volume == nullptr)
             return nullptr;

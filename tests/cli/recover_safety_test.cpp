@@ -226,29 +226,35 @@ TEST_F(RecoverSafetyTest, OverwrittenFilesAreShownAndLeftOutUnlessAskedFor) {
     EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "A" / "_LD.JPG")) << asked.out;
 }
 
-// A whole disk without --volume: every partition's files, each partition in a folder of
-// its own; --volume N still takes one.
-TEST_F(RecoverSafetyTest, AWholeDiskRecoversEveryPartitionIntoItsOwnFolder) {
-    if (!HaveTool("sfdisk"))
-        GTEST_SKIP() << "fdisk missing";
-    const auto disk = dir_ / "disk.img";
-    ASSERT_TRUE(RunCommand("truncate -s 64M " + Quoted(disk.string()) +
+// An MBR disk of four FAT16 partitions, partition n holding PARTn.JPG.
+std::filesystem::path FourPartitionDisk(const std::filesystem::path& dir) {
+    const auto disk = dir / "disk.img";
+    EXPECT_TRUE(RunCommand("truncate -s 64M " + Quoted(disk.string()) +
                            " && printf 'label: dos\\nstart=2048, size=30720, type=6\\n"
                            "start=32768, size=30720, type=6\\nstart=63488, size=30720, "
                            "type=6\\nstart=94208, size=30720, type=6\\n' | sfdisk -q " +
                            Quoted(disk.string())));
     for (int n = 1; n <= 4; ++n) {
-        const auto part = dir_ / ("p" + std::to_string(n) + ".img");
+        const auto part = dir / ("p" + std::to_string(n) + ".img");
         const std::string name = "PART" + std::to_string(n) + ".JPG";
-        WriteFile(dir_ / name, Pattern(10000 + n * 1000, static_cast<unsigned>(n)));
-        ASSERT_TRUE(RunCommand("mkfs.fat -C -F 16 " + Quoted(part.string()) + " 15360"));
-        ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(part.string()) + " " +
-                               Quoted((dir_ / name).string()) + " ::/"));
+        WriteFile(dir / name, Pattern(10000 + n * 1000, static_cast<unsigned>(n)));
+        EXPECT_TRUE(RunCommand("mkfs.fat -C -F 16 " + Quoted(part.string()) + " 15360"));
+        EXPECT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(part.string()) + " " +
+                               Quoted((dir / name).string()) + " ::/"));
         const int start = 2048 + (n - 1) * 30720;
-        ASSERT_TRUE(RunCommand("dd if=" + Quoted(part.string()) + " of=" + Quoted(disk.string()) +
+        EXPECT_TRUE(RunCommand("dd if=" + Quoted(part.string()) + " of=" + Quoted(disk.string()) +
                                " bs=512 seek=" + std::to_string(start) +
                                " conv=notrunc status=none"));
     }
+    return disk;
+}
+
+// A whole disk without --volume: every partition's files, each partition in a folder of
+// its own; --volume N still takes one.
+TEST_F(RecoverSafetyTest, AWholeDiskRecoversEveryPartitionIntoItsOwnFolder) {
+    if (!HaveTool("sfdisk"))
+        GTEST_SKIP() << "fdisk missing";
+    const auto disk = FourPartitionDisk(dir_.path());
     const RunResult whole =
         Cli("recover " + Quoted(disk.string()) + " " + Quoted((dir_ / "all").string()));
     EXPECT_EQ(whole.exitCode, 0) << whole.out;
@@ -264,6 +270,28 @@ TEST_F(RecoverSafetyTest, AWholeDiskRecoversEveryPartitionIntoItsOwnFolder) {
                               Quoted((dir_ / "one").string()) + " --volume 3");
     EXPECT_EQ(one.exitCode, 0) << one.out;
     EXPECT_EQ(ReadFile(dir_ / "one" / "PART3.JPG"), Pattern(13000, 3));
+}
+
+// A loop device attached without partition scanning has no nodes for its partitions:
+// --volume N reads its partition table first.
+TEST_F(RecoverSafetyTest, VolumeNOnADeviceWithoutPartitionNodes) {
+    if (!HaveTool("sfdisk") || !HaveTool("losetup"))
+        GTEST_SKIP() << "fdisk or losetup missing";
+    const auto disk = FourPartitionDisk(dir_.path());
+    std::string device =
+        CommandOutput("losetup -f --show " + Quoted(disk.string()) + " 2>/dev/null");
+    while (!device.empty() && device.back() == '\n')
+        device.pop_back();
+    if (device.rfind("/dev/loop", 0) != 0)
+        GTEST_SKIP() << "no loop device can be attached here";
+    const RunResult list = Cli("list " + Quoted(device) + " --volume 2");
+    const RunResult recover =
+        Cli("recover " + Quoted(device) + " " + Quoted((dir_ / "out").string()) + " --volume 4");
+    RunCommand("losetup -d " + Quoted(device));
+    EXPECT_EQ(list.exitCode, 0) << list.out;
+    EXPECT_NE(list.out.find("/PART2.JPG"), std::string::npos) << list.out;
+    EXPECT_EQ(recover.exitCode, 0) << recover.out;
+    EXPECT_EQ(ReadFile(dir_ / "out" / "PART4.JPG"), Pattern(14000, 4));
 }
 
 TEST_F(RecoverSafetyTest, BadDestinationsAndOptionsAreRefusedUpFront) {
