@@ -178,12 +178,20 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
     found->DriveType = DriveCategory::Found;
     found->StartOffset = record.Start;
     found->TotalSize = parent->TotalSize > record.Start ? parent->TotalSize - record.Start : 0;
+    // A partition ends where its table entry says, not at the end of the disk: a scan of
+    // it must not list the next partition's files.
+    if (record.Size != filesystems::kUnknownSize && record.Size != 0)
+        found->TotalSize = std::min(found->TotalSize, record.Size);
     found->ParentId = parent->Id;
     found->ParentVolume = parent.get();
     found->Id = NextId();
     found->VolumeFlags = VolumeFlags::Listed;
     volumes_.AddChild(*parent, *found);
     found->Analyse_Boot();
+    // What its table does not say, its boot sector does (a volume found by the scan).
+    if (found->TotalSectors != 0)
+        found->TotalSize = std::min(found->TotalSize, found->TotalSectors * CVolume::kSectorSize);
+    found->TotalSectors = found->TotalSize / CVolume::kSectorSize;
     found->VolumeState = VolumeStatus::Ready;
     volumes_.Append(found);
     found->SyncTreeNode();

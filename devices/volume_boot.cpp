@@ -96,6 +96,7 @@ void CVolume::WalkPartitions() {
             continue;
         filesystems::FoundObject record;
         record.Start = partition.startSector * kSectorSize;
+        record.Size = std::uint64_t{partition.sectorCount} * kSectorSize;
         record.ParentId = Id;
         record.SignatureId = partition.type;
         computer_.AddFoundVolume(record);

@@ -122,9 +122,14 @@ TEST_F(BootTest, WholeDiskImageListsItsPartitionsOnceWhateverHappens) {
     // Three primaries, then the extended chain: two in the first table (one of them past
     // a link), one in the second.
     EXPECT_EQ(starts, (std::vector<std::uint64_t>{63, 52416, 104832, 157311, 209727, 262143}));
-    for (CVolume* v : found) {
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        CVolume* v = found[i];
         EXPECT_EQ(v->FileSystem->FileSystemName, "FAT16");
-        EXPECT_EQ(v->TotalSize, image->TotalSize - v->StartOffset);
+        // Sized by its entry: it ends before the next one starts, not at the disk's end.
+        const std::uint64_t next =
+            i + 1 < found.size() ? found[i + 1]->StartOffset : image->TotalSize;
+        EXPECT_GT(v->TotalSize, 0u);
+        EXPECT_LE(v->StartOffset + v->TotalSize, next) << i;
         EXPECT_EQ(v->GetDisplayName(), "Volume at: " + std::to_string(v->StartOffset));
     }
     image->Analyse_Boot();
@@ -159,6 +164,12 @@ TEST_F(BootTest, TablesMadeBySfdiskIncludingAPartitionBeyond4GiB) {
         {9437184ull * 512, "FAT32"}};
     EXPECT_EQ(found, expected);
     EXPECT_GT(expected.back().first, 4ull << 30);
+    // Each is as large as its entry says, not the rest of the disk.
+    std::vector<std::uint64_t> sizes;
+    for (CVolume* v : FoundOn(*image))
+        sizes.push_back(v->TotalSize);
+    EXPECT_EQ(sizes, (std::vector<std::uint64_t>{20480ull * 512, 20480ull * 512, 8192ull * 512,
+                                                 8192ull * 512, 8192ull * 512}));
 }
 
 // A disk in memory, for tables no tool would write.
