@@ -42,8 +42,14 @@ std::uint32_t CVolume::Analyse_Boot() {
             if (VolumeLabel.empty())
                 VolumeLabel = fields->fatLabel;
             if (TotalSectors == 0) {
-                TotalSectors =
-                    fields->largeSectors != 0 ? fields->largeSectors : fields->smallSectors;
+                // Counted in the boot sector's own sectors; the engine counts 512 bytes.
+                const std::uint64_t scale = fields->bytesPerSector >= kSectorSize &&
+                                                    fields->bytesPerSector <= 4096 &&
+                                                    fields->bytesPerSector % kSectorSize == 0
+                                                ? fields->bytesPerSector / kSectorSize
+                                                : 1;
+                TotalSectors = scale * (fields->largeSectors != 0 ? fields->largeSectors
+                                                                  : fields->smallSectors);
                 if (TotalSectors == 0) {
                     computer_.Log().LogError(id == Ids::Fat32
                                                  ? "boot_fat32->BPB.Large_Sectors == 0 && "

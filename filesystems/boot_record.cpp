@@ -33,6 +33,7 @@ std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std
     using platform::ReadLe;
     BootFields fields;
     std::memcpy(fields.oemName, boot.data() + 3, 8);
+    fields.bytesPerSector = *ReadLe<std::uint16_t>(boot, 11);
     fields.sectorsPerCluster = boot[13];
     fields.smallSectors = *ReadLe<std::uint16_t>(boot, 19);
     fields.largeSectors = *ReadLe<std::uint32_t>(boot, 32);

@@ -16,6 +16,7 @@ namespace duzez::filesystems {
 std::uint32_t DetectFileSystem(std::span<const std::uint8_t> boot);
 
 struct BootFields {
+    std::uint16_t bytesPerSector = 0;    // offset 11
     std::uint8_t sectorsPerCluster = 0;  // offset 13
     std::uint16_t smallSectors = 0;      // offset 19
     std::uint32_t largeSectors = 0;      // offset 32

@@ -172,6 +172,27 @@ TEST_F(BootTest, TablesMadeBySfdiskIncludingAPartitionBeyond4GiB) {
                                                  8192ull * 512, 8192ull * 512}));
 }
 
+// A FAT partition of 4096-byte sectors counts its size in them: it is not an eighth of
+// what its table gives.
+TEST_F(BootTest, APartitionOf4096ByteSectorsHasItsWholeSize) {
+    if (!HaveTool("sfdisk") || !HaveTool("mkfs.fat"))
+        GTEST_SKIP() << "fdisk or dosfstools missing";
+    const auto disk = dir_ / "disk.img";
+    const auto part = dir_ / "part.img";
+    ASSERT_TRUE(RunCommand("truncate -s 16M '" + disk.string() +
+                           "' && printf 'label: dos\\nstart=2048, size=20480, type=1\\n' | "
+                           "sfdisk -q '" +
+                           disk.string() + "'"));
+    ASSERT_TRUE(RunCommand("mkfs.fat -C -S 4096 '" + part.string() + "' 10240 && dd if='" +
+                           part.string() + "' of='" + disk.string() +
+                           "' bs=512 seek=2048 conv=notrunc status=none"));
+    CVolume* image = Load(disk);
+    const auto found = FoundOn(*image);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]->FileSystem->FileSystemName, "FAT12");
+    EXPECT_EQ(found[0]->TotalSize, 20480ull * 512);
+}
+
 // A disk in memory, for tables no tool would write.
 class MemoryDisk {
   public:
