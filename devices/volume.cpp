@@ -311,7 +311,9 @@ void CVolume::QueryPhysicalDisk() {
         if (const auto* info = Describe()) {
             TotalSize = info->sizeBytes;
         }
-        TotalSectors = TotalSize / std::max<std::uint32_t>(BytesPerSector, 1);
+        // The engine counts 512-byte sectors whatever the device's own size (4096 on many
+        // new disks): its reads, its progress and an image's length are in those.
+        TotalSectors = TotalSize / kSectorSize;
         TotalClusters = TotalSize / std::max<std::uint32_t>(ClusterSize, 1);
     }
     QueryLayout();
@@ -350,7 +352,7 @@ void CVolume::QueryLogicalVolume() {
         FreeBytes = info->freeBytes.value_or(0);
     }
     if (TotalSize != 0) {
-        TotalSectors = TotalSize / std::max<std::uint32_t>(BytesPerSector, 1);
+        TotalSectors = TotalSize / kSectorSize;  // 512-byte sectors, as above
         TotalClusters = TotalSize / std::max<std::uint32_t>(ClusterSize, 1);
         VolumeState.store(VolumeStatus::Ready);
     } else {

@@ -294,6 +294,29 @@ TEST_F(RecoverSafetyTest, VolumeNOnADeviceWithoutPartitionNodes) {
     EXPECT_EQ(ReadFile(dir_ / "out" / "PART4.JPG"), Pattern(14000, 4));
 }
 
+// A device of 4096-byte sectors: the engine still counts 512-byte ones, so its image is
+// the whole device, and the device's own sector size is what info shows.
+TEST_F(RecoverSafetyTest, ADeviceOf4096ByteSectorsIsImagedWhole) {
+    if (!HaveTool("losetup"))
+        GTEST_SKIP() << "losetup missing";
+    const auto backing = dir_ / "four.img";
+    WriteFile(backing, Pattern(8 << 20, 29));
+    std::string device = CommandOutput("losetup -f --show --sector-size 4096 " +
+                                       Quoted(backing.string()) + " 2>/dev/null");
+    while (!device.empty() && device.back() == '\n')
+        device.pop_back();
+    if (device.rfind("/dev/loop", 0) != 0)
+        GTEST_SKIP() << "no loop device of 4096-byte sectors can be attached here";
+    const RunResult image =
+        Cli("image " + Quoted(device) + " " + Quoted((dir_ / "copy.dsk").string()));
+    const RunResult info = Cli("info " + Quoted(device));
+    RunCommand("losetup -d " + Quoted(device));
+    EXPECT_EQ(image.exitCode, 0) << image.out;
+    EXPECT_TRUE(ReadFile(dir_ / "copy.dsk") == Pattern(8 << 20, 29)) << image.out;
+    EXPECT_NE(info.out.find("bytesPerSector: 4096"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("totalSectors: 16384"), std::string::npos) << info.out;
+}
+
 TEST_F(RecoverSafetyTest, BadDestinationsAndOptionsAreRefusedUpFront) {
     const auto card = Card({});
     const std::string target = "recover " + Quoted(card.string()) + " ";
