@@ -68,6 +68,15 @@ std::multimap<std::uint64_t, FlsEntry> Fls(const std::filesystem::path& image,
 
 class NtfsTest : public test::MachineTest {
   protected:
+    // A new volume of `megabytes` made by mkntfs with `options`, mounted through ntfs-3g;
+    // false when either cannot be done here.
+    static bool MountNew(const std::filesystem::path& image, const std::filesystem::path& mount,
+                         const std::string& options, int megabytes) {
+        std::filesystem::create_directories(mount);
+        return RunCommand("truncate -s " + std::to_string(megabytes) + "M '" + image.string() +
+                          "' && mkntfs -q -F -f " + options + " '" + image.string() + "'") &&
+               RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'");
+    }
     // The volume every test reads, made once: mkntfs with 4 KiB clusters, then filled
     // through ntfs-3g.
     static void SetUpTestSuite() {
@@ -312,11 +321,8 @@ TEST_F(NtfsTest, SmallClustersGetEveryFixup) {
 TEST_F(NtfsTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
     const auto image = dir_ / "reused.img";
     const auto mount = dir_ / "reused";
-    std::filesystem::create_directories(mount);
-    ASSERT_TRUE(RunCommand("truncate -s 16M '" + image.string() + "' && mkntfs -q -F -f '" +
-                           image.string() + "'"));
-    if (!RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'"))
-        GTEST_SKIP() << "FUSE is not available here";
+    if (!MountNew(image, mount, "-s 512", 16))
+        GTEST_SKIP() << "mkntfs or FUSE is not available here";
     test::WriteFile(mount / "first.jpg", RandomBytes(100000, 40));
     test::WriteFile(mount / "second.jpg", RandomBytes(100000, 41));
     test::WriteFile(mount / "third.jpg", RandomBytes(100000, 42));
@@ -347,11 +353,8 @@ TEST_F(NtfsTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
 TEST_F(NtfsTest, RecordsOfAVolumeWith4096ByteSectorsReadBackWhole) {
     const auto image = dir_ / "big-sectors.img";
     const auto mount = dir_ / "big-sectors";
-    std::filesystem::create_directories(mount);
-    ASSERT_TRUE(RunCommand("truncate -s 32M '" + image.string() + "' && mkntfs -q -F -f -s 4096 '" +
-                           image.string() + "'"));
-    if (!RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'"))
-        GTEST_SKIP() << "FUSE is not available here";
+    if (!MountNew(image, mount, "-s 4096", 32))
+        GTEST_SKIP() << "mkntfs or FUSE is not available here";
     test::WriteFile(mount / "small.txt", RandomBytes(700, 50));
     test::WriteFile(mount / "larger.bin", RandomBytes(30000, 51));
     RunCommand("umount '" + mount.string() + "'");
