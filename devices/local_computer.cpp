@@ -152,6 +152,10 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
     const std::shared_ptr<CVolume> parent = volumes_.FindById(record.ParentId);
     if (!parent)
         return nullptr;
+    // A found volume reads through its disk's device: what its scan finds is placed on the
+    // disk, not at the same offset from the disk's start.
+    const std::uint64_t absolute =
+        record.Start + (parent->VolumeType == VolumeKind::Found ? parent->StartOffset : 0);
     // Whatever lies on the volume already, found by a table or by a scan, is not listed
     // twice (a logical volume by its partition entry, a found one by its offset).
     for (const auto& volume : volumes_.Snapshot()) {
@@ -160,23 +164,32 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
         const std::uint64_t position = volume->VolumeType == VolumeKind::Logical
                                            ? volume->DriveLayout.PartitionEntry[0].StartingOffset
                                            : volume->StartOffset;
-        if (position == record.Start) {
+        if (position == absolute) {
             volume->VolumeFlags |= VolumeFlags::FoundAgain;
             return nullptr;
         }
     }
-    if ((parent->VolumeType == VolumeKind::Logical || parent->VolumeType == VolumeKind::Image) &&
-        record.Start == 0) {
-        parent->VolumeFlags |= VolumeFlags::FoundAgain;  // its own boot sector
+    // The volume's own boot sector, and the backup copies its file system keeps (FAT32 in
+    // sector 6, NTFS in the volume's last sector), are the volume itself again.
+    const bool ownBootSector =
+        parent->VolumeType != VolumeKind::Physical &&
+        (record.Start == 0 ||
+         (parent->FileSystem->FileSystemId == filesystems::FileSystemIds::Fat32 &&
+          record.Start == 6 * CVolume::kSectorSize) ||
+         (parent->FileSystem->FileSystemId == filesystems::FileSystemIds::Ntfs &&
+          parent->TotalSize >= CVolume::kSectorSize &&
+          record.Start >= parent->TotalSize - 2 * CVolume::kSectorSize));
+    if (ownBootSector) {
+        parent->VolumeFlags |= VolumeFlags::FoundAgain;
         return nullptr;
     }
     auto found = std::make_shared<CVolume>(*this, VolumeKind::Found);
     const auto [id, name] = FileSystemOfPartitionType(record.SignatureId);
     found->FileSystem->FileSystemId = id;
     found->FileSystem->FileSystemName = name;
-    log_.LogMessage(core::StringId::FoundVolumeAt, name, record.Start);
+    log_.LogMessage(core::StringId::FoundVolumeAt, name, absolute);
     found->DriveType = DriveCategory::Found;
-    found->StartOffset = record.Start;
+    found->StartOffset = absolute;
     found->TotalSize = parent->TotalSize > record.Start ? parent->TotalSize - record.Start : 0;
     // A partition ends where its table entry says, not at the end of the disk: a scan of
     // it must not list the next partition's files.

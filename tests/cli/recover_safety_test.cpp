@@ -272,6 +272,20 @@ TEST_F(RecoverSafetyTest, AWholeDiskRecoversEveryPartitionIntoItsOwnFolder) {
     EXPECT_EQ(ReadFile(dir_ / "one" / "PART3.JPG"), Pattern(13000, 3));
 }
 
+// Scanning a partition finds its own boot sector again: that is the partition, not a new
+// volume at its offset 0 (which would read the disk's partition table).
+TEST_F(RecoverSafetyTest, ScanningAPartitionAddsNoVolumeForItsOwnBootSector) {
+    if (!HaveTool("sfdisk"))
+        GTEST_SKIP() << "fdisk missing";
+    const auto disk = FourPartitionDisk(dir_.path());
+    const RunResult scan = Cli("-v list " + Quoted(disk.string()) + " --volume 2 --deep");
+    EXPECT_EQ(scan.exitCode, 0) << scan.out;
+    EXPECT_NE(scan.out.find("Starting drive sector analysis"), std::string::npos) << scan.out;
+    EXPECT_EQ(scan.out.find("volume at: 0\n"), std::string::npos) << scan.out;
+    EXPECT_EQ(scan.out.find("Volume at: 0"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("/PART2.JPG"), std::string::npos) << scan.out;
+}
+
 // A loop device attached without partition scanning has no nodes for its partitions:
 // --volume N reads its partition table first.
 TEST_F(RecoverSafetyTest, VolumeNOnADeviceWithoutPartitionNodes) {
