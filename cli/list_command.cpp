@@ -48,9 +48,10 @@ std::string FlagText(const FoundObject& object) {
 namespace {
 
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
-               bool deletedOnly, bool deep, bool json) {
+               int foundNumber, bool deletedOnly, bool deep, bool json) {
     Session session(options);
-    CVolume* volume = OpenTarget(session, target, volumeNumber, deep);
+    CVolume* volume = foundNumber != 0 ? OpenFoundVolume(session, target, foundNumber)
+                                       : OpenTarget(session, target, volumeNumber, deep);
     if (volume == nullptr)
         return kBadInput;
     nlohmann::ordered_json objects = nlohmann::ordered_json::array();
@@ -58,7 +59,8 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
     std::uint64_t folders = 0;
     std::uint64_t files = 0;
     // A whole disk: every partition, each under its own name.
-    const std::vector<VolumePart> parts = PartsOf(session, *volume, volumeNumber);
+    const std::vector<VolumePart> parts =
+        PartsOf(session, *volume, foundNumber != 0 ? foundNumber : volumeNumber);
     for (const VolumePart& part : parts) {
         AnalyseVolume(session, *part.volume, deep);
         folders += part.volume->FoldersFound.load();
@@ -126,6 +128,7 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
     struct Arguments {
         std::string target;
         int volume = 0;
+        int found = 0;
         bool deletedOnly = false;
         bool deep = false;
         bool json = false;
@@ -136,13 +139,16 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
     list->add_option("TARGET", args->target, "#N from 'drives', a device or an image")->required();
     list->add_option("--volume", args->volume,
                      "The Nth partition of TARGET (from 1, as 'partitions' lists them)");
+    list->add_option("--found", args->found,
+                     "The Nth volume a search of every sector finds (from 1, as 'find-lost' "
+                     "lists them): a lost partition");
     list->add_flag("--deleted-only", args->deletedOnly, "Only deleted folders and files");
     list->add_flag("--deep", args->deep, "Also search every sector for files by their signatures");
     list->add_flag("--json", args->json, "One JSON document on stdout");
     list->callback([&body, &options, args] {
         body = [&options, args] {
-            return ListVolume(options, args->target, args->volume, args->deletedOnly, args->deep,
-                              args->json);
+            return ListVolume(options, args->target, args->volume, args->found, args->deletedOnly,
+                              args->deep, args->json);
         };
     });
 }

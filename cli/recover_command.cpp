@@ -96,6 +96,7 @@ struct RecoverArguments {
     std::string target;
     std::string destination;
     int volume = 0;
+    int found = 0;
     bool deep = false;
     bool deletedOnly = false;
     bool includeSystem = false;
@@ -167,7 +168,9 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     recovery::CRecovery engine(computer);
     // The handlers name the session and the engine: they go before those do.
     const InterruptWatch::Handlers handlers(interrupts, [&session] { session.RequestStop(); });
-    devices::CVolume* volume = OpenTarget(session, args.target, args.volume, args.deep);
+    devices::CVolume* volume = args.found != 0
+                                   ? OpenFoundVolume(session, args.target, args.found)
+                                   : OpenTarget(session, args.target, args.volume, args.deep);
     if (volume == nullptr)
         return kBadInput;
     // The destination is checked before the analysis, which may take hours.
@@ -180,7 +183,8 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     engine.SetQuestions(&answers);
     RecoverySummary summary;
     std::vector<recovery::FileResult> results;
-    for (const VolumePart& part : PartsOf(session, *volume, args.volume)) {
+    for (const VolumePart& part :
+         PartsOf(session, *volume, args.found != 0 ? args.found : args.volume)) {
         interrupts.OnFirst([&session] { session.RequestStop(); });
         const int interruptsBefore = interrupts.Count();
         if (interruptsBefore != 0)
@@ -238,6 +242,9 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
         ->add_option("DEST", args->destination, "The folder to write into (created when missing)")
         ->required();
     recover->add_option("--volume", args->volume, "The Nth partition of TARGET (from 1)");
+    recover->add_option("--found", args->found,
+                        "The Nth volume a search of every sector finds (as 'find-lost' lists "
+                        "them): a lost partition");
     recover->add_flag("--deep", args->deep, "Also recover files found by their signatures");
     recover->add_flag("--deleted-only", args->deletedOnly, "Only deleted files");
     recover->add_flag("--include-system", args->includeSystem,

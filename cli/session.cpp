@@ -317,6 +317,27 @@ std::vector<VolumePart> PartsOf(Session& session, devices::CVolume& target, int 
     return parts;
 }
 
+devices::CVolume* OpenFoundVolume(Session& session, const std::string& target, int number) {
+    devices::CVolume* disk = session.ResolveTarget(target);
+    if (disk == nullptr || !OpenForReading(*disk))
+        return nullptr;
+    const std::string name = TargetName(target, *disk);
+    if (!ReadBootArea(*disk, name))
+        return nullptr;
+    disk->VolumesOnly = 1;
+    session.App().AnalysisRunning = true;
+    ScanSectors(session.Computer(), *disk);
+    session.App().AnalysisRunning = false;
+    disk->VolumesOnly = 0;
+    devices::CVolume* volume = FoundVolumeOf(session, *disk, number);
+    if (volume == nullptr)
+        return nullptr;
+    const std::string found = "volume " + std::to_string(number) + " found on " + name;
+    if (!OpenForReading(*volume) || !ReadBootArea(*volume, found))
+        return nullptr;
+    return volume;
+}
+
 bool ListsFiles(const devices::CVolume& volume) {
     return ListableFileSystem(volume.FileSystem->FileSystemId);
 }

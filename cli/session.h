@@ -77,6 +77,11 @@ void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume);
 // neither a partition table nor a file system to list.
 devices::CVolume* OpenTarget(Session& session, const std::string& target, int number, bool deep);
 
+// The volume `number` (from 1) that a search of every sector of TARGET finds, as
+// find-lost numbers them: a lost partition whose table entry is gone, opened for its own
+// analysis. Null with a message when there is none.
+devices::CVolume* OpenFoundVolume(Session& session, const std::string& target, int number);
+
 // The file-system phase of `volume` and, with `deep`, its sector phase, unless a stop was
 // requested before.
 void AnalyseVolume(Session& session, devices::CVolume& volume, bool deep);

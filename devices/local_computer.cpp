@@ -164,7 +164,16 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
         const std::uint64_t position = volume->VolumeType == VolumeKind::Logical
                                            ? volume->DriveLayout.PartitionEntry[0].StartingOffset
                                            : volume->StartOffset;
-        if (position == absolute) {
+        // A backup boot sector of a volume already listed is that volume again: FAT32
+        // keeps one in sector 6, NTFS one right after its last sector.
+        const std::uint32_t fileSystem = volume->FileSystem->FileSystemId;
+        const bool backup =
+            (fileSystem == filesystems::FileSystemIds::Fat32 &&
+             absolute == position + 6 * CVolume::kSectorSize) ||
+            (fileSystem == filesystems::FileSystemIds::Ntfs && volume->TotalSize != 0 &&
+             (absolute == position + volume->TotalSize ||
+              absolute + CVolume::kSectorSize == position + volume->TotalSize));
+        if (position == absolute || backup) {
             volume->VolumeFlags |= VolumeFlags::FoundAgain;
             return nullptr;
         }

@@ -62,6 +62,14 @@ std::uint32_t CVolume::Analyse_Boot() {
             // A serial number whose high half is zero is not taken.
             if ((fields->ntfsSerial >> 32) != 0)
                 SerialNumber = fields->ntfsSerial;
+            // Its size, so that its sector phase covers it and nothing after it.
+            const std::uint64_t scale = fields->bytesPerSector >= kSectorSize &&
+                                                fields->bytesPerSector <= 4096 &&
+                                                fields->bytesPerSector % kSectorSize == 0
+                                            ? fields->bytesPerSector / kSectorSize
+                                            : 1;
+            if (TotalSectors == 0 && fields->ntfsTotalSectors < (1ull << 48))
+                TotalSectors = fields->ntfsTotalSectors * scale;
         }
 
         if (VolumeType == VolumeKind::Image) {

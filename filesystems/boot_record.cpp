@@ -43,6 +43,7 @@ std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std
     while (!label.empty() && (label.back() == ' ' || label.back() == '\0'))
         label.pop_back();
     fields.fatLabel = label;
+    fields.ntfsTotalSectors = *ReadLe<std::uint64_t>(boot, 40);
     fields.ntfsSerial = *ReadLe<std::uint64_t>(boot, 72);
     return fields;
 }

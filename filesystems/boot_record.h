@@ -22,6 +22,7 @@ struct BootFields {
     std::uint32_t largeSectors = 0;      // offset 32
     std::uint32_t fatSerial = 0;         // offset 39 (FAT12/16) or 67 (FAT32)
     std::string fatLabel;                // offset 43 or 71, 11 bytes CP437, trailing blanks cut
+    std::uint64_t ntfsTotalSectors = 0;  // offset 40, in the boot sector's own sectors
     std::uint64_t ntfsSerial = 0;        // offset 72
     char oemName[9] = {};                // offset 3, 8 bytes
 };

@@ -286,6 +286,25 @@ TEST_F(RecoverSafetyTest, ScanningAPartitionAddsNoVolumeForItsOwnBootSector) {
     EXPECT_NE(scan.out.find("/PART2.JPG"), std::string::npos) << scan.out;
 }
 
+// A disk whose partition table was zeroed: find-lost finds the volumes, and --found N
+// lists and recovers their files by name.
+TEST_F(RecoverSafetyTest, LostPartitionsAreListedAndRecoveredByName) {
+    if (!HaveTool("sfdisk"))
+        GTEST_SKIP() << "fdisk missing";
+    const auto disk = FourPartitionDisk(dir_.path());
+    ASSERT_TRUE(RunCommand("dd if=/dev/zero of=" + Quoted(disk.string()) +
+                           " bs=1 seek=446 count=64 conv=notrunc status=none"));
+    const RunResult lost = Cli("find-lost " + Quoted(disk.string()));
+    EXPECT_NE(lost.out.find("4   48234496"), std::string::npos) << lost.out;
+    const RunResult list = Cli("list " + Quoted(disk.string()) + " --found 3");
+    EXPECT_EQ(list.exitCode, 0) << list.out;
+    EXPECT_NE(list.out.find("/PART3.JPG"), std::string::npos) << list.out;
+    const RunResult recover = Cli("recover " + Quoted(disk.string()) + " " +
+                                  Quoted((dir_ / "out").string()) + " --found 4");
+    EXPECT_EQ(recover.exitCode, 0) << recover.out;
+    EXPECT_EQ(ReadFile(dir_ / "out" / "PART4.JPG"), Pattern(14000, 4));
+}
+
 // A loop device attached without partition scanning has no nodes for its partitions:
 // --volume N reads its partition table first.
 TEST_F(RecoverSafetyTest, VolumeNOnADeviceWithoutPartitionNodes) {
