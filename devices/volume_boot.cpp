@@ -34,6 +34,12 @@ std::uint32_t CVolume::Analyse_Boot() {
         const auto fields = filesystems::ReadBootFields(BootBuffer, id);
         if (id != 0 && fields->sectorsPerCluster != 0)
             SectorsPerCluster = fields->sectorsPerCluster;
+        // Sector counts are in the boot sector's own sectors; the engine counts 512 bytes.
+        const std::uint64_t scale = fields->bytesPerSector >= kSectorSize &&
+                                            fields->bytesPerSector <= 4096 &&
+                                            fields->bytesPerSector % kSectorSize == 0
+                                        ? fields->bytesPerSector / kSectorSize
+                                        : 1;
 
         if (id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32) {
             if (fields->fatSerial != 0) {
@@ -42,12 +48,6 @@ std::uint32_t CVolume::Analyse_Boot() {
             if (VolumeLabel.empty())
                 VolumeLabel = fields->fatLabel;
             if (TotalSectors == 0) {
-                // Counted in the boot sector's own sectors; the engine counts 512 bytes.
-                const std::uint64_t scale = fields->bytesPerSector >= kSectorSize &&
-                                                    fields->bytesPerSector <= 4096 &&
-                                                    fields->bytesPerSector % kSectorSize == 0
-                                                ? fields->bytesPerSector / kSectorSize
-                                                : 1;
                 TotalSectors = scale * (fields->largeSectors != 0 ? fields->largeSectors
                                                                   : fields->smallSectors);
                 if (TotalSectors == 0) {
@@ -63,11 +63,6 @@ std::uint32_t CVolume::Analyse_Boot() {
             if ((fields->ntfsSerial >> 32) != 0)
                 SerialNumber = fields->ntfsSerial;
             // Its size, so that its sector phase covers it and nothing after it.
-            const std::uint64_t scale = fields->bytesPerSector >= kSectorSize &&
-                                                fields->bytesPerSector <= 4096 &&
-                                                fields->bytesPerSector % kSectorSize == 0
-                                            ? fields->bytesPerSector / kSectorSize
-                                            : 1;
             if (TotalSectors == 0 && fields->ntfsTotalSectors < (1ull << 48))
                 TotalSectors = fields->ntfsTotalSectors * scale;
         }
