@@ -3,6 +3,7 @@
 // Devices and machines for the volume tests: block devices that fail, come back short or
 // hang, an opener that hands them out, and a fake sysfs/dev tree.
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -35,6 +36,33 @@ class ScriptedDevice : public platform::BlockDevice {
     Answer answer_;
     std::shared_ptr<std::atomic<int>> reads_;
 };
+
+// `bytes` as a device on which sector `badSector` cannot be read. A read over it fails
+// whole, or with `shortReads` delivers what lies before it, as a buffered read of a failing
+// disk does.
+inline std::unique_ptr<ScriptedDevice> DeviceWithBadSector(std::string bytes,
+                                                           std::uint64_t badSector,
+                                                           bool shortReads = false) {
+    const std::uint64_t size = bytes.size();
+    return std::make_unique<ScriptedDevice>(
+        size,
+        [bytes = std::move(bytes), badSector, shortReads](std::uint64_t offset,
+                                                          std::span<std::uint8_t> buffer) {
+            const std::uint64_t bad = badSector * 512;
+            std::size_t readable = static_cast<std::size_t>(
+                std::min<std::uint64_t>(buffer.size(), bytes.size() - offset));
+            if (offset < bad + 512 && offset + buffer.size() > bad) {
+                if (!shortReads || offset >= bad)
+                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Failed, 0,
+                                                      5 /* EIO */};
+                readable = static_cast<std::size_t>(bad - offset);
+            }
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), readable,
+                        buffer.begin());
+            return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok, readable, 0};
+        },
+        std::make_shared<std::atomic<int>>());
+}
 
 // Blocks in ReadAt until CancelRead.
 class HangingDevice : public platform::BlockDevice {

@@ -72,21 +72,8 @@ class FatTest : public test::MachineTest {
     // The image as a device on which every read touching `badSector` fails, analysed.
     CVolume* AnalyseWithBadSector(std::uint64_t badSector) {
         const std::string bytes = test::ReadFile(image_);
-        opener_->Add("/card", [bytes, badSector] {
-            return std::make_unique<test::ScriptedDevice>(
-                bytes.size(),
-                [bytes, badSector](std::uint64_t offset, std::span<std::uint8_t> buffer) {
-                    const std::uint64_t first = offset / 512;
-                    if (first <= badSector && badSector < first + buffer.size() / 512)
-                        return platform::DeviceReadResult{
-                            platform::DeviceReadResult::Status::Failed, 0, EIO};
-                    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), buffer.size(),
-                                buffer.begin());
-                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
-                                                      buffer.size(), 0};
-                },
-                std::make_shared<std::atomic<int>>());
-        });
+        opener_->Add("/card",
+                     [bytes, badSector] { return test::DeviceWithBadSector(bytes, badSector); });
         std::string error;
         CVolume* volume = Computer(false).LoadImage("/card", error);
         EXPECT_NE(volume, nullptr) << error;
@@ -227,14 +214,13 @@ TEST_F(FatTest, ABadSectorInAChainCostsOnlyThatSector) {
     ASSERT_NE(volume, nullptr);
     const auto listing = Listing(*volume);
     ASSERT_TRUE(listing.count("/BIG.BIN"));
-    filesystems::FoundObjectStream stream(*volume, listing.at("/BIG.BIN"));
-    std::vector<std::uint8_t> data(40000);
-    ASSERT_EQ(stream.Read(data), 40000u);
-    EXPECT_EQ(stream.Damage.unreadableSectors, 1u);
-    EXPECT_FALSE(stream.Damage.endGuessed);
+    filesystems::ReadDamage damage;
+    const std::string data = ReadBack(*volume, *listing.at("/BIG.BIN"), &damage);
+    EXPECT_EQ(damage.unreadableSectors, 1u);
+    EXPECT_FALSE(damage.endGuessed);
     std::string expected = big;
     std::fill(expected.begin() + 19968, expected.begin() + 20480, '\0');
-    EXPECT_TRUE(std::string(data.begin(), data.end()) == expected);
+    EXPECT_TRUE(data == expected);
 }
 
 TEST_F(FatTest, ABadSectorPastTheEndOfAFileInItsLastClusterCostsNothing) {
@@ -247,11 +233,9 @@ TEST_F(FatTest, ABadSectorPastTheEndOfAFileInItsLastClusterCostsNothing) {
     ASSERT_NE(volume, nullptr);
     const auto listing = Listing(*volume);
     ASSERT_TRUE(listing.count("/NOTE.TXT"));
-    filesystems::FoundObjectStream stream(*volume, listing.at("/NOTE.TXT"));
-    std::vector<std::uint8_t> data(600);
-    ASSERT_EQ(stream.Read(data), 600u);
-    EXPECT_EQ(stream.Damage.unreadableSectors, 0u);
-    EXPECT_TRUE(std::string(data.begin(), data.end()) == note);
+    filesystems::ReadDamage damage;
+    EXPECT_TRUE(ReadBack(*volume, *listing.at("/NOTE.TXT"), &damage) == note);
+    EXPECT_EQ(damage.unreadableSectors, 0u);
 }
 
 // A deleted file's first cluster taken by a new folder: the folder's files stay in it.
@@ -359,16 +343,11 @@ TEST_F(FatTest, TheSectorPhaseNeverMakesAListedFileWorse) {
         EXPECT_FALSE(photo->Is(ObjectFlags::FoundBySignature)) << "listed, so Live as listed";
         const std::string original = test::ReadFile(dir_ / name);
         ASSERT_EQ(photo->Size, original.size());
-        filesystems::FoundObjectStream stream(*volume, photo);
-        std::vector<std::uint8_t> data(original.size());
-        ASSERT_EQ(stream.Read(data), data.size());
-        EXPECT_TRUE(std::string(data.begin(), data.end()) == original);
+        EXPECT_TRUE(ReadBack(*volume, *photo) == original);
         // The photos are really fragmented: as one extent they would be something else.
         FoundObject asExtent = *photo;
         asExtent.Flags |= ObjectFlags::Deleted;
-        filesystems::FoundObjectStream extent(*volume, &asExtent);
-        ASSERT_EQ(extent.Read(data), data.size());
-        fragmented += std::string(data.begin(), data.end()) != original ? 1 : 0;
+        fragmented += ReadBack(*volume, asExtent) != original ? 1 : 0;
     }
     EXPECT_GE(fragmented, 3);
 }
@@ -415,10 +394,7 @@ TEST_F(FatTest, AQuickFormattedCardKeepsItsFolders) {
                        0;
         });
         ASSERT_NE(found, listing.end()) << testing::PrintToString(listing);
-        filesystems::FoundObjectStream stream(*volume, found->second);
-        std::vector<std::uint8_t> data(static_cast<std::size_t>(found->second->Size));
-        ASSERT_EQ(stream.Read(data), data.size());
-        EXPECT_TRUE(std::string(data.begin(), data.end()) == test::ReadFile(dir_ / name));
+        EXPECT_TRUE(ReadBack(*volume, *found->second) == test::ReadFile(dir_ / name));
     }
     EXPECT_FALSE(listing.count("/IMG_0001.JPG")) << "not loose at the root";
 }
@@ -464,24 +440,15 @@ TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
     ASSERT_TRUE(listing.count("/_HOTO.JPG")) << testing::PrintToString(listing);
     const FoundObject* found = listing.at("/_HOTO.JPG");
     EXPECT_FALSE(found->Is(ObjectFlags::Overwritten));
-    filesystems::FoundObjectStream stream(*volume, found);
-    std::vector<std::uint8_t> data(photo.size());
-    ASSERT_EQ(stream.Read(data), data.size());
-    EXPECT_TRUE(std::string(data.begin(), data.end()) == photo);
+    EXPECT_TRUE(ReadBack(*volume, *found) == photo);
     ASSERT_TRUE(listing.count("/_ONE.JPG"));
     EXPECT_TRUE(listing.at("/_ONE.JPG")->Is(ObjectFlags::Overwritten)) << "no candidate fits";
     // One free candidate, whatever its header says: read from there.
     ASSERT_TRUE(listing.count("/_ONG.MP3"));
-    filesystems::FoundObjectStream song(*volume, listing.at("/_ONG.MP3"));
-    std::vector<std::uint8_t> songData(7000);
-    ASSERT_EQ(song.Read(songData), songData.size());
-    EXPECT_TRUE(std::string(songData.begin(), songData.end()) == test::ReadFile(dir_ / "SONG.MP3"));
+    EXPECT_TRUE(ReadBack(*volume, *listing.at("/_ONG.MP3")) == test::ReadFile(dir_ / "SONG.MP3"));
     // A folder is told by its own "." entry, and its photo comes back with it.
     ASSERT_TRUE(listing.count("/_RIP/_IC1.JPG")) << testing::PrintToString(listing);
-    filesystems::FoundObjectStream pic(*volume, listing.at("/_RIP/_IC1.JPG"));
-    std::vector<std::uint8_t> picData(inside.size());
-    ASSERT_EQ(pic.Read(picData), picData.size());
-    EXPECT_TRUE(std::string(picData.begin(), picData.end()) == inside);
+    EXPECT_TRUE(ReadBack(*volume, *listing.at("/_RIP/_IC1.JPG")) == inside);
 }
 
 // A folder deleted as Windows deletes one (its entry marked, its clusters and its files'
@@ -511,10 +478,7 @@ TEST_F(FatTest, FilesInAFolderDeletedAsWindowsDoesAreDeletedToo) {
     const FoundObject* beach = listing.at("/_RIP/BEACH.JPG");
     EXPECT_TRUE(beach->Is(ObjectFlags::Deleted));
     EXPECT_FALSE(beach->Is(ObjectFlags::Overwritten));
-    filesystems::FoundObjectStream stream(*volume, beach);
-    std::vector<std::uint8_t> data(5000);
-    ASSERT_EQ(stream.Read(data), data.size());
-    EXPECT_TRUE(std::string(data.begin(), data.end()) == test::ReadFile(dir_ / "BEACH.JPG"));
+    EXPECT_TRUE(ReadBack(*volume, *beach) == test::ReadFile(dir_ / "BEACH.JPG"));
 
     // Another file takes a cluster of BEACH.JPG's (its table entry becomes an end mark).
     const std::uint64_t taken = beach->Id + 2;
@@ -614,10 +578,7 @@ TEST_F(FatTest, VolumesWith4096ByteSectorsListAndReadBack) {
         ASSERT_TRUE(listing.count("/DCIM/_.JPG")) << testing::PrintToString(listing);
         for (const auto& [path, name] : std::vector<std::pair<std::string, std::string>>{
                  {"/DCIM/P.JPG", "P.JPG"}, {"/DCIM/_.JPG", "Q.JPG"}}) {
-            filesystems::FoundObjectStream stream(*volume, listing.at(path));
-            std::vector<std::uint8_t> data(static_cast<std::size_t>(listing.at(path)->Size));
-            ASSERT_EQ(stream.Read(data), data.size());
-            EXPECT_TRUE(std::string(data.begin(), data.end()) == test::ReadFile(dir_ / name))
+            EXPECT_TRUE(ReadBack(*volume, *listing.at(path)) == test::ReadFile(dir_ / name))
                 << path;
         }
         computer_.reset();

@@ -9,6 +9,7 @@
 
 #include "core/app.h"
 #include "devices/local_computer.h"
+#include "filesystems/found_object_stream.h"
 #include "tests/devices/fake_devices.h"
 #include "tests/support/temp_folder.h"
 
@@ -64,6 +65,21 @@ class MachineTest : public ::testing::Test {
             out[tree.GetFolderPath(*object) + std::string(object->GetName())] = object;
         }
         return out;
+    }
+
+    // An object's data as the recovery would read it; `damage` receives what could not be.
+    static std::string ReadBack(devices::CVolume& volume, const filesystems::FoundObject& object,
+                                filesystems::ReadDamage* damage = nullptr) {
+        filesystems::FoundObjectStream stream(volume, &object);
+        std::string bytes(static_cast<std::size_t>(object.Size), '\0');
+        if (object.Size != 0) {
+            EXPECT_EQ(
+                stream.Read(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size())),
+                object.Size);
+        }
+        if (damage != nullptr)
+            *damage = stream.Damage;
+        return bytes;
     }
 
     std::vector<std::string> ErrorLines() {

@@ -220,17 +220,6 @@ class NtfsTest : public test::MachineTest {
             EXPECT_TRUE(matched.count(record)) << entry.first << " (" << record << ") not in fls";
     }
 
-    std::string ReadBack(CVolume& volume, const FoundObject& object) {
-        filesystems::FoundObjectStream stream(volume, &object);
-        std::string bytes(static_cast<std::size_t>(object.Size), '\0');
-        if (object.Size != 0) {
-            EXPECT_EQ(
-                stream.Read(std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size())),
-                object.Size);
-        }
-        return bytes;
-    }
-
     static inline std::string skip_;
     static inline test::TempFolder* folder_ = nullptr;
     static inline std::filesystem::path image_;

@@ -72,27 +72,11 @@ TEST_F(ScannerTest, HitsAfterAnUnreadableBlockKeepTheirOffsets) {
     constexpr std::uint64_t kSectors = kBlock * 4;
     const std::map<std::uint64_t, std::string> content = {
         {3, kJpeg}, {kBlock + 100, kJpeg}, {kBlock * 2 + 1, kJpeg}, {kBlock * 3 + 77, kJpeg}};
-    opener_->Add("/damaged.dsk", [content] {
-        return std::make_unique<test::ScriptedDevice>(
-            kSectors * 512,
-            [content](std::uint64_t offset, std::span<std::uint8_t> buffer) {
-                const std::uint64_t first = offset / 512;
-                const std::uint64_t bad = kBlock + 500;
-                if (first <= bad && bad < first + buffer.size() / 512)
-                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Failed, 0,
-                                                      EIO};
-                std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-                for (const auto& [sector, data] : content) {
-                    if (sector >= first && sector < first + buffer.size() / 512)
-                        std::copy(
-                            data.begin(), data.end(),
-                            buffer.begin() + static_cast<std::ptrdiff_t>((sector - first) * 512));
-                }
-                return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
-                                                  buffer.size(), 0};
-            },
-            std::make_shared<std::atomic<int>>());
-    });
+    std::string bytes(kSectors * 512, '\0');
+    for (const auto& [sector, data] : content)
+        bytes.replace(sector * 512, data.size(), data);
+    opener_->Add("/damaged.dsk",
+                 [bytes] { return test::DeviceWithBadSector(bytes, kBlock + 500); });
     auto& computer = Computer(false);
     LoadShippedSignatures();
     std::string error;

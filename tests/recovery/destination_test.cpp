@@ -210,24 +210,11 @@ class BadSectorTest : public DestinationTest {
     // With `shortReads`, a read over the bad sector delivers what lies before it and says
     // so by its count, as a buffered read of a failing disk does; else it fails whole.
     devices::CVolume& DamagedSource(bool shortReads = false) {
-        opener_->Add("/damaged.img", [shortReads] {
-            return std::make_unique<test::ScriptedDevice>(
-                kSize,
-                [shortReads](std::uint64_t offset, std::span<std::uint8_t> buffer) {
-                    const std::uint64_t bad = kBadSector * 512;
-                    std::size_t readable = buffer.size();
-                    if (offset < bad + 512 && offset + buffer.size() > bad) {
-                        if (!shortReads || offset >= bad)
-                            return platform::DeviceReadResult{
-                                platform::DeviceReadResult::Status::Failed, 0, EIO};
-                        readable = static_cast<std::size_t>(bad - offset);
-                    }
-                    for (std::size_t i = 0; i < readable; ++i)
-                        buffer[i] = Byte(offset + i);
-                    return platform::DeviceReadResult{platform::DeviceReadResult::Status::Ok,
-                                                      readable, 0};
-                },
-                std::make_shared<std::atomic<int>>());
+        std::string bytes(kSize, '\0');
+        for (std::uint64_t i = 0; i < kSize; ++i)
+            bytes[i] = static_cast<char>(Byte(i));
+        opener_->Add("/damaged.img", [bytes, shortReads] {
+            return test::DeviceWithBadSector(bytes, kBadSector, shortReads);
         });
         std::string error;
         devices::CVolume* volume = Computer(false).LoadImage("/damaged.img", error);
