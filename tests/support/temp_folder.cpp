@@ -90,4 +90,11 @@ void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes) {
     std::filesystem::resize_file(path, bytes);
 }
 
+std::string Pattern(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>(i * seed + i / 509);
+    return data;
+}
+
 }  // namespace duzez::test

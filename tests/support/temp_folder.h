@@ -45,6 +45,8 @@ bool RunCommand(const std::string& command);
 bool HaveTool(const std::string& name);
 // What a shell command prints on stdout.
 std::string CommandOutput(const std::string& command);
+// `size` bytes that differ from any other seed's and repeat nowhere a sector apart.
+std::string Pattern(std::size_t size, unsigned seed);
 // A sparse file of `bytes`.
 void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes);
 
