@@ -59,17 +59,27 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
     std::uint64_t folders = 0;
     std::uint64_t files = 0;
     // A whole disk: every partition, each under its own name.
-    const std::vector<VolumePart> parts =
+    std::vector<VolumePart> parts =
         PartsOf(session, *volume, foundNumber != 0 ? foundNumber : volumeNumber);
-    for (const VolumePart& part : parts) {
-        AnalyseVolume(session, *part.volume, deep);
+    for (std::size_t index = 0; index < parts.size(); ++index) {
+        const VolumePart part = parts[index];  // a copy: the list may grow
+        if (!part.analysed)
+            AnalyseVolume(session, *part.volume, deep);
+        // A disk without a table: the volumes its scan found, by name.
+        std::set<std::uint64_t> listedStarts;
+        const std::vector<VolumePart> found =
+            AnalyseFoundVolumes(session, part, deep, listedStarts);
+        parts.insert(parts.end(), found.begin(), found.end());
         folders += part.volume->FoldersFound.load();
         files += part.volume->FilesFound.load();
         const std::string& prefix = part.folder;
         auto& tree = *part.volume->FoundObjectTree;
         for (const FoundObject* object : tree.ListedObjects()) {
-            if (object == &part.volume->TreeNode || object == &tree.RootFolder())
+            if (object == &part.volume->TreeNode || object == &tree.RootFolder() ||
+                (object->Is(ObjectFlags::FoundBySignature) &&
+                 listedStarts.count(object->Start) != 0)) {
                 continue;
+            }
             if (deletedOnly && !object->Is(ObjectFlags::Deleted))
                 continue;
             const std::string folder = tree.GetFolderPath(*object);

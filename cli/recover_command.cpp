@@ -107,12 +107,15 @@ struct RecoverArguments {
 };
 
 // Fills the engine's list with what the options select; counts the rest.
+// Files carved where a found volume lists a file (`listedStarts`) are written under their
+// names with that volume, not twice.
 void Select(const RecoverArguments& args, devices::CVolume& volume, recovery::CRecovery& engine,
-            RecoverySummary& summary) {
+            RecoverySummary& summary, const std::set<std::uint64_t>& listedStarts) {
     auto& tree = *volume.FoundObjectTree;
     for (FoundObject* object : tree.ListedObjects()) {
         if (object->Is(ObjectFlags::Folder) || object == &volume.TreeNode ||
-            object == &volume.BootObject) {
+            object == &volume.BootObject ||
+            (object->Is(ObjectFlags::FoundBySignature) && listedStarts.count(object->Start) != 0)) {
             continue;
         }
         ++summary.found;
@@ -183,20 +186,29 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     engine.SetQuestions(&answers);
     RecoverySummary summary;
     std::vector<recovery::FileResult> results;
-    for (const VolumePart& part :
-         PartsOf(session, *volume, args.found != 0 ? args.found : args.volume)) {
+    std::vector<VolumePart> parts =
+        PartsOf(session, *volume, args.found != 0 ? args.found : args.volume);
+    for (std::size_t index = 0; index < parts.size(); ++index) {
+        const VolumePart part = parts[index];  // a copy: the list may grow
         interrupts.OnFirst([&session] { session.RequestStop(); });
         const int interruptsBefore = interrupts.Count();
         if (interruptsBefore != 0)
             break;  // stopped during an earlier part: what it found is written, no more
-        AnalyseVolume(session, *part.volume, args.deep);
+        if (!part.analysed)
+            AnalyseVolume(session, *part.volume, args.deep);
+        std::set<std::uint64_t> listedStarts;
+        const std::vector<VolumePart> found =
+            AnalyseFoundVolumes(session, part, args.deep, listedStarts);
+        parts.insert(parts.end(), found.begin(), found.end());
         if (interrupts.Count() != 0)
             std::fprintf(stderr, "The analysis was stopped; recovering what it found so far.\n");
         engine.RecoveryList.clear();
-        Select(args, *part.volume, engine, summary);
+        Select(args, *part.volume, engine, summary, listedStarts);
         if (engine.RecoveryList.empty())
             continue;
         const bool stoppedBefore = interrupts.Count() != 0;
+        // The engine reads the active volume; other parts may have been analysed since.
+        computer.ActiveVolume = part.volume;
         engine.StartRecovery(part.folder.empty()
                                  ? std::filesystem::path(args.destination)
                                  : std::filesystem::path(args.destination) / part.folder);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "cli/terminal_text.h"
+#include "filesystems/found_object_tree.h"
 #include "recovery/safe_names.h"
 
 namespace duzez::cli {
@@ -297,22 +298,51 @@ devices::CVolume* OpenTarget(Session& session, const std::string& target, int nu
     return volume;
 }
 
+namespace {
+
+// "Partition 2 (NTFS, Data)": a name a person can tell the volumes of one disk apart by.
+std::string PartFolder(const std::string& kind, std::size_t number, devices::CVolume& volume) {
+    std::string name =
+        kind + " " + std::to_string(number) + " (" + volume.FileSystem->FileSystemName;
+    std::string label = volume.VolumeLabel;
+    while (!label.empty() && label.back() == ' ')
+        label.pop_back();
+    if (!label.empty() && label != "NO NAME")  // FAT's word for no label
+        name += ", " + label;
+    // A label comes from the disk: the name becomes a folder, so it is cleaned.
+    return recovery::CleanComponent(name + ")");
+}
+
+}  // namespace
+
 std::vector<VolumePart> PartsOf(Session& session, devices::CVolume& target, int number) {
     const std::vector<devices::CVolume*> partitions = VolumesOn(session, target);
     if (number != 0 || ListsFiles(target) || partitions.empty())
         return {{&target, {}}};
     std::vector<VolumePart> parts;
-    for (std::size_t i = 0; i < partitions.size(); ++i) {
-        devices::CVolume& partition = *partitions[i];
-        std::string name =
-            "Partition " + std::to_string(i + 1) + " (" + partition.FileSystem->FileSystemName;
-        std::string label = partition.VolumeLabel;
-        while (!label.empty() && label.back() == ' ')
-            label.pop_back();
-        if (!label.empty() && label != "NO NAME")  // FAT's word for no label
-            name += ", " + label;
-        // A label comes from the disk: the name becomes a folder, so it is cleaned.
-        parts.push_back({&partition, recovery::CleanComponent(name + ")")});
+    for (std::size_t i = 0; i < partitions.size(); ++i)
+        parts.push_back({partitions[i], PartFolder("Partition", i + 1, *partitions[i])});
+    return parts;
+}
+
+std::vector<VolumePart> AnalyseFoundVolumes(Session& session, const VolumePart& scanned, bool deep,
+                                            std::set<std::uint64_t>& listedStarts) {
+    devices::CVolume& target = *scanned.volume;
+    if (!deep || !scanned.folder.empty() || ListsFiles(target))
+        return {};
+    std::vector<VolumePart> parts;
+    const std::vector<devices::CVolume*> found = VolumesOn(session, target);
+    for (std::size_t i = 0; i < found.size() && !session.StopRequested(); ++i) {
+        devices::CVolume& volume = *found[i];
+        if (!ListsFiles(volume) || !OpenForReading(volume))
+            continue;
+        // Its free space was part of the target's scan: only its file system is read.
+        AnalyseVolume(session, volume, false);
+        // Found volumes lie on the disk; the target's own objects count from its start.
+        const std::uint64_t offset = PositionOnDisk(volume) - PositionOnDisk(target);
+        for (const filesystems::FoundObject* object : volume.FoundObjectTree->ListedObjects())
+            listedStarts.insert(offset + object->Start);
+        parts.push_back({&volume, PartFolder("Volume", i + 1, volume), true});
     }
     return parts;
 }

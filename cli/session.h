@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,17 @@ bool ListsFiles(const devices::CVolume& volume);
 struct VolumePart {
     devices::CVolume* volume = nullptr;
     std::string folder;  // "Partition 2 (NTFS, Data)"; empty for the target itself
+    bool analysed = false;
 };
 std::vector<VolumePart> PartsOf(Session& session, devices::CVolume& target, int number);
+
+// After a deep analysis of a whole target that holds no file system and no partition
+// table of its own: the file-system phase of every volume its scan found, each under a
+// name of its own ("Volume 2 (NTFS, Data)", numbered as find-lost numbers them). Adds to
+// `listedStarts` where, on the target, the files they list start: a file carved there is
+// one of them again. Empty for any other part.
+std::vector<VolumePart> AnalyseFoundVolumes(Session& session, const VolumePart& scanned, bool deep,
+                                            std::set<std::uint64_t>& listedStarts);
 
 // OpenTarget, then AnalyseVolume.
 devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number, bool deep);

@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "core/window_messages.h"
+#include "filesystems/boot_record.h"
 #include "filesystems/fat/file_system_fat.h"
 #include "filesystems/ntfs/file_system_ntfs.h"
 #include "platform/program_folders.h"
@@ -146,16 +147,49 @@ std::pair<std::uint32_t, std::string> FileSystemOfPartitionType(std::int32_t typ
 
 constexpr std::uint32_t kFoundVolumeMessage = core::WM_APP + 502;
 
+// Where a boot sector found at `start` of `parent` places its volume. Usually there; but
+// when the volume's first sector is gone, the scan finds its backup copy, and the volume
+// starts the copy's distance before it. Only the true start finds the FAT or the MFT.
+struct Placement {
+    std::uint64_t start = 0;       // bytes from the parent's start
+    std::uint64_t bootSector = 0;  // 512-byte sectors from the volume's start
+};
+Placement PlaceBootSector(CVolume& parent, std::uint64_t start) {
+    std::array<std::uint8_t, CVolume::kSectorSize> sector{};
+    const auto readAt = [&](std::uint64_t offset) {
+        return offset % CVolume::kSectorSize == 0 &&
+               parent.ReadSectors(sector, offset / CVolume::kSectorSize, std::uint64_t{1}) ==
+                   sector.size();
+    };
+    if (!readAt(start))
+        return {start, 0};
+    const std::uint32_t id = filesystems::DetectFileSystem(sector);
+    const auto landmarks = filesystems::ReadBootLandmarks(sector, id);
+    if (!landmarks)
+        return {start, 0};
+    if (start < landmarks->backupOffset)
+        return {start, 0};
+    // A copy: the original's place holds no boot sector of its own, but the structures.
+    const std::uint64_t original = start - landmarks->backupOffset;
+    if (!readAt(original) || filesystems::DetectFileSystem(sector) == id ||
+        !readAt(original + landmarks->structureOffset) ||
+        !filesystems::StructureAt(sector, id, *landmarks)) {
+        return {start, 0};
+    }
+    return {original, landmarks->backupOffset / CVolume::kSectorSize};
+}
+
 }  // namespace
 
 CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) {
     const std::shared_ptr<CVolume> parent = volumes_.FindById(record.ParentId);
     if (!parent)
         return nullptr;
+    const Placement placed = PlaceBootSector(*parent, record.Start);
     // A found volume reads through its disk's device: what its scan finds is placed on the
     // disk, not at the same offset from the disk's start.
     const std::uint64_t absolute =
-        record.Start + (parent->VolumeType == VolumeKind::Found ? parent->StartOffset : 0);
+        placed.start + (parent->VolumeType == VolumeKind::Found ? parent->StartOffset : 0);
     // Whatever lies on the volume already, found by a table or by a scan, is not listed
     // twice (a logical volume by its partition entry, a found one by its offset).
     for (const auto& volume : volumes_.Snapshot()) {
@@ -182,7 +216,7 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
     // sector 6, NTFS in the volume's last sector), are the volume itself again.
     const bool ownBootSector =
         parent->VolumeType != VolumeKind::Physical &&
-        (record.Start == 0 ||
+        (placed.start == 0 ||
          (parent->FileSystem->FileSystemId == filesystems::FileSystemIds::Fat32 &&
           record.Start == 6 * CVolume::kSectorSize) ||
          (parent->FileSystem->FileSystemId == filesystems::FileSystemIds::Ntfs &&
@@ -199,7 +233,8 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
     log_.LogMessage(core::StringId::FoundVolumeAt, name, absolute);
     found->DriveType = DriveCategory::Found;
     found->StartOffset = absolute;
-    found->TotalSize = parent->TotalSize > record.Start ? parent->TotalSize - record.Start : 0;
+    found->BootSector = placed.bootSector;
+    found->TotalSize = parent->TotalSize > placed.start ? parent->TotalSize - placed.start : 0;
     // A partition ends where its table entry says, not at the end of the disk: a scan of
     // it must not list the next partition's files.
     if (record.Size != filesystems::kUnknownSize && record.Size != 0)

@@ -49,6 +49,9 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     std::uint64_t ParentId = NodeId::ComputerRoot;
 
     std::array<std::uint8_t, 1024> BootBuffer{};
+    // The 512-byte sector the boot sector is read from: 0, or the backup copy's sector
+    // for a found volume whose first sector is gone.
+    std::uint64_t BootSector = 0;
     std::unique_ptr<filesystems::FoundObjectTree> FoundObjectTree;
     std::unique_ptr<filesystems::CFileSystem> FileSystem;
     CVolume* ParentVolume = this;

@@ -15,7 +15,7 @@ namespace duzez::devices {
 namespace Ids = filesystems::FileSystemIds;
 
 std::uint32_t CVolume::ReadBootSector() {
-    return ReadSectors(BootBuffer, 0, std::uint64_t{2});
+    return ReadSectors(BootBuffer, BootSector, std::uint64_t{2});
 }
 
 std::uint32_t CVolume::Analyse_Boot() {

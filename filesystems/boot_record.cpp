@@ -48,4 +48,53 @@ std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std
     return fields;
 }
 
+std::optional<BootLandmarks> ReadBootLandmarks(std::span<const std::uint8_t> boot,
+                                               std::uint32_t id) {
+    if (boot.size() < 512 || (id != 11 && id != 7))
+        return std::nullopt;
+    using platform::ReadLe;
+    const std::uint64_t bytesPerSector = *ReadLe<std::uint16_t>(boot, 11);
+    if (bytesPerSector < 512 || bytesPerSector > 4096 || (bytesPerSector & (bytesPerSector - 1)))
+        return std::nullopt;
+    BootLandmarks landmarks;
+    if (id == 11) {
+        const std::uint64_t reserved = *ReadLe<std::uint16_t>(boot, 14);
+        const std::uint64_t backupSector = *ReadLe<std::uint16_t>(boot, 50);
+        if (backupSector == 0 || backupSector >= reserved)
+            return std::nullopt;
+        landmarks.structureOffset = reserved * bytesPerSector;
+        landmarks.backupOffset = backupSector * bytesPerSector;
+        landmarks.media = boot[21];
+        return landmarks;
+    }
+    // Above 0x80 the byte is a negative power of two of the cluster's bytes.
+    const std::uint8_t perCluster = boot[13];
+    const std::uint64_t clusterBytes =
+        perCluster == 0      ? 0
+        : perCluster <= 0x80 ? perCluster * bytesPerSector
+                             : (perCluster >= 0xE1 ? std::uint64_t{1} << (256 - perCluster) : 0);
+    const std::uint64_t mftCluster = *ReadLe<std::uint64_t>(boot, 48);
+    const std::uint64_t totalSectors = *ReadLe<std::uint64_t>(boot, 40);
+    if (clusterBytes == 0 || totalSectors == 0 || totalSectors >= (1ull << 48) ||
+        mftCluster >= (1ull << 48) / clusterBytes) {
+        return std::nullopt;
+    }
+    landmarks.structureOffset = mftCluster * clusterBytes;
+    landmarks.backupOffset = totalSectors * bytesPerSector;
+    return landmarks;
+}
+
+bool StructureAt(std::span<const std::uint8_t> bytes, std::uint32_t id,
+                 const BootLandmarks& landmarks) {
+    if (bytes.size() < 8)
+        return false;
+    if (id == 11) {
+        // Entry 1 is end-of-chain but for its two top flag bits (clean shutdown, no error).
+        const std::uint32_t second = *platform::ReadLe<std::uint32_t>(bytes, 4);
+        return bytes[0] == landmarks.media && bytes[1] == 0xFF && bytes[2] == 0xFF &&
+               (bytes[3] & 0x0F) == 0x0F && (second & 0x03FFFFFF) == 0x03FFFFFF;
+    }
+    return id == 7 && std::memcmp(bytes.data(), "FILE", 4) == 0;
+}
+
 }  // namespace duzez::filesystems

@@ -30,4 +30,23 @@ struct BootFields {
 // The fields for the file system `id`; nullopt when fewer than 512 bytes are given.
 std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std::uint32_t id);
 
+// Where a boot sector's file system keeps a structure that only the real volume start
+// finds, so that a copy of the boot sector can be told from the original: the byte
+// offsets, from the volume start, of the first FAT (FAT32) or of the MFT (NTFS), and how
+// far behind the volume start the file system keeps its backup copy of the boot sector
+// (FAT32: its backup sector field; NTFS: right after its last sector). Nullopt when the
+// fields are not those of a sane FAT32 or NTFS boot sector.
+struct BootLandmarks {
+    std::uint64_t structureOffset = 0;
+    std::uint64_t backupOffset = 0;
+    std::uint8_t media = 0;  // FAT32: the media byte the first FAT entry repeats
+};
+std::optional<BootLandmarks> ReadBootLandmarks(std::span<const std::uint8_t> boot,
+                                               std::uint32_t id);
+
+// Whether `bytes` begin the structure the landmarks name: a FAT32 table's first entry
+// (the media byte, then 0xFFFFFF) and its second (end of chain), or an MFT record.
+bool StructureAt(std::span<const std::uint8_t> bytes, std::uint32_t id,
+                 const BootLandmarks& landmarks);
+
 }  // namespace duzez::filesystems
