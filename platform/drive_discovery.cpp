@@ -175,6 +175,10 @@ std::vector<BlockDeviceInfo> ReadPartitionEntries(const SystemRoots& roots,
         part.partitionNumber = static_cast<std::uint32_t>(ReadSysNumber(partDir / "partition"));
         part.startBytes = ReadSysNumber(partDir / "start") * 512;
         part.sizeBytes = ReadSysNumber(partDir / "size") * 512;
+        // An extended partition's node stands for its container, 1 KiB of table, and
+        // holds no volume: its logical partitions have nodes of their own.
+        if (part.sizeBytes <= 1024)
+            continue;
         part.logicalSectorSize = disk.logicalSectorSize;
         part.removable = disk.removable;
         ReadDevNumbers(partDir, part);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/mount_info.h"
+#include "tests/support/temp_folder.h"
 
 namespace duzez::platform {
 namespace {
@@ -38,6 +39,30 @@ TEST(MountInfo, FieldsEscapesAndOptionalTags) {
     EXPECT_EQ(entries[0].fileSystem, "vfat");
     EXPECT_EQ(entries[0].source, "/dev/sdb1");
     EXPECT_EQ(entries[1].mountPoint, "/");
+}
+
+// sdb with a primary partition, an extended container and one logical partition, as the
+// kernel shows them: the container is no volume, and the others keep their numbers.
+TEST(Partitions, AnExtendedContainerIsNoVolume) {
+    test::TempFolder root;
+    const auto disk = root / "sys" / "block" / "sdb";
+    test::WriteFile(disk / "size", "131072\n");
+    for (const auto& [name, number, start, size] :
+         {std::tuple{"sdb1", "1", "2048", "20480"}, std::tuple{"sdb2", "2", "22528", "2"},
+          std::tuple{"sdb5", "5", "24576", "20480"}}) {
+        test::WriteFile(disk / name / "partition", std::string(number) + "\n");
+        test::WriteFile(disk / name / "start", std::string(start) + "\n");
+        test::WriteFile(disk / name / "size", std::string(size) + "\n");
+    }
+    SystemRoots roots;
+    roots.sys = root / "sys";
+    roots.dev = root / "dev";
+    const std::vector<BlockDeviceInfo> partitions = PartitionsOf(roots, "sdb");
+    ASSERT_EQ(partitions.size(), 2u);
+    EXPECT_EQ(partitions[0].name, "sdb1");
+    EXPECT_EQ(partitions[1].name, "sdb5");
+    EXPECT_EQ(partitions[1].partitionNumber, 5u);
+    EXPECT_EQ(partitions[1].startBytes, 24576u * 512);
 }
 
 }  // namespace
