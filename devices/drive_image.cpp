@@ -23,7 +23,103 @@ void Post(const ImageJob& job, std::uint32_t id, std::int64_t lParam = 0) {
         job.NotifyWindow->Post({id, 0, lParam, {}});
 }
 
+// The longest proposed name: with "." and the extension it is one 255-byte file name.
+constexpr std::size_t kMaxProposedBytes = 255 - 1 - kImageExtension.size();
+
+// Length of the valid UTF-8 sequence at `text[i]`, or 0 when the bytes there are none
+// (stray continuation bytes, overlong forms, surrogates, beyond U+10FFFF, cut short).
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size())
+        return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high)
+        return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+// One part of a file name from bytes read off a disk: separators, control characters
+// (C0, DEL and C1) and bytes that are no UTF-8 become '_', so the name shows as it will
+// be created; at most `limit` bytes, never cutting a character.
+std::string CleanNamePart(std::string_view text, std::size_t limit) {
+    std::string clean;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceAt(text, i);
+        std::string_view piece = text.substr(i, length == 0 ? 1 : length);
+        const auto lead = static_cast<unsigned char>(piece[0]);
+        const bool control =
+            lead < 0x20 || lead == 0x7F ||
+            (length == 2 && lead == 0xC2 && static_cast<unsigned char>(piece[1]) <= 0x9F);
+        if (length == 0 || control || piece == "/")
+            piece = "_";
+        if (clean.size() + piece.size() > limit)
+            break;
+        clean += piece;
+        i += length == 0 ? 1 : length;
+    }
+    return clean;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\0'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.remove_suffix(1);
+    return text;
+}
+
 }  // namespace
+
+std::string ProposedImageName(std::string_view drive, std::string_view label) {
+    static constexpr std::string_view kPrefix = "Image from drive";
+    // The designation is short (a letter, a kernel name); the label gets what is left.
+    std::string name(kPrefix);
+    const std::string cleanDrive = CleanNamePart(TrimBlanks(drive), 64);
+    if (!cleanDrive.empty())
+        name += " " + cleanDrive;
+    label = TrimBlanks(label);
+    if (!label.empty()) {
+        const std::size_t room = kMaxProposedBytes - name.size() - 3;  // " (" and ")"
+        const std::string cleanLabel = CleanNamePart(label, room);
+        if (!cleanLabel.empty())
+            name += " (" + cleanLabel + ")";
+    }
+    return name;
+}
+
+std::string ProposedImageName(const CVolume& volume) {
+    const char letter = volume.DriveLetter;
+    if ((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z'))
+        return ProposedImageName(std::string_view(&letter, 1), volume.VolumeLabel);
+    std::string drive = volume.KernelName;
+    if (drive.empty() && volume.VolumeType == VolumeKind::Image)
+        drive = std::filesystem::path(volume.DevicePath).stem().string();
+    if (drive.empty())
+        drive = volume.DisplayName;
+    return ProposedImageName(drive, volume.VolumeLabel);
+}
 
 void Image_Create(ImageJob& job) {
     CVolume& volume = *job.SourceVolume;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -64,6 +65,18 @@ class ImageCopy {
     std::shared_ptr<CVolume> source_;  // keeps the volume alive while the copy reads it
     std::thread thread_;
 };
+
+// The file name the image dialog proposes for a volume, without the extension the dialog
+// adds ("dsk"): "Image from drive %C", or "Image from drive %C (%s)" with the volume's
+// label. Here volumes have no drive letter; the device's kernel name ("sdb1") stands in,
+// or for an image file its name without extension. Labels come from the disk: the result
+// is always one plain name (no '/', no control characters, valid UTF-8, never "." or
+// "..") that fits, with ".dsk", the 255-byte name limit.
+std::string ProposedImageName(const CVolume& volume);
+// The same from the drive's designation and its label.
+std::string ProposedImageName(std::string_view drive, std::string_view label);
+
+constexpr std::string_view kImageExtension = "dsk";
 
 // Starts imaging `volume` into a new file `path`. Null with `error` set when the file
 // exists already or lies on the volume itself.

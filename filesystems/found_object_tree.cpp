@@ -98,6 +98,11 @@ FoundObject* FoundObjectTree::ParentLocked(std::uint64_t id) const {
     return deletedFolder;
 }
 
+FoundObject* FoundObjectTree::FolderWithId(std::uint64_t id) const {
+    std::shared_lock lock(mutex_);
+    return ParentLocked(id);
+}
+
 std::uint32_t FoundObjectTree::AddLocked(FoundObject* object, bool listed) {
     const auto slot = static_cast<std::uint32_t>(slots_.size());
     slots_.push_back(object);
@@ -158,24 +163,20 @@ FoundObject* FoundObjectTree::MergeObject(const FoundObject& record) {
             break;
         }
     }
+    // The scan met this file's first cluster before its entry was read (a directory the
+    // sector phase finds later): the entry names it, and it is listed once.
+    FoundObject* carved = placeholder == nullptr ? CarvedAtLocked(copy) : nullptr;
+    std::uint32_t carvedSlot = 0;
     if (placeholder != nullptr) {
         byParent_.Erase(Key(placeholder->ParentId), placeholderSlot);
         Notify(placeholder, TreeNotice::PlaceholderCompleting);
-    } else if (FoundObject* carved = CarvedAtLocked(copy)) {
-        // The scan met this file's first cluster before its entry was read (a directory
-        // the sector phase finds later): the entry names it, and it is listed once.
-        const std::uint32_t slot = SlotOf(carved);
-        byParent_.Erase(Key(carved->ParentId), slot);
-        byId_.Erase(Key(carved->Id), slot);
-        if (copy.SignatureId == 0)
-            copy.SignatureId = carved->SignatureId;
-        const std::uint32_t viewItem = carved->ViewItem;
-        *carved = std::move(copy);
-        carved->ViewItem = viewItem;
-        byParent_.Insert(Key(carved->ParentId), slot);
-        byId_.Insert(Key(carved->Id), slot);
-        Notify(carved, TreeNotice::Added);
-        return carved;
+    } else if (carved != nullptr) {
+        carvedSlot = SlotOf(carved);
+        byParent_.Erase(Key(carved->ParentId), carvedSlot);
+        byId_.Erase(Key(carved->Id), carvedSlot);
+        // Announced as a file found by signature under its group folder: the views take
+        // it out of there before it reappears where the entry puts it.
+        Notify(carved, TreeNotice::PlaceholderCompleting);
     }
 
     bool hasParent = false;
@@ -191,6 +192,17 @@ FoundObject* FoundObjectTree::MergeObject(const FoundObject& record) {
         CreateLostFolderLocked(copy);
     }
 
+    if (carved != nullptr) {
+        if (copy.SignatureId == 0)
+            copy.SignatureId = carved->SignatureId;
+        const std::uint32_t viewItem = carved->ViewItem;
+        *carved = std::move(copy);
+        carved->ViewItem = viewItem;
+        byParent_.Insert(Key(carved->ParentId), carvedSlot);
+        byId_.Insert(Key(carved->Id), carvedSlot);
+        Notify(carved, TreeNotice::Added);
+        return carved;
+    }
     if (placeholder == nullptr) {
         owned_.push_back(std::move(copy));
         FoundObject* added = &owned_.back();

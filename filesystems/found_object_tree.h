@@ -77,6 +77,9 @@ class FoundObjectTree {
     FoundObject* FindById(std::uint64_t id, Cursor& cursor) const;
     FoundObject* NextChild(std::uint64_t parentId, Cursor& cursor) const;
     void GetChildren(std::uint64_t parentId, std::vector<FoundObject*>& out) const;
+    // The folder the objects with ParentId `id` lie in (a live folder before a deleted one,
+    // never a file); null when none is indexed.
+    FoundObject* FolderWithId(std::uint64_t id) const;
     FoundObject* FindAtStart(std::uint64_t start) const;
     FoundObject* NextAfterStart(std::uint64_t start) const;
     FoundObject* NextOfSameType(const FoundObject& object) const;

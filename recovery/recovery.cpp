@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "core/log.h"
 #include "devices/local_computer.h"
 #include "filesystems/found_object_stream.h"
 #include "platform/thread_priority.h"
+#include "recovery/probable_size.h"
 #include "recovery/safe_names.h"
 
 namespace duzez::recovery {
@@ -39,6 +41,14 @@ class CurrentPart {
 };
 
 }  // namespace
+
+SizeAnswer RecoveryQuestions::AnswerSizeQuestion(const ProbableSize& question) {
+    return AskProbableSize(question.Object());
+}
+
+SizeAnswer RecoveryQuestions::AskProbableSize(const filesystems::FoundObject&) {
+    return {};
+}
 
 CRecovery::CRecovery(devices::CLocalComputer& computer)
     : computer_(computer), copyBuffer_(kBlockBytes) {}
@@ -186,47 +196,68 @@ std::string CRecovery::DestinationProblem(const std::filesystem::path& destinati
     return {};
 }
 
+bool CRecovery::IsDestinationSetting(const std::filesystem::path& path) const {
+    const auto normal = [](const std::filesystem::path& p) {
+        std::string text = p.lexically_normal().string();
+        while (text.size() > 1 && text.back() == '/')
+            text.pop_back();
+        return text;
+    };
+    const std::string setting = computer_.App().Settings().DestinationFolder();
+    return !setting.empty() && !path.empty() && normal(path) == normal(setting);
+}
+
 bool CRecovery::CheckDestination(std::filesystem::path& path) {
+    // A folder chosen in place of the stored destination becomes the stored destination.
+    const bool isSetting = IsDestinationSetting(path);
     // The destination's file system must not lie on the drive being recovered from.
     while (computer_.DestinationOnSource(path, SourceVolume)) {
         const auto other =
             questions_ != nullptr ? questions_->AskOtherDestination(path) : std::nullopt;
-        if (!other)
+        if (!other || other->empty())
             return false;
         path = *other;
+        if (isSetting)
+            computer_.App().Settings().SetDestinationFolder(path.string());
     }
     return true;
 }
 
 std::uint64_t CRecovery::SizeBy(SizeMethod method, const filesystems::FoundObject& object,
                                 std::uint64_t customBytes) const {
-    const auto* signature = computer_.Signatures().FindSignatureById(object.SignatureId);
-    const std::uint64_t fallback = signature != nullptr
-                                       ? std::uint64_t{signature->DefaultSize} * 1024
-                                       : filesystems::kUnknownSize;
-    auto& tree = *SourceVolume->FoundObjectTree;
-    switch (method) {
-        case SizeMethod::Default:
-            return fallback;
-        case SizeMethod::NextAny: {
-            const auto* next = tree.NextAfterStart(object.Start);
-            return next != nullptr ? next->Start - object.Start : fallback;
+    // Typed as the size question types it, so that the figures it showed are what is used.
+    filesystems::FoundObject typed = object;
+    const auto* signature = computer_.Signatures().FindSignatureForObject(typed);
+    return SizeByMethod(method, typed, *SourceVolume->FoundObjectTree, signature, customBytes);
+}
+
+void CRecovery::RememberSizeChoice(const SizeAnswer& answer, const filesystems::FoundObject& object,
+                                   std::uint64_t size) {
+    if (answer.result != SizeAnswer::Result::Ok || answer.method == SizeMethod::None)
+        return;
+    // Remembered in KiB, as the type records keep sizes; an unknown size is no size.
+    const std::uint64_t kb = size == filesystems::kUnknownSize ? 0 : size / 1024;
+    if (answer.scope == SizeScope::AnyType) {
+        if (answer.method == SizeMethod::Custom) {
+            SizeKBForAll = static_cast<std::int32_t>(
+                std::min<std::uint64_t>(kb, std::numeric_limits<std::int32_t>::max()));
         }
-        case SizeMethod::NextSame: {
-            const auto* next = tree.NextOfSameType(object);
-            return next != nullptr ? next->Start - object.Start : fallback;
+        SizeMethodForAll = static_cast<std::uint32_t>(answer.method);
+    } else if (answer.scope == SizeScope::ThisType) {
+        auto* signature = SignatureOf(computer_.Signatures(), object);
+        if (signature == nullptr)
+            return;
+        if (answer.method == SizeMethod::Custom) {
+            signature->DefaultSize = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(kb, std::numeric_limits<std::uint32_t>::max()));
         }
-        case SizeMethod::Custom:
-            return customBytes;
-        case SizeMethod::None:
-            break;
+        signature->SizeMethodForType = static_cast<std::uint32_t>(answer.method);
     }
-    return filesystems::kUnknownSize;
 }
 
 std::optional<std::uint64_t> CRecovery::SettleSize(const filesystems::FoundObject& object) {
     core::CLog& log = computer_.Log();
-    auto* signature = computer_.Signatures().FindSignatureById(object.SignatureId);
+    const auto* signature = SignatureOf(computer_.Signatures(), object);
     if (SizeMethodForAll != 0) {
         const auto method = static_cast<SizeMethod>(SizeMethodForAll.load());
         return SizeBy(method, object, std::uint64_t(std::max(0, SizeKBForAll.load())) * 1024);
@@ -235,8 +266,12 @@ std::optional<std::uint64_t> CRecovery::SettleSize(const filesystems::FoundObjec
         return SizeBy(static_cast<SizeMethod>(signature->SizeMethodForType.load()), object,
                       std::uint64_t{signature->DefaultSize} * 1024);
     }
-    const SizeAnswer answer =
-        questions_ != nullptr ? questions_->AskProbableSize(object) : SizeAnswer{};
+    SizeAnswer answer;
+    if (questions_ != nullptr) {
+        const ProbableSize question(object, *SourceVolume->FoundObjectTree,
+                                    &computer_.Signatures());
+        answer = questions_->AnswerSizeQuestion(question);
+    }
     if (answer.result != SizeAnswer::Result::Ok) {
         log.LogErrorMessage(answer.result == SizeAnswer::Result::Skip ? StringId::RecoverySkipped
                                                                       : StringId::RecoveryCancelled,
@@ -244,15 +279,7 @@ std::optional<std::uint64_t> CRecovery::SettleSize(const filesystems::FoundObjec
         return std::nullopt;
     }
     const std::uint64_t size = SizeBy(answer.method, object, answer.customBytes);
-    if (answer.scope == SizeScope::AnyType) {
-        SizeMethodForAll = static_cast<std::uint32_t>(answer.method);
-        if (answer.method == SizeMethod::Custom)
-            SizeKBForAll = static_cast<std::int32_t>(size / 1024);
-    } else if (answer.scope == SizeScope::ThisType && signature != nullptr) {
-        signature->SizeMethodForType = static_cast<std::uint32_t>(answer.method);
-        if (answer.method == SizeMethod::Custom)
-            signature->DefaultSize = static_cast<std::uint32_t>(size / 1024);
-    }
+    RememberSizeChoice(answer, object, size);
     return size;
 }
 

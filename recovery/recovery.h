@@ -28,6 +28,8 @@ class CVolume;
 
 namespace duzez::recovery {
 
+class ProbableSize;
+
 constexpr std::uint32_t WM_RECOVERY_PROGRESS = 0x8000 + 211;
 
 // The size methods for a file whose end is only estimated.
@@ -69,8 +71,12 @@ struct SizeAnswer {
 class RecoveryQuestions {
   public:
     virtual ~RecoveryQuestions() = default;
-    // "Enter probable file size" for an object whose end is only estimated.
-    virtual SizeAnswer AskProbableSize(const filesystems::FoundObject& object) = 0;
+    // "Enter probable file size" for an object whose end is only estimated, with the
+    // figures the dialog shows (recovery/probable_size.h). Unless replaced, asks the
+    // object-only form below.
+    virtual SizeAnswer AnswerSizeQuestion(const ProbableSize& question);
+    // The same question for front ends that need only the object; cancels unless replaced.
+    virtual SizeAnswer AskProbableSize(const filesystems::FoundObject& object);
     // The destination lies on the analysed drive: another folder, or nothing to stop.
     virtual std::optional<std::filesystem::path> AskOtherDestination(
         const std::filesystem::path& refused) = 0;
@@ -123,8 +129,15 @@ class CRecovery {
     // (it is created when missing). For front ends to ask before any analysis runs.
     std::string DestinationProblem(const std::filesystem::path& destination,
                                    devices::CVolume* source) const;
-    // False when the destination lies on the source and no other folder was given.
+    // False when the destination lies on the source and no other folder was given. A
+    // folder given replaces `path`, and when `path` was the destination folder setting,
+    // the setting too.
     bool CheckDestination(std::filesystem::path& path);
+    // Keeps a size choice for the later files of this run and program run: "All files of
+    // this type" in the type's record, "All files of any type" here; for a custom size
+    // also the size in KiB. `size` is the size the choice gave. Also for "Set New Size".
+    void RememberSizeChoice(const SizeAnswer& answer, const filesystems::FoundObject& object,
+                            std::uint64_t size);
     // Writes one list entry below the run's destination.
     FileOutcome RecoverObject(const filesystems::FoundObject& object);
 
@@ -154,6 +167,8 @@ class CRecovery {
     std::optional<std::uint64_t> SettleSize(const filesystems::FoundObject& object);
     std::uint64_t SizeBy(SizeMethod method, const filesystems::FoundObject& object,
                          std::uint64_t customBytes) const;
+    // Whether `path` is the destination folder setting, which a new choice then replaces.
+    bool IsDestinationSetting(const std::filesystem::path& path) const;
     void Start(const std::filesystem::path& destination, bool tryOpen);
     void Run(std::filesystem::path destination, bool tryOpen);
     void RecoverListEntry(const filesystems::FoundObject& object);

@@ -164,5 +164,69 @@ TEST_F(ImageTest, SmallFileLoadsAsOneSector) {
     EXPECT_EQ(Computer().LoadImage(dir_ / "missing.dsk", error), nullptr);
 }
 
+// The name the image dialog proposes: the drive, and its label in brackets when it has
+// one. A label is read from the disk and must not make the name a path or unprintable.
+TEST_F(ImageTest, TheProposedNameNamesTheDriveAndItsLabel) {
+    EXPECT_EQ(ProposedImageName("E", "CARD"), "Image from drive E (CARD)");
+    EXPECT_EQ(ProposedImageName("E", ""), "Image from drive E");
+    EXPECT_EQ(ProposedImageName("sdb1", "CARD       "), "Image from drive sdb1 (CARD)")
+        << "FAT pads its labels with blanks";
+    EXPECT_EQ(ProposedImageName("sdb1", "   "), "Image from drive sdb1");
+    EXPECT_EQ(ProposedImageName("mmcblk0p1", "Urlaub \xc3\xa9t\xc3\xa9"),
+              "Image from drive mmcblk0p1 (Urlaub \xc3\xa9t\xc3\xa9)");
+
+    auto source = SourceOf(100);
+    source->DriveLetter = 'E';
+    source->VolumeLabel = "CARD";
+    EXPECT_EQ(ProposedImageName(*source), "Image from drive E (CARD)");
+    source->DriveLetter = '1';  // a disk's number, no letter
+    source->KernelName = "sdc";
+    source->VolumeLabel.clear();
+    EXPECT_EQ(ProposedImageName(*source), "Image from drive sdc");
+    source->KernelName.clear();
+    source->VolumeType = VolumeKind::Image;
+    source->DevicePath = "/home/u/cards/holiday.dsk";
+    source->VolumeLabel = "NIKON D70";
+    EXPECT_EQ(ProposedImageName(*source), "Image from drive holiday (NIKON D70)");
+}
+
+TEST_F(ImageTest, AHostileLabelStillGivesOnePlainFileName) {
+    const auto plain = [](const std::string& name) {
+        if (name == "." || name == ".." || name.empty())
+            return false;
+        for (unsigned char c : name) {
+            if (c == '/' || c < 0x20 || c == 0x7F)
+                return false;
+        }
+        return name.size() + 4 <= 255;  // with ".dsk"
+    };
+    EXPECT_EQ(ProposedImageName("E", "../../etc/passwd"), "Image from drive E (.._.._etc_passwd)");
+    EXPECT_EQ(ProposedImageName("E", std::string("a\nb\x1b[31m\x7f\0c", 11)),
+              "Image from drive E (a_b_[31m__c)");
+    EXPECT_EQ(ProposedImageName("E", "x\xc2\x85y"), "Image from drive E (x_y)") << "C1 control";
+    EXPECT_EQ(ProposedImageName("E", "\xff\xfe\xc3(\xed\xa0\x80"), "Image from drive E (___(___)")
+        << "bytes that are no UTF-8";
+    EXPECT_EQ(ProposedImageName("../x", "."), "Image from drive .._x (.)");
+    for (const std::string& label :
+         {std::string(300, 'L'), std::string(100, '/'), std::string("..")}) {
+        const std::string name = ProposedImageName("sdb1", label);
+        EXPECT_TRUE(plain(name)) << name;
+        EXPECT_EQ(name.back(), ')') << "shortened inside the brackets";
+    }
+    // A label of two-byte characters is never cut inside one.
+    std::string accents;
+    for (int i = 0; i < 200; ++i)
+        accents += "\xc3\xa9";
+    const std::string name = ProposedImageName("sdb1", accents);
+    EXPECT_TRUE(plain(name));
+    EXPECT_EQ(name.size() % 2, 0u) << "\"Image from drive sdb1 ()\" is 24 bytes, then pairs";
+    EXPECT_EQ(name.substr(name.size() - 3), "\xc3\xa9)");
+
+    auto source = SourceOf(100);
+    source->VolumeLabel = "a/b";
+    source->KernelName = "sdd\x01";
+    EXPECT_EQ(ProposedImageName(*source), "Image from drive sdd_ (a_b)");
+}
+
 }  // namespace
 }  // namespace duzez::devices

@@ -160,6 +160,40 @@ TEST_F(RecoveryTest, TheImagesOwnFolderIsRefusedAFolderBesideItIsFine) {
               std::string::npos);
 }
 
+// A folder chosen in place of the stored destination becomes the stored destination; a
+// folder given for this run only is replaced for the run and the setting stays.
+TEST_F(RecoveryTest, AnotherDestinationChosenForTheSettingBecomesTheSetting) {
+    auto& volume = Source();
+    Root(volume);
+    FoundObject* photo = Add(volume, 80, 5, "IMG.JPG", 4096, 1000);
+    auto& settings = app_->Settings();
+    // The folder that holds the image is on the source.
+    settings.SetDestinationFolder(dir_.path().string() + "/");
+    answers_.other = dir_ / "chosen";
+    CRecovery engine(*computer_);
+    engine.SetQuestions(&answers_);
+    engine.RecoveryList = {photo};
+    engine.StartRecovery(dir_.path());
+    engine.Wait();
+    EXPECT_EQ(settings.DestinationFolder(), (dir_ / "chosen").string());
+    EXPECT_EQ(test::ReadFile(dir_ / "chosen" / "IMG.JPG"), source_.substr(4096, 1000));
+
+    // Not the setting: only the run's folder changes.
+    engine.SourceVolume = &volume;
+    std::filesystem::path holding = dir_.path().parent_path();
+    answers_.other = dir_ / "once";
+    EXPECT_TRUE(engine.CheckDestination(holding));
+    EXPECT_EQ(holding, dir_ / "once");
+    EXPECT_EQ(settings.DestinationFolder(), (dir_ / "chosen").string());
+
+    // Declined: the setting stays as it was.
+    settings.SetDestinationFolder(dir_.path().string());
+    answers_.other.reset();
+    std::filesystem::path setting = dir_.path();
+    EXPECT_FALSE(engine.CheckDestination(setting));
+    EXPECT_EQ(settings.DestinationFolder(), dir_.path().string());
+}
+
 TEST_F(RecoveryTest, AChoiceForOneTypeAppliesToThatTypeOnly) {
     auto& volume = Source();
     // JPEGs at 1 and 3 MiB, a PNG at 2 MiB, another at 5 MiB.
