@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace duzez::platform {
 
 struct DeviceReadResult {
@@ -36,6 +38,11 @@ class DeviceOpener {
     // Opens `path` read-only; on failure returns null and sets `error` to the system's text.
     virtual std::unique_ptr<BlockDevice> Open(const std::string& path, std::string& error) = 0;
 };
+
+// A device read through a descriptor opened elsewhere (read-only, by a service that may
+// open what this user may not); null with `error` set when it is no disk, partition or
+// image file.
+std::unique_ptr<BlockDevice> DeviceFromDescriptor(UniqueFd fd, std::string& error);
 
 // Opens files and block devices of this machine with O_RDONLY | O_CLOEXEC.
 std::unique_ptr<DeviceOpener> MakeLocalDeviceOpener();

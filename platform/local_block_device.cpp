@@ -94,34 +94,38 @@ class LocalDeviceOpener : public DeviceOpener {
             error = std::strerror(errno);
             return nullptr;
         }
-        struct stat info {};
-        if (::fstat(fd.get(), &info) != 0) {
-            error = std::strerror(errno);
-            return nullptr;
-        }
-        std::uint64_t size = 0;
-        std::uint32_t sectorSize = 512;
-        if (S_ISBLK(info.st_mode)) {
-            // The size of a block device is never st_size.
-            if (::ioctl(fd.get(), BLKGETSIZE64, &size) != 0) {
-                error = std::strerror(errno);
-                return nullptr;
-            }
-            int logical = 0;
-            if (::ioctl(fd.get(), BLKSSZGET, &logical) == 0 && logical > 0) {
-                sectorSize = static_cast<std::uint32_t>(logical);
-            }
-        } else if (S_ISREG(info.st_mode)) {
-            size = static_cast<std::uint64_t>(info.st_size);
-        } else {
-            error = "not a disk, a partition or an image file";
-            return nullptr;
-        }
-        return std::make_unique<LocalBlockDevice>(std::move(fd), size, sectorSize);
+        return DeviceFromDescriptor(std::move(fd), error);
     }
 };
 
 }  // namespace
+
+std::unique_ptr<BlockDevice> DeviceFromDescriptor(UniqueFd fd, std::string& error) {
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    std::uint64_t size = 0;
+    std::uint32_t sectorSize = 512;
+    if (S_ISBLK(info.st_mode)) {
+        // The size of a block device is never st_size.
+        if (::ioctl(fd.get(), BLKGETSIZE64, &size) != 0) {
+            error = std::strerror(errno);
+            return nullptr;
+        }
+        int logical = 0;
+        if (::ioctl(fd.get(), BLKSSZGET, &logical) == 0 && logical > 0) {
+            sectorSize = static_cast<std::uint32_t>(logical);
+        }
+    } else if (S_ISREG(info.st_mode)) {
+        size = static_cast<std::uint64_t>(info.st_size);
+    } else {
+        error = "not a disk, a partition or an image file";
+        return nullptr;
+    }
+    return std::make_unique<LocalBlockDevice>(std::move(fd), size, sectorSize);
+}
 
 std::unique_ptr<DeviceOpener> MakeLocalDeviceOpener() {
     return std::make_unique<LocalDeviceOpener>();

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Renders the desktop program's windows to PNG files in OUTDIR on Qt's offscreen platform:
+# the explorer before and after analysing the demo card, the recovery dialogs, the help.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+root=$(repo_root)
+out=${1:?usage: scripts/screenshots.sh OUTDIR}
+
+ensure_packages "${BUILD_PACKAGES[@]}" "${UI_PACKAGES[@]}"
+cmake -S "$root" -B "$root/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DDUZEZ_TESTS=OFF -DDUZEZ_BENCH=OFF >/dev/null
+cmake --build "$root/build-release" --target duzez-screenshots duzez_data >/dev/null
+# Its own settings and cache, so the shots never depend on (or change) the user's.
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+mkdir -p "$out"
+XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" XDG_STATE_HOME="$home/state" \
+    QT_QPA_PLATFORM=offscreen "$root/build-release/bin/duzez-screenshots" "$(realpath "$out")"

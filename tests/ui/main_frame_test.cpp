@@ -1,0 +1,184 @@
+// The explorer window as a person meets it: what is enabled while an analysis runs, the
+// questions before stopping and closing (and that declining changes nothing), the progress
+// bar and status, the placement kept across a restart, and a card recovered through the
+// widgets byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include "core/window_messages.h"
+#include "recovery/recovery.h"
+#include "tests/ui/ui_machine.h"
+#include "ui/explorer/explore_view.h"
+#include "ui/frame/commands.h"
+
+namespace duzez::test {
+namespace {
+
+namespace Command = ui::Command;
+
+class MainFrameTest : public ::testing::Test {
+  protected:
+    void SetUp() override { machine_ = std::make_unique<UiMachine>(dir_ / "home"); }
+    ui::MainFrame& Frame() { return machine_->Frame(); }
+    bool Enabled(int command) { return Frame().Action(command)->isEnabled(); }
+    // A loaded card made busy as an analysis would make it, without a thread.
+    devices::CVolume* BusyCard() {
+        const auto card = MakeCameraCard(dir_.path());
+        if (card.empty())
+            return nullptr;
+        devices::CVolume* volume = Frame().LoadImageFile(QString::fromStdString(card.string()));
+        machine_->App().AnalysisRunning = true;
+        machine_->Computer().ActiveVolume = volume;
+        volume->VolumeState = devices::VolumeStatus::SectorPhase;
+        Frame().UpdateCommands();
+        return volume;
+    }
+
+    TempFolder dir_;
+    std::unique_ptr<UiMachine> machine_;
+};
+
+TEST_F(MainFrameTest, WhileBusyOnlyStopAndTheFileViewsStayUsable) {
+    if (!HaveCardTools())
+        GTEST_SKIP() << "dosfstools or mtools missing";
+    devices::CVolume* volume = BusyCard();
+    ASSERT_NE(volume, nullptr);
+    for (const int command :
+         {Command::StartAnalyzing, Command::RescanDrives, Command::CreateDriveImage,
+          Command::LoadDriveImage, Command::SearchLostDrives, Command::Search, Command::Recover}) {
+        EXPECT_FALSE(Enabled(command)) << command;
+    }
+    EXPECT_TRUE(Enabled(Command::StopAnalyzing));
+    machine_->App().AnalysisRunning = false;
+    volume->VolumeState = devices::VolumeStatus::Ready;
+    Frame().UpdateCommands();
+    EXPECT_TRUE(Enabled(Command::StartAnalyzing));
+    EXPECT_TRUE(Enabled(Command::RescanDrives));
+    EXPECT_FALSE(Enabled(Command::StopAnalyzing));
+}
+
+TEST_F(MainFrameTest, DecliningToStopTheScanChangesNothing) {
+    if (!HaveCardTools())
+        GTEST_SKIP() << "dosfstools or mtools missing";
+    devices::CVolume* volume = BusyCard();
+    ASSERT_NE(volume, nullptr);
+    machine_->App().Settings().SetFlag(core::CSettings::kConfirmScanAbort, true);
+    const auto logBefore = machine_->Computer().Log().Lines();
+    machine_->Questions().answers = {false};
+    Frame().RunCommand(Command::StopAnalyzing);
+    EXPECT_EQ(machine_->Questions().asked.size(), 1u);
+    EXPECT_TRUE(machine_->App().IsBusy());
+    EXPECT_EQ(volume->VolumeState.load(), devices::VolumeStatus::SectorPhase);
+    EXPECT_EQ(machine_->Computer().Log().Lines(), logBefore);
+    EXPECT_TRUE(machine_->App().Settings().ContinueWithSectors());
+
+    machine_->Questions().answers = {true};
+    Frame().RunCommand(Command::StopAnalyzing);
+    EXPECT_FALSE(machine_->App().IsBusy());
+    EXPECT_FALSE(machine_->App().Settings().ContinueWithSectors());
+}
+
+TEST_F(MainFrameTest, DecliningToExitKeepsTheWindowAndWritesNothing) {
+    Frame().show();
+    machine_->App().Settings().SetFlag(core::CSettings::kConfirmShutdown, true);
+    machine_->App().Settings().SaveSettings();
+    const auto store = dir_ / "home" / "config" / "registry.reg";
+    const std::string before = ReadFile(store);
+    Frame().setGeometry(40, 50, 500, 400);
+    machine_->Questions().answers = {false};
+    EXPECT_FALSE(Frame().close());
+    EXPECT_TRUE(Frame().isVisible());
+    EXPECT_EQ(machine_->Questions().asked.size(), 1u);
+    EXPECT_EQ(ReadFile(store), before);
+}
+
+TEST_F(MainFrameTest, TheFinishMessageHidesTheProgressAndSaysReady) {
+    Frame();
+    machine_->App().AnalysisRunning = true;
+    auto window = machine_->App().MainWindow();
+    ASSERT_NE(window, nullptr);
+    window->Post({core::WM_APP + 509, 0, 0, {}});
+    Frame().DrainMessages();
+    EXPECT_TRUE(Frame().ProgressShown());
+    window->Post({core::WM_APP + 108, 0, 0, {}});
+    Frame().DrainMessages();
+    EXPECT_FALSE(Frame().ProgressShown());
+    EXPECT_FALSE(machine_->App().IsBusy());
+    EXPECT_EQ(Frame().StatusText(), QStringLiteral("Ready"));
+}
+
+TEST_F(MainFrameTest, TheNextStartOpensWhereTheWindowWasLeft) {
+    const QRect placed(30, 40, 520, 410);
+    Frame().show();
+    Frame().setGeometry(placed);
+    machine_->App().Settings().SetFlag(core::CSettings::kConfirmShutdown, false);
+    const QRect left = Frame().geometry();
+    EXPECT_TRUE(Frame().close());
+    machine_.reset();
+    UiMachine next(dir_ / "home");
+    EXPECT_EQ(next.Frame().geometry(), left);
+}
+
+TEST_F(MainFrameTest, ACardIsAnalysedCheckedAndRecoveredThroughTheWidgets) {
+    if (!HaveCardTools())
+        GTEST_SKIP() << "dosfstools or mtools missing";
+    const auto card = MakeCameraCard(dir_.path());
+    ASSERT_FALSE(card.empty());
+    auto& frame = Frame();
+    frame.show();
+    devices::CVolume* volume = frame.LoadImageFile(QString::fromStdString(card.string()));
+    ASSERT_NE(volume, nullptr);
+    frame.Action(Command::StartAnalyzing)->trigger();
+    ASSERT_TRUE(WaitUntil([this] { return !machine_->App().IsBusy(); }));
+    frame.DrainMessages();
+
+    // The card's folder DCIM, ticked with the keyboard in the tree.
+    auto& explorer = frame.Explorer();
+    QTreeView* tree = explorer.TreeView();
+    const auto dcim = [&]() -> const filesystems::FoundObject* {
+        for (const auto* object : volume->FoundObjectTree->ListedObjects()) {
+            if (object->GetName() == "DCIM")
+                return object;
+        }
+        return nullptr;
+    }();
+    ASSERT_NE(dcim, nullptr);
+    const QModelIndex folder = explorer.TreeModel().IndexOf(*volume, *dcim);
+    ASSERT_TRUE(folder.isValid());
+    tree->setFocus();
+    tree->setCurrentIndex(folder);
+    QTest::keyClick(tree, Qt::Key_Space);
+    EXPECT_EQ(folder.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
+    frame.UpdateCommands();
+    ASSERT_TRUE(frame.Action(Command::Recover)->isEnabled());
+
+    // Recover: the dialog gets the destination and OK, as a person would type it.
+    const auto out = dir_ / "out";
+    QTimer::singleShot(0, [&out] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QLineEdit*>(QStringLiteral("destination"))
+            ->setText(QString::fromStdString(out.string()));
+        dialog->accept();
+    });
+    frame.Action(Command::Recover)->trigger();
+    ASSERT_TRUE(WaitUntil([&frame] { return frame.Recovery().Finished(); }));
+    for (int n = 1; n <= 4; ++n) {
+        const std::string name = "IMG_000" + std::to_string(n) + ".JPG";
+        const std::string written = n == 3 ? "_MG_0003.JPG" : name;
+        EXPECT_TRUE(ReadFile(out / "DCIM" / "100CANON" / written) == ReadFile(dir_ / name))
+            << written;
+    }
+    // The folder is in the stored settings for the next recovery.
+    EXPECT_EQ(machine_->App().Settings().DestinationFolder(), out.string());
+}
+
+}  // namespace
+}  // namespace duzez::test

@@ -1,0 +1,82 @@
+#pragma once
+
+// What a window test needs: the program's objects in a folder of their own (settings,
+// state, cache), answers to the window's questions chosen by the test, and camera cards
+// made with mkfs.fat and mtools.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "core/app.h"
+#include "devices/local_computer.h"
+#include "tests/support/temp_folder.h"
+#include "ui/frame/interface_modes.h"
+#include "ui/frame/main_frame.h"
+#include "ui/frame/questions.h"
+
+namespace duzez::test {
+
+// Answers Yes/No questions from a list (Yes when it runs out) and keeps what was asked.
+class ScriptedQuestions : public ui::Questions {
+  public:
+    bool AskYesNo(QWidget*, const QString& caption, const QString& text) override {
+        asked.push_back(caption + QStringLiteral(": ") + text);
+        if (answers.empty())
+            return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void Tell(QWidget*, const QString& caption, const QString& text) override {
+        told.push_back(caption + QStringLiteral(": ") + text);
+    }
+    std::deque<bool> answers;
+    std::vector<QString> asked;
+    std::vector<QString> told;
+};
+
+// Runs the event loop until `done` or `limitMs` passed; whether `done` came true.
+inline bool WaitUntil(const std::function<bool()>& done, int limitMs = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+class UiMachine {
+  public:
+    // `home` holds the settings; a second machine on the same folder is the next start.
+    explicit UiMachine(const std::filesystem::path& home);
+    ~UiMachine();
+
+    core::CApp& App() { return *app_; }
+    devices::CLocalComputer& Computer() { return *computer_; }
+    ScriptedQuestions& Questions() { return questions_; }
+    ui::InterfaceModes& Modes() { return *modes_; }
+    // The explorer window, opened on first use.
+    ui::MainFrame& Frame();
+
+  private:
+    ScopedEnv config_;
+    ScopedEnv state_;
+    ScopedEnv cache_;
+    std::unique_ptr<core::CApp> app_;
+    std::unique_ptr<devices::CLocalComputer> computer_;
+    ScriptedQuestions questions_;
+    std::unique_ptr<ui::InterfaceModes> modes_;
+};
+
+// A FAT16 card of 20 MB: DCIM/100CANON with four photos, the third deleted, and an empty
+// MISC folder. Empty path, with a failure, when the tools fail.
+std::filesystem::path MakeCameraCard(const std::filesystem::path& folder);
+// Whether dosfstools and mtools are here to make one.
+bool HaveCardTools();
+
+}  // namespace duzez::test

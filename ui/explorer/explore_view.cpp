@@ -1,0 +1,308 @@
+#include "ui/explorer/explore_view.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTextBrowser>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "devices/local_computer.h"
+#include "platform/program_folders.h"
+#include "ui/explorer/object_walk.h"
+#include "ui/explorer/size_text.h"
+#include "ui/explorer/volume_info.h"
+#include "ui/help/help_window.h"
+
+namespace duzez::ui {
+
+using devices::CVolume;
+using filesystems::FoundObject;
+
+ExploreView::ExploreView(devices::CLocalComputer& computer, QWidget* parent)
+    : QWidget(parent),
+      computer_(computer),
+      treeModel_(computer, checks_, this),
+      listModel_(checks_, this) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    splitter_ = new QSplitter(Qt::Horizontal, this);
+    layout->addWidget(splitter_);
+    left_ = new QStackedWidget(splitter_);
+    right_ = new QStackedWidget(splitter_);
+    splitter_->setStretchFactor(1, 3);
+
+    tree_ = new QTreeView(left_);
+    tree_->setObjectName(QStringLiteral("filesTree"));
+    tree_->setModel(&treeModel_);
+    tree_->setHeaderHidden(true);
+    tree_->setUniformRowHeights(true);
+    tree_->installEventFilter(this);
+    left_->addWidget(tree_);
+
+    list_ = new QTreeView(right_);
+    list_->setObjectName(QStringLiteral("fileList"));
+    list_->setModel(&listModel_);
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setSortingEnabled(true);
+    list_->sortByColumn(-1, Qt::AscendingOrder);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->header()->setStretchLastSection(false);
+    list_->header()->resizeSection(FileListModel::Name, 200);
+    list_->header()->resizeSection(FileListModel::Size, 100);
+    list_->header()->resizeSection(FileListModel::Type, 100);
+    list_->header()->resizeSection(FileListModel::Modified, 140);
+    list_->installEventFilter(this);
+    right_->addWidget(list_);
+
+    information_ = new QTreeWidget(right_);
+    information_->setObjectName(QStringLiteral("volumeInformation"));
+    information_->setColumnCount(2);
+    information_->setRootIsDecorated(false);
+    information_->setHeaderLabels({tr("Property"), tr("Value")});
+    information_->header()->resizeSection(0, 200);
+    right_->addWidget(information_);
+
+    overview_ = new QTextBrowser(right_);
+    overview_->setObjectName(QStringLiteral("overview"));
+    overview_->setOpenLinks(false);
+    connect(overview_, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) {
+        if (link.isRelative() && !link.path().isEmpty())
+            HelpWindow::ShowPage(link.toString(), this);
+    });
+    right_->addWidget(overview_);
+
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { OnTreeCurrentChanged(current); });
+    connect(list_, &QTreeView::doubleClicked, this, [this] { OpenFocused(); });
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { emit CurrentChanged(); });
+    connect(&listModel_, &FileListModel::ChecksChanged, this,
+            [this](CVolume* volume, const std::vector<const FoundObject*>& changed) {
+                if (volume != nullptr)
+                    treeModel_.ObjectChecksChanged(*volume, changed);
+            });
+    connect(&treeModel_, &FilesTreeModel::ChecksChanged, this,
+            [this] { listModel_.RepaintChecks(); });
+    connect(&treeModel_, &QAbstractItemModel::modelReset, this, [this] {
+        listModel_.Clear();
+        emit CurrentChanged();
+    });
+    tree_->expand(treeModel_.index(0, 0));
+    SetMode(ViewMode::MyComputer);
+}
+
+void ExploreView::SetMode(int mode, bool force) {
+    if (mode == ViewMode::Previous)
+        mode = previousMode_ != 0 ? previousMode_ : ViewMode::Files;
+    if (mode == mode_ && !force)
+        return;
+    previousMode_ = mode_;
+    mode_ = mode;
+    left_->setCurrentWidget(tree_);
+    switch (mode) {
+        case ViewMode::VolumeInformation:
+            right_->setCurrentWidget(information_);
+            break;
+        case ViewMode::MyComputer:
+            ShowOverview();
+            right_->setCurrentWidget(overview_);
+            break;
+        default:
+            right_->setCurrentWidget(list_);
+            break;
+    }
+}
+
+CVolume* ExploreView::SelectedVolume() const {
+    CVolume* volume = treeModel_.VolumeAt(tree_->currentIndex());
+    // The two root nodes stand for groups of drives, not for something to read.
+    if (volume != nullptr && (volume->VolumeType == devices::VolumeKind::ComputerRoot ||
+                              volume->VolumeType == devices::VolumeKind::ImagesRoot)) {
+        return nullptr;
+    }
+    return volume;
+}
+
+bool ExploreView::VolumeNodeSelected() const {
+    const QModelIndex current = tree_->currentIndex();
+    return current.isValid() && treeModel_.ObjectAt(current) == nullptr;
+}
+
+FoundObject* ExploreView::FocusedObject() const {
+    if (mode_ != ViewMode::Files && mode_ != ViewMode::Search)
+        return nullptr;
+    return listModel_.ObjectAt(list_->currentIndex());
+}
+
+std::vector<FoundObject*> ExploreView::SelectedObjects() const {
+    std::vector<FoundObject*> objects;
+    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+        if (FoundObject* object = listModel_.ObjectAt(index))
+            objects.push_back(object);
+    }
+    return objects;
+}
+
+void ExploreView::RebuildDrives() {
+    CVolume* kept = SelectedVolume();
+    treeModel_.RebuildDrives();
+    tree_->expand(treeModel_.index(0, 0));
+    tree_->expand(treeModel_.index(1, 0));
+    if (kept != nullptr) {
+        for (const auto& volume : computer_.Volumes().Snapshot()) {
+            if (volume.get() == kept) {
+                SelectVolume(*kept);
+                return;
+            }
+        }
+    }
+    SetMode(ViewMode::MyComputer, true);
+}
+
+void ExploreView::SelectVolume(const CVolume& volume) {
+    const QModelIndex index = treeModel_.IndexOf(volume);
+    if (!index.isValid())
+        return;
+    tree_->expand(index.parent());
+    tree_->setCurrentIndex(index);
+    tree_->scrollTo(index);
+}
+
+void ExploreView::BeginAnalysis(CVolume& volume) {
+    if (listModel_.Volume() == &volume)
+        listModel_.Clear();
+    treeModel_.BeginAnalysis(volume);
+}
+
+void ExploreView::RefreshFound() {
+    treeModel_.Refresh();
+    listModel_.Refresh();
+    tree_->viewport()->update();
+    list_->viewport()->update();
+}
+
+void ExploreView::OnTreeCurrentChanged(const QModelIndex& current) {
+    CVolume* volume = treeModel_.VolumeAt(current);
+    FoundObject* object = treeModel_.ObjectAt(current);
+    if (volume == nullptr) {
+        SetMode(ViewMode::MyComputer);
+    } else if (object != nullptr) {
+        listModel_.ShowFolder(volume, object);
+        SetMode(ViewMode::Files);
+    } else if (volume->VolumeType == devices::VolumeKind::ComputerRoot ||
+               volume->VolumeType == devices::VolumeKind::ImagesRoot) {
+        SetMode(ViewMode::MyComputer, true);
+    } else if (treeModel_.IsAnalysed(*volume)) {
+        listModel_.ShowFolder(volume, &volume->TreeNode);
+        SetMode(ViewMode::Files);
+    } else {
+        ShowVolumeInformation(*volume);
+        SetMode(ViewMode::VolumeInformation);
+    }
+    emit CurrentChanged();
+}
+
+void ExploreView::ShowVolumeInformation(CVolume& volume) {
+    information_->clear();
+    for (const auto& [name, value] : VolumeInformation(volume, computer_.App().Languages()))
+        new QTreeWidgetItem(information_, {name, value});
+}
+
+void ExploreView::ShowOverview() {
+    QString page;
+    if (const auto media = platform::FindProgramData("media")) {
+        QFile file(QString::fromStdString((*media / "index.html").string()));
+        if (file.open(QIODevice::ReadOnly))
+            page = QString::fromUtf8(file.readAll());
+        overview_->setSearchPaths({QString::fromStdString(media->string())});
+    }
+    // The drives as they are now, below the welcome text.
+    QString drives = QStringLiteral("<h2>%1</h2><table cellpadding=\"3\">")
+                         .arg(tr("Drives of this computer").toHtmlEscaped());
+    for (const auto& volume : computer_.Volumes().Snapshot()) {
+        drives +=
+            QStringLiteral("<tr><td>%1</td><td align=\"right\">%2</td><td>%3</td></tr>")
+                .arg(QString::fromStdString(volume->DisplayNameText()).toHtmlEscaped(),
+                     SizeText(volume->TotalSize, false).toHtmlEscaped(),
+                     QString::fromStdString(volume->FileSystem->FileSystemName).toHtmlEscaped());
+    }
+    drives += QStringLiteral("</table>");
+    const int end = page.lastIndexOf(QStringLiteral("</body>"), -1, Qt::CaseInsensitive);
+    if (end >= 0)
+        page.insert(end, drives);
+    else
+        page += drives;
+    overview_->setHtml(page);
+}
+
+void ExploreView::OpenInTree(CVolume& volume, const FoundObject& folder) {
+    const QModelIndex index = treeModel_.IndexOf(volume, folder);
+    if (!index.isValid())
+        return;
+    tree_->expand(index.parent());
+    tree_->setCurrentIndex(index);
+}
+
+void ExploreView::OpenFocused() {
+    FoundObject* object = FocusedObject();
+    CVolume* volume = listModel_.Volume();
+    if (object != nullptr && volume != nullptr && object->Is(filesystems::ObjectFlags::Folder))
+        OpenInTree(*volume, *object);
+}
+
+void ExploreView::OpenParent() {
+    CVolume* volume = listModel_.Volume();
+    FoundObject* folder = listModel_.Folder();
+    if (volume == nullptr || folder == nullptr)
+        return;
+    const FoundObject* parent = ParentOf(*volume->FoundObjectTree, *folder, &volume->TreeNode);
+    if (parent != nullptr)
+        OpenInTree(*volume, *parent);
+    else if (folder != &volume->TreeNode)
+        SelectVolume(*volume);
+}
+
+void ExploreView::SelectNextStartingWith(QChar letter) {
+    const int rows = listModel_.rowCount();
+    if (rows == 0)
+        return;
+    const int from = list_->currentIndex().isValid() ? list_->currentIndex().row() : -1;
+    const QChar wanted = letter.toUpper();
+    for (int step = 1; step <= rows; ++step) {
+        const int row = (from + step) % rows;
+        const QString name = listModel_.index(row, 0).data().toString();
+        if (!name.isEmpty() && name.front().toUpper() == wanted) {
+            list_->setCurrentIndex(listModel_.index(row, 0));
+            list_->scrollTo(listModel_.index(row, 0));
+            return;
+        }
+    }
+}
+
+bool ExploreView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        if (watched == list_) {
+            OpenFocused();
+            return true;
+        }
+    } else if (key->key() == Qt::Key_Backspace) {
+        OpenParent();
+        return true;
+    } else if (watched == list_ && key->modifiers() == Qt::NoModifier && key->text().size() == 1 &&
+               key->text().front().isLetterOrNumber()) {
+        SelectNextStartingWith(key->text().front());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace duzez::ui

@@ -1,0 +1,98 @@
+#pragma once
+
+// The explorer's upper pane: the files tree on the left; on the right the file list, the
+// volume information, or the "My Computer" overview, by view mode.
+
+#include <QWidget>
+
+#include "ui/explorer/file_list_model.h"
+#include "ui/explorer/files_tree_model.h"
+#include "ui/explorer/volume_checks.h"
+
+class QSplitter;
+class QStackedWidget;
+class QTextBrowser;
+class QTreeView;
+class QTreeWidget;
+
+namespace duzez::devices {
+class CLocalComputer;
+class CVolume;
+}  // namespace duzez::devices
+
+namespace duzez::ui {
+
+namespace ViewMode {
+constexpr int Previous = 0;
+constexpr int Files = 2;
+constexpr int Search = 3;
+constexpr int VolumeInformation = 4;
+constexpr int RecycleBin = 7;
+constexpr int MyComputer = 8;
+}  // namespace ViewMode
+
+class ExploreView : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit ExploreView(devices::CLocalComputer& computer, QWidget* parent = nullptr);
+
+    void SetMode(int mode, bool force = false);
+    int Mode() const { return mode_; }
+
+    FilesTreeModel& TreeModel() { return treeModel_; }
+    FileListModel& ListModel() { return listModel_; }
+    VolumeChecks& Checks() { return checks_; }
+    QTreeView* TreeView() const { return tree_; }
+    QTreeView* ListView() const { return list_; }
+
+    // The volume of the tree's current node (a drive, or the volume a folder lies on).
+    devices::CVolume* SelectedVolume() const;
+    // Whether the tree's current node is a drive node rather than a found folder.
+    bool VolumeNodeSelected() const;
+    // The found object that has the focus in the list, else null.
+    filesystems::FoundObject* FocusedObject() const;
+    // Every object selected in the list.
+    std::vector<filesystems::FoundObject*> SelectedObjects() const;
+
+    // The tree after a rescan or a loaded image; keeps the current volume when it is still
+    // listed.
+    void RebuildDrives();
+    void SelectVolume(const devices::CVolume& volume);
+    // Before `volume` is analysed: what is shown of its objects goes.
+    void BeginAnalysis(devices::CVolume& volume);
+    // What the analysis found since the last look appears; the counts grow.
+    void RefreshFound();
+    // Opens the list's focused folder (Enter) or the parent of the folder shown (Backspace).
+    void OpenFocused();
+    void OpenParent();
+
+  signals:
+    void CurrentChanged();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void OnTreeCurrentChanged(const QModelIndex& current);
+    void ShowVolumeInformation(devices::CVolume& volume);
+    void ShowOverview();
+    void OpenInTree(devices::CVolume& volume, const filesystems::FoundObject& folder);
+    void SelectNextStartingWith(QChar letter);
+
+    devices::CLocalComputer& computer_;
+    VolumeChecks checks_;
+    FilesTreeModel treeModel_;
+    FileListModel listModel_;
+    QSplitter* splitter_ = nullptr;
+    QStackedWidget* left_ = nullptr;
+    QStackedWidget* right_ = nullptr;
+    QTreeView* tree_ = nullptr;
+    QTreeView* list_ = nullptr;
+    QTreeWidget* information_ = nullptr;
+    QTextBrowser* overview_ = nullptr;
+    int mode_ = 0;
+    int previousMode_ = 0;
+};
+
+}  // namespace duzez::ui

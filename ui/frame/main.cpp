@@ -1,0 +1,88 @@
+// duzez: the desktop program. Start-up in its order: settings, the machine, whether drives
+// can be read, the splash, the language, the signature database, the first window.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+#include "core/app.h"
+#include "devices/local_computer.h"
+#include "ui/frame/commands.h"
+#include "ui/frame/interface_modes.h"
+#include "ui/frame/main_frame.h"
+#include "ui/frame/questions.h"
+#include "ui/frame/startup.h"
+#include "ui/frame/udisks_opener.h"
+
+int main(int argc, char* argv[]) {
+    QApplication qt(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("duzez"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Duzez Quarnel"));
+    QApplication::setApplicationVersion(QStringLiteral(DUZEZ_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("duzez"));
+
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QStringLiteral("Finds and recovers deleted photos and files from disks, cards and "
+                       "drive images."));
+    options.addHelpOption();
+    options.addVersionOption();
+    options.addOption({QStringLiteral("demo"),
+                       QStringLiteral("Start with the demo camera card loaded as a drive image.")});
+    options.addPositionalArgument(QStringLiteral("image"),
+                                  QStringLiteral("A drive image to load at start."),
+                                  QStringLiteral("[image]"));
+    options.process(qt);
+
+    using namespace duzez;
+    core::CAppOptions appOptions;
+    appOptions.workArea = [] {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+        return core::WorkArea{area.right() + 1, area.bottom() + 1};
+    };
+    core::CApp app(std::move(appOptions));
+    app.LoadSettings();
+
+    devices::LocalComputerOptions machine;
+    machine.opener = std::make_shared<ui::UdisksDeviceOpener>();
+    devices::CLocalComputer computer(app, std::move(machine));
+
+    if (!ui::ThisUserMayReadDrives()) {
+        QMessageBox::critical(
+            nullptr, QStringLiteral("Error: Administrator access necessary"),
+            QStringLiteral("Administrator access necessary. Please run the program using an "
+                           "administrator's account on your computer.\n\nOn this system: join "
+                           "the 'disk' group, or install udisks2 so the desktop can hand the "
+                           "program read-only access to a drive."));
+        return 0;
+    }
+    if (app.Settings().ShowSplash())
+        (new ui::Splash)->show();
+    app.ApplyInterfaceLanguage();
+    computer.LoadSignatures();
+
+    ui::MessageBoxQuestions questions;
+    ui::InterfaceModes modes(app, computer, questions);
+    // The wizards are not there yet: every start opens the explorer window.
+    if (!modes.SwitchMode(ui::Command::ModeExplorer))
+        return 0;
+
+    QString image = options.positionalArguments().value(0);
+    if (options.isSet(QStringLiteral("demo"))) {
+        std::string error;
+        if (const auto card = ui::UnpackDemoCard(error))
+            image = QString::fromStdString(card->string());
+        else
+            questions.Tell(modes.Current(), QStringLiteral("Demo"), QString::fromStdString(error));
+    }
+    if (!image.isEmpty()) {
+        QTimer::singleShot(0, modes.Current(), [&modes, image] {
+            if (auto* frame = qobject_cast<ui::MainFrame*>(modes.Current()))
+                frame->LoadImageFile(image);
+        });
+    }
+    return QApplication::exec();
+}

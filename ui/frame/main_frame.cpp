@@ -1,0 +1,639 @@
+#include "ui/frame/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "core/app.h"
+#include "core/window_messages.h"
+#include "devices/local_computer.h"
+#include "filesystems/found_object_tree.h"
+#include "recovery/recovery.h"
+#include "ui/dialogs/recover_dialog.h"
+#include "ui/dialogs/recovery_progress_dialog.h"
+#include "ui/explorer/explore_view.h"
+#include "ui/frame/commands.h"
+#include "ui/frame/interface_modes.h"
+#include "ui/frame/questions.h"
+#include "ui/frame/queued_messages.h"
+#include "ui/help/help_window.h"
+#include "ui/icons.h"
+
+namespace duzez::ui {
+
+namespace {
+
+using core::StringId;
+using devices::CVolume;
+
+constexpr std::uint32_t WM_FILE_SYSTEM_PHASE_ENDED = core::WM_APP + 107;
+constexpr std::uint32_t WM_SECTOR_PHASE_ENDED = core::WM_APP + 108;
+constexpr std::uint32_t WM_ANALYSIS_ENDED = core::WM_APP + 111;
+constexpr std::uint32_t WM_FOUND_VOLUME = core::WM_APP + 502;
+constexpr std::uint32_t WM_MEDIA_CHANGED = core::WM_APP + 506;
+constexpr std::uint32_t WM_SECTOR_PHASE_STARTED = core::WM_APP + 509;
+
+}  // namespace
+
+MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
+    : QMainWindow(parent),
+      modes_(modes),
+      computer_(modes.Computer()),
+      recovery_(std::make_unique<recovery::CRecovery>(modes.Computer())),
+      mode_(mode) {
+    auto& app = modes_.App();
+    app.Settings().SetContinueWithSectors(true);
+    setObjectName(QStringLiteral("mainFrame"));
+    messages_ = std::make_shared<QueuedMessages>(
+        [this](const platform::Message& message) { return HandleMessage(message); });
+    logMessages_ = std::make_shared<QueuedMessages>(
+        [this](const platform::Message& message) { return HandleMessage(message); });
+    computer_.SetQuestionAnswerer([this](StringId caption, StringId text) {
+        const auto& texts = modes_.App().Languages();
+        return modes_.Ask().AskYesNo(this, QString::fromStdString(texts.GetString(caption)),
+                                     QString::fromStdString(texts.GetString(text)));
+    });
+
+    splitter_ = new QSplitter(Qt::Vertical, this);
+    explorer_ = new ExploreView(computer_, splitter_);
+    legend_ = new QListWidget(splitter_);
+    legend_->setObjectName(QStringLiteral("legend"));
+    legend_->setViewMode(QListView::ListMode);
+    legend_->setFlow(QListView::LeftToRight);
+    legend_->setWrapping(true);
+    legend_->setSpacing(6);
+    const auto legendItem = [this](const QIcon& icon, const QString& text) {
+        new QListWidgetItem(icon, text, legend_);
+    };
+    filesystems::FoundObject sample;
+    sample.Flags = filesystems::ObjectFlags::IsFile;
+    legendItem(ObjectIcon(sample, false), tr("Live file"));
+    sample.Flags |= filesystems::ObjectFlags::Deleted;
+    legendItem(ObjectIcon(sample, false), tr("Deleted file"));
+    sample.Flags = filesystems::ObjectFlags::FoundBySignature;
+    legendItem(ObjectIcon(sample, false), tr("File found by its content"));
+    sample.Flags = filesystems::ObjectFlags::Folder;
+    legendItem(ObjectIcon(sample, false), tr("Folder"));
+    sample.Flags |= filesystems::ObjectFlags::HasDeleted;
+    legendItem(ObjectIcon(sample, false), tr("Folder holding deleted files"));
+    sample.Flags = filesystems::ObjectFlags::Folder | filesystems::ObjectFlags::Deleted;
+    legendItem(ObjectIcon(sample, false), tr("Deleted folder"));
+    splitter_->addWidget(explorer_);
+    splitter_->addWidget(legend_);
+    splitter_->setStretchFactor(0, 2);
+    splitter_->setStretchFactor(1, 1);
+    setCentralWidget(splitter_);
+
+    BuildMenus();
+    BuildToolBar();
+    BuildStatusBar();
+    ShowProgress(false);
+    legend_->setVisible(app.Settings().Flag(core::CSettings::kBottomPaneVisible));
+    toolBar_->setVisible(app.Settings().Flag(core::CSettings::kToolbarVisible));
+    statusBar()->setVisible(app.Settings().Flag(core::CSettings::kStatusBarVisible));
+
+    connect(&quickTimer_, &QTimer::timeout, this, [this] {
+        UpdateProgress();
+        UpdateCommands();
+        if (modes_.App().IsBusy())
+            explorer_->ListModel().Refresh();
+    });
+    connect(&slowTimer_, &QTimer::timeout, this, [this] {
+        if (modes_.App().IsBusy())
+            explorer_->RefreshFound();
+    });
+    quickTimer_.start(250);
+    slowTimer_.start(2000);
+    connect(explorer_, &ExploreView::CurrentChanged, this, [this] { UpdateCommands(); });
+
+    app.SetMainWindow(messages_);
+    app.SetLogPane(logMessages_);
+    for (const std::string& line : computer_.Log().Lines())
+        AddLogLine(QString::fromStdString(line));
+    computer_.Log().LogMessage(StringId::ProgramRunning);
+    // The first idle moment: the drives once more, and "My Computer".
+    QTimer::singleShot(0, this, [this] {
+        if (!firstIdleDone_) {
+            firstIdleDone_ = true;
+            RescanDrives();
+            explorer_->SetMode(ViewMode::MyComputer, true);
+        }
+    });
+    UpdateCommands();
+}
+
+MainFrame::~MainFrame() {
+    messages_->Close();
+    logMessages_->Close();
+    auto& app = modes_.App();
+    if (app.MainWindow() == messages_)
+        app.SetMainWindow(nullptr);
+    if (app.LogPane() == logMessages_)
+        app.SetLogPane(nullptr);
+    computer_.SetQuestionAnswerer({});
+    recovery_->AbortRecovery();
+    recovery_->Wait();
+}
+
+QAction* MainFrame::AddCommand(QMenu* menu, int command, const QString& text, const QString& tip,
+                               const QKeySequence& key, const char* icon) {
+    auto* action = new QAction(text, this);
+    action->setData(command);
+    if (!tip.isEmpty()) {
+        action->setStatusTip(tip);
+        action->setToolTip(tip);
+    }
+    if (!key.isEmpty())
+        action->setShortcut(key);
+    if (icon != nullptr)
+        action->setIcon(ThemeIcon(icon));
+    connect(action, &QAction::triggered, this, [this, command] { RunCommand(command); });
+    if (menu != nullptr)
+        menu->addAction(action);
+    actions_[command] = action;
+    return action;
+}
+
+QAction* MainFrame::Action(int command) const {
+    const auto found = actions_.find(command);
+    return found != actions_.end() ? found->second : nullptr;
+}
+
+void MainFrame::BuildMenus() {
+    QMenu* disk = menuBar()->addMenu(tr("&Disk"));
+    AddCommand(disk, Command::StartAnalyzing, tr("Start Analyzing"), tr("Start drive analysis"), {},
+               "media-playback-start");
+    AddCommand(disk, Command::StopAnalyzing, tr("Stop Analyzing"), tr("Stop drive analysis"), {},
+               "media-playback-stop");
+    disk->addSeparator();
+    AddCommand(disk, Command::CreateDriveImage, tr("Create Drive Image..."),
+               tr("Save drive image to file"));
+    AddCommand(disk, Command::LoadDriveImage, tr("Load Drive Image..."),
+               tr("Load drive image from file"), {}, "document-open");
+    disk->addSeparator();
+    AddCommand(disk, Command::RescanDrives, tr("Rescan Drives"), tr("Rescan drives"),
+               QKeySequence(Qt::Key_F5), "view-refresh");
+    AddCommand(disk, Command::SearchLostDrives, tr("Search Lost Drives"), tr("Find Lost Disks"));
+    disk->addSeparator();
+    AddCommand(disk, Command::Exit, tr("Exit"), {}, QKeySequence::Quit, "application-exit");
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    AddCommand(file, Command::SelectAll, tr("Select all"), {}, QKeySequence::SelectAll);
+    AddCommand(file, Command::Recover, tr("Recover..."), tr("Recover selected files"),
+               QKeySequence(Qt::CTRL | Qt::Key_R), "document-save");
+    AddCommand(file, Command::TryToOpen, tr("Try To Open..."), tr("Try to open..."));
+    AddCommand(file, Command::ResetSize, tr("Reset Size"), tr("Set file size as 'unknown'"));
+    AddCommand(file, Command::SetNewSize, tr("Set New Size..."), tr("Change file size"));
+    AddCommand(file, Command::Information, tr("Information..."), tr("Information..."),
+               QKeySequence(Qt::CTRL | Qt::Key_I));
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    AddCommand(view, Command::Search, tr("Search"), tr("Find files"), {}, "edit-find")
+        ->setCheckable(true);
+    AddCommand(view, Command::Filters, tr("Filters..."), tr("Filters"));
+    AddCommand(view, Command::Legend, tr("Legend"), tr("Show or hide button."))->setCheckable(true);
+    AddCommand(view, Command::ToolBar, tr("Tool bar"))->setCheckable(true);
+    AddCommand(view, Command::StatusBar, tr("Status Bar"))->setCheckable(true);
+
+    QMenu* options = menuBar()->addMenu(tr("&Options"));
+    AddCommand(options, Command::Settings, tr("Settings..."), tr("Program settings"),
+               QKeySequence(Qt::CTRL | Qt::Key_P), "preferences-system");
+    AddCommand(options, Command::CommonSettings, tr("Common Settings..."), tr("General Settings"));
+    AddCommand(options, Command::Confirmations, tr("Confirmations..."), tr("Confirmations"));
+    AddCommand(options, Command::FileTypes, tr("File Types..."));
+    AddCommand(options, Command::TemporaryFolder, tr("Temporary Folder..."));
+    AddCommand(options, Command::DriveAccess, tr("Drive Access..."), tr("Drive Access"));
+    AddCommand(options, Command::Logging, tr("Logging..."));
+    AddCommand(options, Command::InterfaceLanguage, tr("Interface Language..."),
+               tr("Interface Language"));
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    AddCommand(help, Command::HelpContents, tr("Contents"), tr("Help"), QKeySequence(Qt::Key_F1),
+               "help-contents");
+    AddCommand(help, Command::RecoveryGuide, tr("Recovery Guide"));
+    AddCommand(help, Command::SearchHelp, tr("Search for Help on..."));
+    AddCommand(help, Command::VisitWebsite, tr("Visit website"), tr("Read about the program"), {},
+               "go-home");
+    help->addSeparator();
+    AddCommand(help, Command::About, tr("About..."), tr("About"), {}, "help-about");
+}
+
+void MainFrame::BuildToolBar() {
+    toolBar_ = addToolBar(tr("Tool bar"));
+    toolBar_->setObjectName(QStringLiteral("toolBar"));
+    toolBar_->setIconSize(QSize(24, 24));
+    toolBar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    for (const int command :
+         {Command::StartAnalyzing, Command::StopAnalyzing, Command::RescanDrives, Command::Recover,
+          Command::Search, Command::Settings, Command::VisitWebsite, Command::HelpContents,
+          Command::About}) {
+        toolBar_->addAction(Action(command));
+    }
+    // Only the four main buttons carry their text.
+    Action(Command::StartAnalyzing)->setIconText(tr("Analyze"));
+    Action(Command::RescanDrives)->setIconText(tr("Rescan Drives"));
+    Action(Command::Recover)->setIconText(tr("Recover"));
+    Action(Command::Search)->setIconText(tr("Find"));
+    for (const int command : {Command::StopAnalyzing, Command::Settings, Command::VisitWebsite,
+                              Command::HelpContents, Command::About}) {
+        if (QWidget* button = toolBar_->widgetForAction(Action(command))) {
+            if (auto* tool = qobject_cast<QToolButton*>(button))
+                tool->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        }
+    }
+}
+
+void MainFrame::BuildStatusBar() {
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusPane"));
+    status_->setFixedWidth(250);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("progress"));
+    progress_->setRange(0, 100);
+    progress_->setFixedWidth(200);
+    auto* logArea = new QWidget(this);
+    auto* logLayout = new QHBoxLayout(logArea);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    log_ = new QComboBox(logArea);
+    log_->setObjectName(QStringLiteral("logList"));
+    log_->setMinimumWidth(200);
+    log_->setMaxVisibleItems(20);
+    exportLog_ = new QToolButton(logArea);
+    exportLog_->setObjectName(QStringLiteral("exportLog"));
+    exportLog_->setIcon(ThemeIcon("document-save"));
+    exportLog_->setToolTip(tr("Save the log to a file and open it"));
+    connect(exportLog_, &QToolButton::clicked, this, [this] { RunCommand(Command::LogExport); });
+    logLayout->addWidget(log_, 1);
+    logLayout->addWidget(exportLog_);
+    statusBar()->addWidget(status_);
+    statusBar()->addWidget(progress_);
+    statusBar()->addWidget(logArea, 1);
+    SetStatus(QString::fromStdString(modes_.App().Languages().GetString(StringId::Ready)));
+}
+
+void MainFrame::RunCommand(int command) {
+    auto& settings = modes_.App().Settings();
+    const QAction* action = Action(command);
+    if (action != nullptr && !action->isEnabled())
+        return;
+    switch (command) {
+        case Command::StartAnalyzing:
+            StartAnalyzing();
+            break;
+        case Command::StopAnalyzing:
+            StopAnalyzing();
+            break;
+        case Command::RescanDrives:
+            RescanDrives();
+            break;
+        case Command::LoadDriveImage:
+            LoadDriveImage();
+            break;
+        case Command::SearchLostDrives:
+            SearchLostDrives();
+            break;
+        case Command::Exit:
+            close();
+            break;
+        case Command::SelectAll:
+            explorer_->ListView()->selectAll();
+            break;
+        case Command::Recover:
+            Recover();
+            break;
+        case Command::ResetSize:
+            ResetSize();
+            break;
+        case Command::Legend:
+            ToggleBottomPane();
+            break;
+        case Command::ToolBar:
+            settings.SetFlag(core::CSettings::kToolbarVisible,
+                             !settings.Flag(core::CSettings::kToolbarVisible));
+            toolBar_->setVisible(settings.Flag(core::CSettings::kToolbarVisible));
+            break;
+        case Command::StatusBar:
+            settings.SetFlag(core::CSettings::kStatusBarVisible,
+                             !settings.Flag(core::CSettings::kStatusBarVisible));
+            statusBar()->setVisible(settings.Flag(core::CSettings::kStatusBarVisible));
+            break;
+        case Command::HelpContents:
+        case Command::VisitWebsite:
+            OpenHelp(QStringLiteral("index.html"));
+            break;
+        case Command::RecoveryGuide:
+            OpenHelp(QStringLiteral("basics.quickstart.html"));
+            break;
+        case Command::SearchHelp:
+            OpenHelp(QStringLiteral("index.html#a-z"));
+            break;
+        case Command::About:
+            ShowAbout();
+            break;
+        case Command::LogExport:
+            computer_.Log().ExportToFile();
+            break;
+        case Command::ModeExplorerLegend:
+        case Command::ModeWizard9:
+        case Command::ModeExplorer:
+        case Command::ModeExplorerViewer:
+        case Command::ModeWizard4:
+            modes_.SwitchMode(command);
+            break;
+        default:
+            break;
+    }
+    UpdateCommands();
+}
+
+void MainFrame::StartAnalyzing() {
+    CVolume* volume = explorer_->SelectedVolume();
+    if (volume == nullptr || modes_.App().IsBusy())
+        return;
+    modes_.App().Settings().SetContinueWithSectors(true);
+    // What the views hold of its last analysis goes before the analysis frees it.
+    explorer_->BeginAnalysis(*volume);
+    volume->FoundObjectTree->Clear();
+    computer_.StartAnalysis(*volume);
+    explorer_->SelectVolume(*volume);
+    UpdateCommands();
+}
+
+bool MainFrame::StopAnalyzing() {
+    CVolume* volume = computer_.ActiveVolume.load();
+    if (volume == nullptr || !modes_.App().IsBusy())
+        return true;
+    if (!computer_.StopAnalysis(*volume, false))
+        return false;
+    const auto& texts = modes_.App().Languages();
+    SetStatus(QString::fromStdString(texts.GetString(StringId::Aborting)));
+    modes_.App().Settings().SetContinueWithSectors(false);
+    computer_.Log().LogMessage(StringId::OperationAborted);
+    explorer_->RefreshFound();
+    UpdateCommands();
+    return true;
+}
+
+void MainFrame::RescanDrives() {
+    if (modes_.App().IsBusy())
+        return;
+    computer_.Volumes().Rescan();
+    explorer_->RebuildDrives();
+}
+
+void MainFrame::LoadDriveImage() {
+    const QString file = QFileDialog::getOpenFileName(
+        this, tr("Load Drive Image"), {}, tr("Drive Image Files ( *.dsk ) (*.dsk);;All files (*)"));
+    if (!file.isEmpty())
+        LoadImageFile(file);
+}
+
+CVolume* MainFrame::LoadImageFile(const QString& file) {
+    std::string error;
+    CVolume* volume = computer_.LoadImage(file.toStdString(), error);
+    if (volume == nullptr) {
+        modes_.Ask().Tell(this, tr("Load Drive Image"),
+                          tr("The image cannot be opened: %1").arg(QString::fromStdString(error)));
+        return nullptr;
+    }
+    firstIdleDone_ = true;  // the rescan of the first idle moment would not select it
+    explorer_->RebuildDrives();
+    explorer_->SelectVolume(*volume);
+    return volume;
+}
+
+void MainFrame::SearchLostDrives() {
+    CVolume* volume = explorer_->SelectedVolume();
+    if (volume == nullptr || modes_.App().IsBusy() || !volume->OpenDrive())
+        return;
+    computer_.StartSectorAnalysis(*volume, true);
+}
+
+CVolume* MainFrame::VolumeForRecovery() {
+    CVolume* selected = explorer_->SelectedVolume();
+    if (selected != nullptr && !explorer_->Checks().CheckedFiles(*selected).empty())
+        return selected;
+    for (CVolume* volume : explorer_->Checks().VolumesWithMarks()) {
+        if (!explorer_->Checks().CheckedFiles(*volume).empty())
+            return volume;
+    }
+    return explorer_->ListModel().Volume();
+}
+
+QWidget* MainFrame::StartRecovery(const QString& destination) {
+    CVolume* volume = VolumeForRecovery();
+    if (volume == nullptr || modes_.App().IsBusy())
+        return nullptr;
+    std::vector<filesystems::FoundObject*> files = explorer_->Checks().CheckedFiles(*volume);
+    if (files.empty() && explorer_->ListModel().Volume() == volume) {
+        for (filesystems::FoundObject* object : explorer_->SelectedObjects()) {
+            if (!object->Is(filesystems::ObjectFlags::Folder))
+                files.push_back(object);
+        }
+    }
+    if (files.empty()) {
+        modes_.Ask().Tell(this, tr("Recover"), tr("Tick the files or folders to recover first."));
+        return nullptr;
+    }
+    const std::string problem = recovery_->DestinationProblem(destination.toStdString(), volume);
+    if (!problem.empty()) {
+        modes_.Ask().Tell(this, tr("Recover"), QString::fromStdString(problem));
+        return nullptr;
+    }
+    computer_.ActiveVolume = volume;
+    recovery_->RecoveryList = std::move(files);
+    recovery_->StartRecovery(destination.toStdString());
+    auto* progress =
+        new RecoveryProgressDialog(*recovery_, modes_.App(), modes_.Ask(), destination, this);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->show();
+    return progress;
+}
+
+void MainFrame::Recover() {
+    RecoverDialog dialog(modes_.App(), this);
+    while (dialog.exec() == QDialog::Accepted) {
+        if (StartRecovery(dialog.Destination()) != nullptr)
+            return;
+        // A refused destination keeps the dialog open.
+    }
+}
+
+void MainFrame::ResetSize() {
+    for (filesystems::FoundObject* object : explorer_->SelectedObjects()) {
+        if (object->Is(filesystems::ObjectFlags::FoundBySignature))
+            object->Size = filesystems::kUnknownSize;
+    }
+    explorer_->ListView()->viewport()->update();
+}
+
+void MainFrame::ShowAbout() {
+    HelpWindow::ShowPage(QStringLiteral("about.html"), this);
+}
+
+void MainFrame::OpenHelp(const QString& page) {
+    HelpWindow::ShowPage(QStringLiteral("help/") + page, this);
+}
+
+void MainFrame::ToggleBottomPane() {
+    auto& settings = modes_.App().Settings();
+    const bool shown = !settings.Flag(core::CSettings::kBottomPaneVisible);
+    settings.SetFlag(core::CSettings::kBottomPaneVisible, shown);
+    legend_->setVisible(shown);
+}
+
+void MainFrame::UpdateCommands() {
+    auto& settings = modes_.App().Settings();
+    const bool busy = modes_.App().IsBusy();
+    const bool volumeSelected = explorer_->SelectedVolume() != nullptr;
+    const bool volumeNode = explorer_->VolumeNodeSelected();
+    const bool fileItem = explorer_->FocusedObject() != nullptr ||
+                          (!volumeNode && explorer_->SelectedVolume() != nullptr);
+    const auto enable = [this](int command, bool on) {
+        if (QAction* action = Action(command))
+            action->setEnabled(on);
+    };
+    for (const int command : {Command::StartAnalyzing, Command::CreateDriveImage,
+                              Command::LoadDriveImage, Command::SearchLostDrives}) {
+        enable(command, volumeSelected && !busy);
+    }
+    enable(Command::LoadDriveImage, !busy);
+    enable(Command::StopAnalyzing, busy);
+    enable(Command::RescanDrives, !busy);
+    enable(Command::Search, !busy);
+    const bool checkedSomewhere = !explorer_->Checks().VolumesWithMarks().empty();
+    for (const int command :
+         {Command::TryToOpen, Command::ResetSize, Command::SetNewSize, Command::Information}) {
+        enable(command, fileItem && !busy);
+    }
+    enable(Command::Recover, (fileItem || checkedSomewhere) && !busy);
+    Action(Command::Legend)->setChecked(settings.Flag(core::CSettings::kBottomPaneVisible));
+    Action(Command::ToolBar)->setChecked(settings.Flag(core::CSettings::kToolbarVisible));
+    Action(Command::StatusBar)->setChecked(settings.Flag(core::CSettings::kStatusBarVisible));
+}
+
+void MainFrame::ShowProgress(bool shown) {
+    progress_->setVisible(shown);
+    if (!shown)
+        SetStatus(QString::fromStdString(modes_.App().Languages().GetString(StringId::Ready)));
+}
+
+bool MainFrame::ProgressShown() const {
+    return !progress_->isHidden();
+}
+
+void MainFrame::UpdateProgress() {
+    if (!modes_.App().IsBusy()) {
+        if (ProgressShown())
+            ShowProgress(false);
+        return;
+    }
+    if (!ProgressShown())
+        ShowProgress(true);
+    const CVolume* volume = computer_.ActiveVolume.load();
+    if (volume == nullptr)
+        return;
+    const std::uint64_t done = volume->ProgressPosition.load();
+    const std::uint64_t hundredth = volume->ProgressEnd.load() / 100;
+    if (done != 0 && hundredth != 0)
+        progress_->setValue(static_cast<int>(std::min<std::uint64_t>(done / hundredth, 100)));
+}
+
+void MainFrame::SetStatus(const QString& text) {
+    status_->setText(text);
+}
+
+QString MainFrame::StatusText() const {
+    return status_->text();
+}
+
+void MainFrame::AddLogLine(const QString& line) {
+    log_->addItem(line);
+    log_->setCurrentIndex(log_->count() - 1);
+}
+
+void MainFrame::OnAnalysisEnded() {
+    explorer_->RefreshFound();
+    if (!modes_.App().Settings().StartNextQueued())
+        return;
+    const auto queue = computer_.AnalysisQueue();
+    if (!queue.empty() && !modes_.App().IsBusy()) {
+        explorer_->BeginAnalysis(*queue.front());
+        computer_.StartAnalysis(*queue.front());
+    }
+}
+
+void MainFrame::DrainMessages() {
+    messages_->Drain();
+    logMessages_->Drain();
+}
+
+std::int64_t MainFrame::HandleMessage(const platform::Message& message) {
+    const auto& texts = modes_.App().Languages();
+    switch (message.id) {
+        case core::WM_STATUS_TEXT:
+            SetStatus(QString::fromStdString(
+                texts.GetString(static_cast<std::uint32_t>(message.wParam))));
+            break;
+        case core::WM_LOG_LINE:
+            AddLogLine(QString::fromStdString(message.text));
+            break;
+        case WM_FILE_SYSTEM_PHASE_ENDED:
+            explorer_->RefreshFound();
+            ShowProgress(false);
+            break;
+        case WM_SECTOR_PHASE_ENDED:
+            explorer_->RefreshFound();
+            ShowProgress(false);
+            modes_.App().AnalysisRunning = false;
+            break;
+        case WM_ANALYSIS_ENDED:
+            OnAnalysisEnded();
+            break;
+        case WM_SECTOR_PHASE_STARTED:
+            ShowProgress(true);
+            progress_->setValue(0);
+            break;
+        case WM_FOUND_VOLUME:
+        case WM_MEDIA_CHANGED:
+            explorer_->TreeModel().Refresh();
+            break;
+        default:
+            // Found-object notices are not handled one by one: the timers show what the
+            // analysis added.
+            break;
+    }
+    UpdateCommands();
+    return 0;
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    if (modes_.Switching()) {
+        event->accept();
+        return;
+    }
+    if (modes_.App().IsBusy() && !StopAnalyzing()) {
+        event->ignore();
+        return;
+    }
+    recovery_->DeleteTemporaryFiles();
+    if (!modes_.RequestExit(this)) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+}  // namespace duzez::ui

@@ -1,0 +1,109 @@
+#pragma once
+
+// The explorer window: menus, toolbar, the explorer view above the legend, and the status
+// bar with its status pane, progress bar and log drop-down. It turns commands into calls
+// on the machine, the analysis and the recovery, and hears the engine through one queue.
+
+#include <QMainWindow>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "platform/messages.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QSplitter;
+class QToolBar;
+class QToolButton;
+
+namespace duzez::devices {
+class CLocalComputer;
+class CVolume;
+}  // namespace duzez::devices
+namespace duzez::recovery {
+class CRecovery;
+}
+
+namespace duzez::ui {
+
+class ExploreView;
+class InterfaceModes;
+class QueuedMessages;
+
+class MainFrame : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    MainFrame(InterfaceModes& modes, int mode, QWidget* parent = nullptr);
+    ~MainFrame() override;
+
+    // Runs a command as its menu item, toolbar button or accelerator would.
+    void RunCommand(int command);
+    QAction* Action(int command) const;
+    ExploreView& Explorer() const { return *explorer_; }
+    recovery::CRecovery& Recovery() { return *recovery_; }
+    // Handles one engine message on the window's thread (the queue's drain calls it).
+    std::int64_t HandleMessage(const platform::Message& message);
+    // Handles what the engine queued so far (tests, and the drain timer).
+    void DrainMessages();
+    // Enables and checks the commands for the current state (idle processing).
+    void UpdateCommands();
+    QString StatusText() const;
+    bool ProgressShown() const;
+    // Recovers the checked files (or, with none checked, those selected in the list) into
+    // `destination` without the dialog; the progress window shows and is returned.
+    QWidget* StartRecovery(const QString& destination);
+    // Adds a drive image file to the tree and selects it; null (told) when unreadable.
+    devices::CVolume* LoadImageFile(const QString& file);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildStatusBar();
+    QAction* AddCommand(QMenu* menu, int command, const QString& text, const QString& tip = {},
+                        const QKeySequence& key = {}, const char* icon = nullptr);
+    void StartAnalyzing();
+    bool StopAnalyzing();
+    void RescanDrives();
+    void LoadDriveImage();
+    void SearchLostDrives();
+    void Recover();
+    void ResetSize();
+    void ShowAbout();
+    void OpenHelp(const QString& page);
+    void ToggleBottomPane();
+    void ShowProgress(bool shown);
+    void UpdateProgress();
+    void SetStatus(const QString& text);
+    void AddLogLine(const QString& line);
+    void OnAnalysisEnded();
+    devices::CVolume* VolumeForRecovery();
+
+    InterfaceModes& modes_;
+    devices::CLocalComputer& computer_;
+    std::unique_ptr<recovery::CRecovery> recovery_;
+    std::shared_ptr<QueuedMessages> messages_;
+    std::shared_ptr<QueuedMessages> logMessages_;
+    ExploreView* explorer_ = nullptr;
+    QSplitter* splitter_ = nullptr;
+    QListWidget* legend_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QLabel* status_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QComboBox* log_ = nullptr;
+    QToolButton* exportLog_ = nullptr;
+    std::map<int, QAction*> actions_;
+    QTimer quickTimer_;
+    QTimer slowTimer_;
+    bool firstIdleDone_ = false;
+    int mode_;
+};
+
+}  // namespace duzez::ui

@@ -1,0 +1,26 @@
+#pragma once
+
+// Opens drives the way a desktop program should: directly when this user may read them
+// (an image file, root, the disk group), else by asking udisks2 for a read-only
+// descriptor, which lets polkit ask the user once. The window never runs as root.
+
+#include <memory>
+
+#include "platform/block_device.h"
+
+namespace duzez::ui {
+
+class UdisksDeviceOpener : public platform::DeviceOpener {
+  public:
+    std::unique_ptr<platform::BlockDevice> Open(const std::string& path,
+                                                std::string& error) override;
+};
+
+// The udisks2 object path of a block device ("/dev/sdb1" ->
+// "/org/freedesktop/UDisks2/block_devices/sdb1"); empty for what is no /dev node.
+std::string UdisksObjectPath(const std::string& devicePath);
+
+// Whether udisks2 answers on the system bus (running or activatable).
+bool UdisksAvailable();
+
+}  // namespace duzez::ui
