@@ -19,7 +19,7 @@ ctest --test-dir "$root/build-asan" --output-on-failure -j "$(nproc)"
 
 echo "== fuzz smoke (${fuzz_seconds} s each)"
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DDUZEZ_FUZZ=ON -DDUZEZ_TESTS=OFF -DDUZEZ_BENCH=OFF
+    -DDUZEZ_FUZZ=ON -DDUZEZ_TESTS=OFF -DDUZEZ_BENCH=OFF -DDUZEZ_UI=OFF
 cmake --build "$root/build-fuzz"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
