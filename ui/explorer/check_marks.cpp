@@ -77,8 +77,9 @@ std::vector<const FoundObject*> CheckMarks::Set(const FoundObject& object, bool 
     const bool inherited = parent != nullptr && parent != &object && IsChecked(*parent);
     if (checked != inherited)
         AddMark(object, checked);
-    std::vector<const FoundObject*> changed = Ancestors(object);
-    changed.insert(changed.begin(), &object);
+    std::vector<const FoundObject*> changed{&object};
+    for (const FoundObject* ancestor : Ancestors(object))
+        changed.push_back(ancestor);
     return changed;
 }
 
