@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -178,6 +179,26 @@ TEST_F(MainFrameTest, ACardIsAnalysedCheckedAndRecoveredThroughTheWidgets) {
     }
     // The folder is in the stored settings for the next recovery.
     EXPECT_EQ(machine_->App().Settings().DestinationFolder(), out.string());
+}
+
+// A language file with only its menu section: the menu bar follows the language chosen,
+// and what the file does not name keeps its text.
+TEST_F(MainFrameTest, TheMenuBarSpeaksTheLanguageChosen) {
+    const auto languages = dir_ / "Languages";
+    WriteFile(languages / "Deutsch.lng",
+              "[MainMenu]\n0=&Laufwerk\n32774=Analyse starten\n32781=Laufwerke neu einlesen\tF5\n");
+    machine_.reset();  // one program at a time
+    UiMachine german(dir_ / "german", languages);
+    auto& frame = german.Frame();
+    EXPECT_EQ(frame.Action(Command::StartAnalyzing)->text(), QStringLiteral("Start Analyzing"));
+    german.App().Languages().SelectLanguageByName("Deutsch");
+    EXPECT_EQ(frame.Action(Command::StartAnalyzing)->text(), QStringLiteral("Analyse starten"));
+    EXPECT_EQ(frame.Action(Command::RescanDrives)->text(),
+              QStringLiteral("Laufwerke neu einlesen"));
+    EXPECT_EQ(frame.Action(Command::Recover)->text(), QStringLiteral("Recover..."));
+    const auto popups = frame.menuBar()->actions();
+    ASSERT_FALSE(popups.empty());
+    EXPECT_EQ(popups.front()->text(), QStringLiteral("&Laufwerk"));
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 
 namespace duzez::test {
 
-UiMachine::UiMachine(const std::filesystem::path& home)
+UiMachine::UiMachine(const std::filesystem::path& home,
+                     std::optional<std::filesystem::path> languages)
     : config_("XDG_CONFIG_HOME", (home / "config").string()),
       state_("XDG_STATE_HOME", (home / "state").string()),
       cache_("XDG_CACHE_HOME", (home / "cache").string()) {
     core::CAppOptions options;
     options.storePath = home / "config" / "registry.reg";
+    options.languageFolder = languages.value_or(home / "no-languages");
     app_ = std::make_unique<core::CApp>(std::move(options));
     app_->LoadSettings();
     devices::LocalComputerOptions machine;

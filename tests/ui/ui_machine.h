@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/app.h"
 #include "devices/local_computer.h"
@@ -53,7 +54,9 @@ inline bool WaitUntil(const std::function<bool()>& done, int limitMs = 30000) {
 class UiMachine {
   public:
     // `home` holds the settings; a second machine on the same folder is the next start.
-    explicit UiMachine(const std::filesystem::path& home);
+    // `languages` is the folder of language files (none by default).
+    explicit UiMachine(const std::filesystem::path& home,
+                       std::optional<std::filesystem::path> languages = std::nullopt);
     ~UiMachine();
 
     core::CApp& App() { return *app_; }

@@ -66,6 +66,8 @@ class ExploreView : public QWidget {
     // Opens the list's focused folder (Enter) or the parent of the folder shown (Backspace).
     void OpenFocused();
     void OpenParent();
+    // The selected volume's properties in the right pane.
+    void ShowVolumeInformation();
 
   signals:
     void CurrentChanged();

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QSplitter>
@@ -26,6 +27,7 @@
 #include "ui/explorer/explore_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/interface_modes.h"
+#include "ui/frame/menu_translation.h"
 #include "ui/frame/questions.h"
 #include "ui/frame/queued_messages.h"
 #include "ui/help/help_window.h"
@@ -99,6 +101,10 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     BuildMenus();
     BuildToolBar();
     BuildStatusBar();
+    BuildContextMenus();
+    // The language manager keeps the menu and translates it again at every change.
+    menuTranslation_ = std::make_shared<MenuTranslation>(*menuBar(), actions_);
+    app.Languages().TranslateMenu("MainMenu", menuTranslation_);
     ShowProgress(false);
     legend_->setVisible(app.Settings().Flag(core::CSettings::kBottomPaneVisible));
     toolBar_->setVisible(app.Settings().Flag(core::CSettings::kToolbarVisible));
@@ -173,6 +179,7 @@ QAction* MainFrame::Action(int command) const {
 
 void MainFrame::BuildMenus() {
     QMenu* disk = menuBar()->addMenu(tr("&Disk"));
+    diskMenu_ = disk;
     AddCommand(disk, Command::StartAnalyzing, tr("Start Analyzing"), tr("Start drive analysis"), {},
                "media-playback-start");
     AddCommand(disk, Command::StopAnalyzing, tr("Stop Analyzing"), tr("Stop drive analysis"), {},
@@ -190,6 +197,7 @@ void MainFrame::BuildMenus() {
     AddCommand(disk, Command::Exit, tr("Exit"), {}, QKeySequence::Quit, "application-exit");
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
+    fileMenu_ = file;
     AddCommand(file, Command::SelectAll, tr("Select all"), {}, QKeySequence::SelectAll);
     AddCommand(file, Command::Recover, tr("Recover..."), tr("Recover selected files"),
                QKeySequence(Qt::CTRL | Qt::Key_R), "document-save");
@@ -228,6 +236,48 @@ void MainFrame::BuildMenus() {
                "go-home");
     help->addSeparator();
     AddCommand(help, Command::About, tr("About..."), tr("About"), {}, "help-about");
+}
+
+void MainFrame::BuildContextMenus() {
+    volumeMenu_ = new QMenu(this);
+    AddCommand(volumeMenu_, Command::Select, tr("Select"));
+    volumeMenu_->addAction(Action(Command::CreateDriveImage));
+    volumeMenu_->addAction(Action(Command::LoadDriveImage));
+    volumeMenu_->addAction(Action(Command::RescanDrives));
+    AddCommand(volumeMenu_, Command::Properties, tr("Properties"));
+    for (QTreeView* view : {explorer_->TreeView(), explorer_->ListView()})
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(explorer_->TreeView(), &QWidget::customContextMenuRequested, this,
+            &MainFrame::ShowTreeMenu);
+    connect(explorer_->ListView(), &QWidget::customContextMenuRequested, this,
+            &MainFrame::ShowListMenu);
+}
+
+void MainFrame::ShowTreeMenu(const QPoint& position) {
+    QTreeView* tree = explorer_->TreeView();
+    const QModelIndex index = tree->indexAt(position);
+    if (!index.isValid())
+        return;
+    tree->setCurrentIndex(index);
+    UpdateCommands();
+    QMenu* menu = nullptr;
+    if (explorer_->TreeModel().ObjectAt(index) != nullptr)
+        menu = diskMenu_;
+    else if (explorer_->SelectedVolume() != nullptr)  // not on the two root nodes
+        menu = volumeMenu_;
+    if (menu != nullptr)
+        menu->popup(tree->viewport()->mapToGlobal(position));
+}
+
+void MainFrame::ShowListMenu(const QPoint& position) {
+    QTreeView* list = explorer_->ListView();
+    const QModelIndex index = list->indexAt(position);
+    const filesystems::FoundObject* object = explorer_->ListModel().ObjectAt(index);
+    if (object == nullptr)
+        return;
+    UpdateCommands();
+    QMenu* menu = object->Is(filesystems::ObjectFlags::Folder) ? diskMenu_ : fileMenu_;
+    menu->popup(list->viewport()->mapToGlobal(position));
 }
 
 void MainFrame::BuildToolBar() {
@@ -306,6 +356,12 @@ void MainFrame::RunCommand(int command) {
             break;
         case Command::Exit:
             close();
+            break;
+        case Command::Select:
+            computer_.SelectedVolume = explorer_->SelectedVolume();
+            break;
+        case Command::Properties:
+            explorer_->ShowVolumeInformation();
             break;
         case Command::SelectAll:
             explorer_->ListView()->selectAll();

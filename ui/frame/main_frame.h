@@ -14,6 +14,7 @@
 class QAction;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QListWidget;
 class QProgressBar;
 class QSplitter;
@@ -32,6 +33,7 @@ namespace duzez::ui {
 
 class ExploreView;
 class InterfaceModes;
+class MenuTranslation;
 class QueuedMessages;
 
 class MainFrame : public QMainWindow {
@@ -67,6 +69,9 @@ class MainFrame : public QMainWindow {
     void BuildMenus();
     void BuildToolBar();
     void BuildStatusBar();
+    void BuildContextMenus();
+    void ShowTreeMenu(const QPoint& position);
+    void ShowListMenu(const QPoint& position);
     QAction* AddCommand(QMenu* menu, int command, const QString& text, const QString& tip = {},
                         const QKeySequence& key = {}, const char* icon = nullptr);
     void StartAnalyzing();
@@ -100,6 +105,10 @@ class MainFrame : public QMainWindow {
     QComboBox* log_ = nullptr;
     QToolButton* exportLog_ = nullptr;
     std::map<int, QAction*> actions_;
+    std::shared_ptr<MenuTranslation> menuTranslation_;
+    QMenu* diskMenu_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* volumeMenu_ = nullptr;
     QTimer quickTimer_;
     QTimer slowTimer_;
     bool firstIdleDone_ = false;
