@@ -165,7 +165,8 @@ void BM_WindowMemoryOverAMillionObjects(benchmark::State& state) {
     MillionTree& million = TheTree();
     for (auto _ : state) {
         const std::size_t before = ResidentBytes();
-        ui::ExploreView view(*TheDesk().computer);
+        Silent questions;
+        ui::ExploreView view(*TheDesk().computer, questions);
         view.TreeModel().BeginAnalysis(*million.volume);
         const QModelIndex root = view.TreeModel().IndexOf(
             *million.volume, million.volume->FoundObjectTree->RootFolder());

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -17,7 +18,10 @@
 #include "recovery/recovery.h"
 #include "tests/ui/ui_machine.h"
 #include "ui/explorer/explore_view.h"
+#include "ui/explorer/trash_view.h"
 #include "ui/frame/commands.h"
+#include "ui/frame/startup.h"
+#include "ui/frame/udisks_opener.h"
 
 namespace duzez::test {
 namespace {
@@ -199,6 +203,70 @@ TEST_F(MainFrameTest, TheMenuBarSpeaksTheLanguageChosen) {
     const auto popups = frame.menuBar()->actions();
     ASSERT_FALSE(popups.empty());
     EXPECT_EQ(popups.front()->text(), QStringLiteral("&Laufwerk"));
+}
+
+// Switching modes replaces the window without the exit sequence: no question, nothing
+// stored, the program goes on.
+TEST_F(MainFrameTest, SwitchingModesClosesTheOldWindowWithoutExiting) {
+    machine_->App().Settings().SetFlag(core::CSettings::kConfirmShutdown, true);
+    QPointer<QWidget> first = &Frame();
+    first->show();
+    ASSERT_TRUE(machine_->Modes().SwitchMode(Command::ModeExplorerViewer));
+    QApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull() || !first->isVisible());
+    EXPECT_NE(machine_->Modes().Current(), first.data());
+    EXPECT_TRUE(machine_->Questions().asked.empty());
+    EXPECT_EQ(machine_->App().Settings().InterfaceMode(),
+              static_cast<std::uint32_t>(Command::ModeExplorerViewer));
+}
+
+TEST_F(MainFrameTest, APendingRescanReadsTheDrivesAndShowsThemAtTheNextIdleMoment) {
+    auto& frame = Frame();
+    frame.Explorer().SetMode(ui::ViewMode::Files, true);
+    machine_->App().Settings().SetRescanPending(true);
+    ASSERT_TRUE(WaitUntil([this] { return !machine_->App().Settings().RescanPending(); }, 5000));
+    EXPECT_EQ(frame.Explorer().Mode(), ui::ViewMode::MyComputer);
+}
+
+// The Trash node of the tree shows the desktop's Trash, and its icon says whether it holds
+// anything.
+TEST_F(MainFrameTest, TheTrashNodeShowsTheDesktopsTrash) {
+    const auto trash = dir_ / "home" / "data" / "Trash";
+    WriteFile(trash / "files" / "holiday.jpg", "photo");
+    WriteFile(trash / "info" / "holiday.jpg.trashinfo",
+              "[Trash Info]\nPath=/tmp/holiday.jpg\nDeletionDate=2026-12-01T10:00:00\n");
+    auto& explorer = Frame().Explorer();
+    const QModelIndex node = explorer.TreeModel().TrashIndex();
+    ASSERT_TRUE(node.isValid());
+    explorer.TreeView()->setCurrentIndex(node);
+    EXPECT_EQ(explorer.Mode(), ui::ViewMode::RecycleBin);
+    ASSERT_NE(explorer.Trash(), nullptr);
+    EXPECT_GE(explorer.Trash()->ItemCount(), 1);
+    EXPECT_EQ(explorer.SelectedVolume(), nullptr);
+    Frame().UpdateCommands();
+    EXPECT_FALSE(Enabled(Command::StartAnalyzing));
+}
+
+TEST(DriveAccess, RootTheDiskGroupOrUdisksMayReadDrives) {
+    EXPECT_TRUE(ui::MayReadDrives(0, {}, std::nullopt, false));
+    EXPECT_TRUE(ui::MayReadDrives(1000, {1000, 6}, 6u, false));
+    EXPECT_FALSE(ui::MayReadDrives(1000, {1000, 24}, 6u, false));
+    EXPECT_FALSE(ui::MayReadDrives(1000, {6}, std::nullopt, false));
+    EXPECT_TRUE(ui::MayReadDrives(1000, {1000}, 6u, true));
+}
+
+TEST(DriveAccess, UdisksNamesOnlyDeviceNodes) {
+    TempFolder dir;
+    EXPECT_EQ(ui::UdisksObjectPath("/dev/null"), "/org/freedesktop/UDisks2/block_devices/null");
+    // A link elsewhere is judged by where it leads.
+    std::filesystem::create_symlink("/dev/null", dir / "disk");
+    EXPECT_EQ(ui::UdisksObjectPath((dir / "disk").string()),
+              "/org/freedesktop/UDisks2/block_devices/null");
+    WriteFile(dir / "sdb", "x");
+    EXPECT_EQ(ui::UdisksObjectPath((dir / "sdb").string()), "");
+    EXPECT_EQ(ui::UdisksObjectPath("/dev/../etc/passwd"), "");
+    EXPECT_EQ(ui::UdisksObjectPath("/nonexistent/sdz"), "");
 }
 
 }  // namespace

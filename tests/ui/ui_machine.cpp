@@ -8,7 +8,8 @@ UiMachine::UiMachine(const std::filesystem::path& home,
                      std::optional<std::filesystem::path> languages)
     : config_("XDG_CONFIG_HOME", (home / "config").string()),
       state_("XDG_STATE_HOME", (home / "state").string()),
-      cache_("XDG_CACHE_HOME", (home / "cache").string()) {
+      cache_("XDG_CACHE_HOME", (home / "cache").string()),
+      data_("XDG_DATA_HOME", (home / "data").string()) {
     core::CAppOptions options;
     options.storePath = home / "config" / "registry.reg";
     options.languageFolder = languages.value_or(home / "no-languages");

@@ -70,6 +70,7 @@ class UiMachine {
     ScopedEnv config_;
     ScopedEnv state_;
     ScopedEnv cache_;
+    ScopedEnv data_;
     std::unique_ptr<core::CApp> app_;
     std::unique_ptr<devices::CLocalComputer> computer_;
     ScriptedQuestions questions_;

@@ -15,6 +15,7 @@
 #include "platform/program_folders.h"
 #include "ui/explorer/object_walk.h"
 #include "ui/explorer/size_text.h"
+#include "ui/explorer/trash_view.h"
 #include "ui/explorer/volume_info.h"
 #include "ui/help/help_window.h"
 
@@ -23,7 +24,7 @@ namespace duzez::ui {
 using devices::CVolume;
 using filesystems::FoundObject;
 
-ExploreView::ExploreView(devices::CLocalComputer& computer, QWidget* parent)
+ExploreView::ExploreView(devices::CLocalComputer& computer, Questions& questions, QWidget* parent)
     : QWidget(parent),
       computer_(computer),
       treeModel_(computer, checks_, this),
@@ -77,6 +78,11 @@ ExploreView::ExploreView(devices::CLocalComputer& computer, QWidget* parent)
     });
     right_->addWidget(overview_);
 
+    trash_ = new TrashView(questions, right_);
+    right_->addWidget(trash_);
+    connect(trash_, &TrashView::ItemCountChanged, this,
+            [this](int count) { treeModel_.SetTrashFull(count > 0); });
+
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { OnTreeCurrentChanged(current); });
     connect(list_, &QTreeView::doubleClicked, this, [this] { OpenFocused(); });
@@ -112,6 +118,10 @@ void ExploreView::SetMode(int mode, bool force) {
         case ViewMode::MyComputer:
             ShowOverview();
             right_->setCurrentWidget(overview_);
+            break;
+        case ViewMode::RecycleBin:
+            trash_->Refresh();
+            right_->setCurrentWidget(trash_);
             break;
         default:
             right_->setCurrentWidget(list_);
@@ -190,7 +200,9 @@ void ExploreView::RefreshFound() {
 void ExploreView::OnTreeCurrentChanged(const QModelIndex& current) {
     CVolume* volume = treeModel_.VolumeAt(current);
     FoundObject* object = treeModel_.ObjectAt(current);
-    if (volume == nullptr) {
+    if (treeModel_.IsTrash(current)) {
+        SetMode(ViewMode::RecycleBin, true);
+    } else if (volume == nullptr) {
         SetMode(ViewMode::MyComputer);
     } else if (object != nullptr) {
         listModel_.ShowFolder(volume, object);

@@ -31,11 +31,14 @@ constexpr int RecycleBin = 7;
 constexpr int MyComputer = 8;
 }  // namespace ViewMode
 
+class Questions;
+class TrashView;
+
 class ExploreView : public QWidget {
     Q_OBJECT
 
   public:
-    explicit ExploreView(devices::CLocalComputer& computer, QWidget* parent = nullptr);
+    ExploreView(devices::CLocalComputer& computer, Questions& questions, QWidget* parent = nullptr);
 
     void SetMode(int mode, bool force = false);
     int Mode() const { return mode_; }
@@ -45,6 +48,7 @@ class ExploreView : public QWidget {
     VolumeChecks& Checks() { return checks_; }
     QTreeView* TreeView() const { return tree_; }
     QTreeView* ListView() const { return list_; }
+    TrashView* Trash() const { return trash_; }
 
     // The volume of the tree's current node (a drive, or the volume a folder lies on).
     devices::CVolume* SelectedVolume() const;
@@ -93,6 +97,7 @@ class ExploreView : public QWidget {
     QTreeView* list_ = nullptr;
     QTreeWidget* information_ = nullptr;
     QTextBrowser* overview_ = nullptr;
+    TrashView* trash_ = nullptr;
     int mode_ = 0;
     int previousMode_ = 0;
 };

@@ -18,6 +18,7 @@ struct FilesTreeModel::Node {
     FoundObject* object = nullptr;  // null for drive nodes
     std::vector<std::unique_ptr<Node>> children;
     bool fetched = false;
+    bool trash = false;  // the desktop's Trash, which is no volume
 };
 
 namespace {
@@ -88,8 +89,13 @@ std::vector<std::unique_ptr<FilesTreeModel::Node>> FilesTreeModel::ChildrenFor(
         children.push_back(std::move(child));
     };
     if (node.volume == nullptr) {
+        if (node.trash)
+            return children;
         add(&computer_.ComputerRoot(), nullptr);
         add(&computer_.ImagesRoot(), nullptr);
+        add(nullptr, nullptr);
+        children.back()->trash = true;
+        children.back()->fetched = true;
         return children;
     }
     const auto volumes = computer_.Volumes().Snapshot();
@@ -149,7 +155,7 @@ int FilesTreeModel::columnCount(const QModelIndex&) const {
 
 bool FilesTreeModel::hasChildren(const QModelIndex& parent) const {
     const Node* node = NodeAt(parent);
-    if (node == nullptr)
+    if (node == nullptr || node->trash)
         return false;
     if (node->fetched || node == root_.get())
         return !node->children.empty();
@@ -217,6 +223,27 @@ CVolume* FilesTreeModel::VolumeAt(const QModelIndex& index) const {
     return node != nullptr && node != root_.get() ? node->volume : nullptr;
 }
 
+bool FilesTreeModel::IsTrash(const QModelIndex& index) const {
+    const Node* node = NodeAt(index);
+    return node != nullptr && node->trash;
+}
+
+QModelIndex FilesTreeModel::TrashIndex() const {
+    for (const auto& child : root_->children) {
+        if (child->trash)
+            return IndexOfNode(child.get());
+    }
+    return {};
+}
+
+void FilesTreeModel::SetTrashFull(bool full) {
+    if (trashFull_ == full)
+        return;
+    trashFull_ = full;
+    const QModelIndex trash = TrashIndex();
+    emit dataChanged(trash, trash, {Qt::DecorationRole});
+}
+
 FoundObject* FilesTreeModel::ObjectAt(const QModelIndex& index) const {
     const Node* node = NodeAt(index);
     return node != nullptr ? node->object : nullptr;
@@ -229,6 +256,8 @@ QModelIndex FilesTreeModel::IndexOf(const CVolume& volume) const {
         pending.pop_back();
         if (node != root_.get() && node->volume == &volume && node->object == nullptr)
             return IndexOfNode(node);
+        if (node->trash)
+            continue;
         if (!node->fetched)
             const_cast<FilesTreeModel*>(this)->fetchMore(IndexOfNode(node));
         for (const auto& child : node->children) {
@@ -282,6 +311,13 @@ QVariant FilesTreeModel::data(const QModelIndex& index, int role) const {
     if (node == nullptr || node == root_.get())
         return {};
     const bool isObject = node->object != nullptr;
+    if (node->trash) {
+        if (role == Qt::DisplayRole)
+            return tr("Trash");
+        if (role == Qt::DecorationRole)
+            return ThemeIcon(trashFull_ ? "user-trash-full" : "user-trash");
+        return {};
+    }
     switch (role) {
         case Qt::DisplayRole:
             if (isObject)
@@ -299,7 +335,7 @@ QVariant FilesTreeModel::data(const QModelIndex& index, int role) const {
                                     node->object == &node->volume->FoundObjectTree->RootFolder())
                        : VolumeIcon(*node->volume);
         case Qt::CheckStateRole: {
-            if (!IsAnalysed(*node->volume))
+            if (node->volume == nullptr || !IsAnalysed(*node->volume))
                 return {};
             const FoundObject& object = isObject ? *node->object : node->volume->TreeNode;
             return ToQt(checks_.For(*node->volume).State(object));
@@ -338,7 +374,7 @@ void FilesTreeModel::ObjectChecksChanged(CVolume& volume,
 bool FilesTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     Node* node = NodeAt(index);
     if (role != Qt::CheckStateRole || node == nullptr || node == root_.get() ||
-        !IsAnalysed(*node->volume)) {
+        node->volume == nullptr || !IsAnalysed(*node->volume)) {
         return false;
     }
     const FoundObject& object = node->object != nullptr ? *node->object : node->volume->TreeNode;
@@ -354,7 +390,7 @@ Qt::ItemFlags FilesTreeModel::flags(const QModelIndex& index) const {
     if (node == nullptr || node == root_.get())
         return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (IsAnalysed(*node->volume))
+    if (node->volume != nullptr && IsAnalysed(*node->volume))
         flags |= Qt::ItemIsUserCheckable;
     return flags;
 }

@@ -35,6 +35,11 @@ class FilesTreeModel : public QAbstractItemModel {
     void Refresh();
 
     devices::CVolume* VolumeAt(const QModelIndex& index) const;
+    // The node that stands for the desktop's Trash.
+    bool IsTrash(const QModelIndex& index) const;
+    QModelIndex TrashIndex() const;
+    // The Trash node's icon: full or empty.
+    void SetTrashFull(bool full);
     filesystems::FoundObject* ObjectAt(const QModelIndex& index) const;
     QModelIndex IndexOf(const devices::CVolume& volume) const;
     QModelIndex IndexOf(const devices::CVolume& volume, const filesystems::FoundObject& object);
@@ -71,6 +76,7 @@ class FilesTreeModel : public QAbstractItemModel {
     VolumeChecks& checks_;
     std::unique_ptr<Node> root_;
     std::unordered_set<const devices::CVolume*> analysed_;
+    bool trashFull_ = false;
 };
 
 }  // namespace duzez::ui

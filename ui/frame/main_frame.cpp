@@ -69,7 +69,7 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     });
 
     splitter_ = new QSplitter(Qt::Vertical, this);
-    explorer_ = new ExploreView(computer_, splitter_);
+    explorer_ = new ExploreView(computer_, modes_.Ask(), splitter_);
     legend_ = new QListWidget(splitter_);
     legend_->setObjectName(QStringLiteral("legend"));
     legend_->setViewMode(QListView::ListMode);
@@ -113,6 +113,13 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     connect(&quickTimer_, &QTimer::timeout, this, [this] {
         UpdateProgress();
         UpdateCommands();
+        // Another part asked for the drives to be read again (a medium came or went).
+        auto& settings = modes_.App().Settings();
+        if (settings.RescanPending() && !modes_.App().IsBusy()) {
+            settings.SetRescanPending(false);
+            RunCommand(Command::RescanDrives);
+            explorer_->SetMode(ViewMode::MyComputer, true);
+        }
         if (modes_.App().IsBusy())
             explorer_->ListModel().Refresh();
     });
