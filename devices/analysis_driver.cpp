@@ -1,7 +1,9 @@
 // The analysis of a volume: initialisation, the file-system phase and the sector phase,
 // on worker threads, with progress, timing and the window messages of each step.
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 #include <thread>
 
 #include "core/log.h"
@@ -38,12 +40,60 @@ void LogDuration(core::CLog& log, Clock::time_point start) {
 static_assert(signatures::CAnalyser::kBufferBytes == ChunkScanner::kBlockSectors * 512,
               "the scanner's buffers hold exactly one block");
 
+// The volume as one scanner sees it. A scanner given up on (stuck on a block) must not
+// read, report or run any more while it is being ended, and must end soon: its worker
+// tests the running flag at every sector.
+class ScannedVolume : public filesystems::AnalysedVolume {
+  public:
+    explicit ScannedVolume(CVolume& volume) : volume_(volume) {}
+    void Abandon() { abandoned_ = true; }
+    bool Abandoned() const { return abandoned_.load(); }
+
+    std::uint64_t NodeId() const override { return volume_.NodeId(); }
+    char DriveLetterOrZero() const override { return volume_.DriveLetterOrZero(); }
+    std::uint64_t VolumeSize() const override { return volume_.VolumeSize(); }
+    std::uint32_t ReadVolumeSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                    std::uint64_t count) override {
+        return Abandoned() ? 0 : volume_.ReadVolumeSectors(buffer, sector, count);
+    }
+    void CountSectorPhaseFile() override { volume_.CountSectorPhaseFile(); }
+    filesystems::CFileSystem* FileSystemAnalyser() override { return volume_.FileSystemAnalyser(); }
+    std::span<const std::uint8_t> BootSectorBytes() const override {
+        return volume_.BootSectorBytes();
+    }
+    std::uint64_t SectorCount() const override { return volume_.SectorCount(); }
+    std::uint64_t ClusterCount() const override { return volume_.ClusterCount(); }
+    void SetClusterGeometry(std::uint32_t bytesPerSector,
+                            std::uint32_t sectorsPerCluster) override {
+        volume_.SetClusterGeometry(bytesPerSector, sectorsPerCluster);
+    }
+    void AddFileSystemObject(const filesystems::FoundObject& record) override {
+        if (!Abandoned())
+            volume_.AddFileSystemObject(record);
+    }
+    bool AnalysisRunning() const override { return !Abandoned() && volume_.AnalysisRunning(); }
+    filesystems::FoundObjectTree& Tree() override { return volume_.Tree(); }
+    void SetProgress(std::uint64_t position, std::uint64_t end) override {
+        volume_.SetProgress(position, end);
+    }
+    core::CLog& Log() override { return volume_.Log(); }
+
+  private:
+    CVolume& volume_;
+    std::atomic<bool> abandoned_{false};
+};
+
 class SignatureScanner : public ChunkScanner {
   public:
     explicit SignatureScanner(CVolume& volume)
-        : analyser_(
-              volume.Computer().Signatures(), volume,
-              [&volume](filesystems::FoundObject item) { volume.OnFoundItem(std::move(item)); }) {}
+        : scanned_(volume),
+          analyser_(volume.Computer().Signatures(), scanned_,
+                    [this, &volume](filesystems::FoundObject item) {
+                        // What a scanner given up on still finds is found again by the
+                        // one that reads its block anew.
+                        if (!scanned_.Abandoned())
+                            volume.OnFoundItem(std::move(item));
+                    }) {}
     std::span<std::uint8_t> Buffer() override { return analyser_.ScanBuffer(); }
     bool ReadsWhileScanning() const override { return true; }
     void StartChunk(std::uint64_t firstSector, std::uint32_t sectors) override {
@@ -52,12 +102,31 @@ class SignatureScanner : public ChunkScanner {
     bool WaitChunkDone(std::chrono::milliseconds limit) override {
         return analyser_.WaitChunkDone(limit);
     }
+    void Abandon() { scanned_.Abandon(); }
 
   private:
+    ScannedVolume scanned_;  // before the analyser, whose worker uses it to the end
     signatures::CAnalyser analyser_;
 };
 
+void Abandon(ChunkScanner* scanner) {
+    if (auto* signature = dynamic_cast<SignatureScanner*>(scanner))
+        signature->Abandon();
+}
+
 }  // namespace
+
+// The block the scanner has and since when, shared by the sector reader and the thread
+// that waits for it. That thread is the watchdog: a scanner stuck in a read of the
+// volume holds the volume's read lock, and the reader, waiting for that lock to read the
+// next block, could not see the scanner stall.
+struct ScannerWatch {
+    std::mutex mutex;
+    ChunkScanner* scanner = nullptr;  // null while a stuck one is being ended
+    bool busy = false;                // a block was handed over and is not known done
+    Clock::time_point since;
+    bool stalled = false;  // given up on: its reads are cancelled until it has ended
+};
 
 void LogAnalysisDuration(core::CLog& log, std::chrono::milliseconds elapsed) {
     const auto ms = elapsed.count();
@@ -214,6 +283,8 @@ void CLocalComputer::StartFileSystemAnalysis(CVolume& volume) {
     volume.ProgressPosition = 0;
     volume.ProgressEnd = volume.TotalClusters;
     RunPhaseThread(volume, "AnalyseFileSystem.FatalError", [this, &volume] {
+        if (!app_.AnalysisRunning)
+            return;  // stopped (by a rescan that dropped the volume) before it began
         volume.VolumeState = VolumeStatus::FileSystemPhase;
         AnalyseFileSystem(volume);
         volume.VolumeState = VolumeStatus::Ready;
@@ -229,6 +300,10 @@ void CLocalComputer::StartSectorAnalysis(CVolume& volume, bool volumesOnly) {
     ActiveVolume = &volume;
     volume.SectorPhaseRunning = 1;
     RunPhaseThread(volume, "AnalyseSectors.FatalError", [this, &volume] {
+        if (!app_.AnalysisRunning) {
+            volume.SectorPhaseRunning = 0;
+            return;  // stopped before it began
+        }
         volume.VolumeState = VolumeStatus::SectorPhase;
         AnalyseSectors(volume);
     });
@@ -247,14 +322,16 @@ void CLocalComputer::AnalyseSectors(CVolume& volume) {
     volume.ProgressEnd = volume.TotalSectors;
     log_.LogMessage(core::StringId::StartingSectorAnalysis);
     if (volume.OpenDrive()) {
-        // The reader runs on its own thread; this one waits for its signal.
+        // The reader runs on its own thread; this one waits for its signal and watches
+        // the scanner meanwhile.
         std::atomic<bool> done{false};
         std::mutex mutex;
         std::condition_variable finished;
+        ScannerWatch watch;
         std::thread reader([&] {
             platform::LowerCurrentThreadPriority();
             try {
-                ReadAllSectors(volume, done);
+                ReadAllSectors(volume, done, watch);
             } catch (const std::exception&) {
                 log_.LogError("AnalyseSectors.FatalError");
             }
@@ -262,10 +339,33 @@ void CLocalComputer::AnalyseSectors(CVolume& volume) {
             done = true;
             finished.notify_all();
         });
-        {
-            std::unique_lock lock(mutex);
-            finished.wait_for(lock, kReaderWait, [&] { return done.load(); });
+        const auto look = std::clamp<std::chrono::milliseconds>(
+            ScannerBlockWait / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(250));
+        const auto deadline = Clock::now() + kReaderWait;
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, look, [&] { return done.load(); })) {
+            if (Clock::now() >= deadline) {
+                volume.CancelRead();
+                break;
+            }
+            bool cancel = false;
+            {
+                std::lock_guard watchLock(watch.mutex);
+                if (watch.busy && !watch.stalled && watch.scanner != nullptr &&
+                    Clock::now() - watch.since > ScannerBlockWait &&
+                    !watch.scanner->WaitChunkDone(std::chrono::milliseconds(0))) {
+                    watch.stalled = true;
+                    Abandon(watch.scanner);
+                }
+                // Poked until the stuck scanner lets go: its read may not have begun.
+                cancel =
+                    watch.stalled && (watch.scanner == nullptr ||
+                                      !watch.scanner->WaitChunkDone(std::chrono::milliseconds(0)));
+            }
+            if (cancel)
+                volume.CancelRead();
         }
+        lock.unlock();
         reader.join();
     }
     volume.VolumeState = VolumeStatus::Ready;
@@ -277,40 +377,103 @@ void CLocalComputer::AnalyseSectors(CVolume& volume) {
     volume.Close();
 }
 
-void CLocalComputer::ReadAllSectors(CVolume& volume, std::atomic<bool>& done) {
+void CLocalComputer::ReadAllSectors(CVolume& volume, std::atomic<bool>& done, ScannerWatch& watch) {
     std::unique_ptr<ChunkScanner> scanner = scannerFactory_(volume);
-    const std::uint64_t total = volume.TotalSize / CVolume::kSectorSize;
-    std::uint64_t position = 0;
-    bool scanning = false;  // a block was handed over and is not known to be done
-    const auto waitForScanner = [&] {
-        const bool finished = !scanning || scanner->WaitChunkDone(ScannerBlockWait);
-        scanning = false;
-        if (!finished)
-            scanner = scannerFactory_(volume);  // a stuck scanner is replaced
-        return finished;
-    };
-    while (position < total && app_.AnalysisRunning && !done) {
-        volume.AnalysisGate.Pass(&app_.AnalysisRunning);
-        if (!app_.AnalysisRunning)
-            break;
-        std::uint64_t chunk = std::min(total - position, ChunkScanner::kBlockSectors);
-        // With two buffers this read overlaps the scan of the block before.
-        const std::uint32_t bytes = volume.ReadSectors(scanner->Buffer(), position, chunk);
-        if (bytes >= CVolume::kSectorSize) {
-            if (!waitForScanner())
-                continue;  // the block read went with the stuck scanner: read it again
-            const std::uint64_t read = bytes / CVolume::kSectorSize;
-            scanner->StartChunk(position, static_cast<std::uint32_t>(read));
-            scanning = true;
-            if (!scanner->ReadsWhileScanning())
-                waitForScanner();
-            chunk = read;
-        }
-        // An unreadable block, or one shorter than a sector, is skipped whole.
-        position += chunk;
-        volume.ProgressPosition = position;
+    {
+        std::lock_guard lock(watch.mutex);
+        watch.scanner = scanner.get();
     }
-    waitForScanner();
+    const std::uint64_t total = volume.TotalSize / CVolume::kSectorSize;
+    volume.ProgressPosition = 0;
+    struct Block {
+        std::uint64_t first = 0;
+        std::uint64_t sectors = 0;
+    };
+    std::optional<Block> handed;   // the block the scanner has, not known to be done
+    std::optional<Block> retried;  // a block a stuck scanner left, read once again
+    // Ends a stuck scanner and starts a new one. The block read into its buffer meanwhile
+    // goes with it.
+    const auto replace = [&] {
+        {
+            std::lock_guard lock(watch.mutex);
+            watch.stalled = true;
+            Abandon(scanner.get());
+            watch.scanner = nullptr;
+        }
+        // Given up on, it leaves its block at the next sector it tests; a read it is stuck
+        // in is cancelled (here, and by the watchdog). It is destroyed only once idle: the
+        // scanner is not made to be destroyed in the middle of a block.
+        while (!scanner->WaitChunkDone(std::chrono::milliseconds(50)))
+            volume.CancelRead();
+        scanner.reset();
+        scanner = scannerFactory_(volume);
+        std::lock_guard lock(watch.mutex);
+        watch.scanner = scanner.get();
+        watch.busy = false;
+        watch.stalled = false;
+    };
+    // Waits for the block handed over last. After a stall the position to read from:
+    // the stuck block once more (its hits after the stall were never reported), or, when
+    // it stalled a second time, the block after it, which then counts as done.
+    const auto settle = [&]() -> std::optional<std::uint64_t> {
+        if (!handed)
+            return std::nullopt;
+        const Block block = *handed;
+        handed.reset();
+        bool finished = scanner->WaitChunkDone(ScannerBlockWait);
+        {
+            std::lock_guard lock(watch.mutex);
+            finished = finished && !watch.stalled;
+            if (finished)
+                watch.busy = false;
+        }
+        if (finished)
+            return std::nullopt;
+        replace();
+        const bool again = retried && retried->first == block.first;
+        retried = block;
+        return again ? block.first + block.sectors : block.first;
+    };
+    std::uint64_t position = 0;
+    while (app_.AnalysisRunning && !done) {
+        while (position < total && app_.AnalysisRunning && !done) {
+            volume.AnalysisGate.Pass(&app_.AnalysisRunning);
+            if (!app_.AnalysisRunning)
+                break;
+            std::uint64_t chunk = std::min(total - position, ChunkScanner::kBlockSectors);
+            // With two buffers this read overlaps the scan of the block before.
+            const std::uint32_t bytes = volume.ReadSectors(scanner->Buffer(), position, chunk);
+            if (const auto from = settle()) {
+                position = *from;
+                continue;
+            }
+            if (bytes >= CVolume::kSectorSize) {
+                const std::uint64_t read = bytes / CVolume::kSectorSize;
+                scanner->StartChunk(position, static_cast<std::uint32_t>(read));
+                handed = Block{position, read};
+                {
+                    std::lock_guard lock(watch.mutex);
+                    watch.busy = true;
+                    watch.since = Clock::now();
+                }
+                chunk = read;
+                if (!scanner->ReadsWhileScanning()) {
+                    if (const auto from = settle()) {
+                        position = *from;
+                        continue;
+                    }
+                }
+            }
+            // An unreadable block, or one shorter than a sector, is skipped whole.
+            position += chunk;
+            volume.ProgressPosition = std::max(volume.ProgressPosition.load(), position);
+        }
+        // The last block may be the one a scanner sticks on.
+        const auto from = settle();
+        if (!from)
+            break;
+        position = *from;
+    }
     app_.AnalysisRunning = false;
 }
 

@@ -79,6 +79,20 @@ void CLocalComputer::EndBackgroundWork() {
     backgroundDone_.notify_all();
 }
 
+void CLocalComputer::ForgetVolumes(const std::vector<std::shared_ptr<CVolume>>& volumes) {
+    for (const auto& volume : volumes) {
+        // Also when its thread has not begun yet: it then finds the analysis stopped.
+        if (volume->AnalysisThreadAlive())
+            StopAnalysis(*volume, true);
+        RemoveFromQueue(*volume);
+        for (std::atomic<CVolume*>* current :
+             {&SelectedVolume, &ActiveVolume, &LastAnalysedVolume}) {
+            CVolume* expected = volume.get();
+            current->compare_exchange_strong(expected, computerRoot_.get());
+        }
+    }
+}
+
 bool CLocalComputer::LoadSignatures() {
     bool imported = true;
     const std::string key =

@@ -24,6 +24,8 @@
 
 namespace duzez::devices {
 
+struct ScannerWatch;
+
 struct LocalComputerOptions {
     platform::SystemRoots roots;
     std::shared_ptr<platform::DeviceOpener> opener;  // defaults to this machine's devices
@@ -84,6 +86,9 @@ class CLocalComputer {
     void FinishAnalysis(CVolume& volume);
     void AddFileSystemObject(CVolume& volume, const filesystems::FoundObject& record);
     std::vector<CVolume*> AnalysisQueue() const;
+    // Volumes leaving the list: their analyses stop, they leave the queue, and the
+    // current-volume pointers that named them return to the computer root.
+    void ForgetVolumes(const std::vector<std::shared_ptr<CVolume>>& volumes);
 
     // The scanner of the sector phase (the signature scanner unless replaced).
     void SetScannerFactory(ScannerFactory factory) { scannerFactory_ = std::move(factory); }
@@ -122,7 +127,7 @@ class CLocalComputer {
 
   private:
     void RunPhaseThread(CVolume& volume, const char* failureText, std::function<void()> body);
-    void ReadAllSectors(CVolume& volume, std::atomic<bool>& done);
+    void ReadAllSectors(CVolume& volume, std::atomic<bool>& done, ScannerWatch& watch);
     void RemoveFromQueue(CVolume& volume);
 
     core::CApp& app_;

@@ -114,6 +114,10 @@ bool CVolume::OpenDrive() {
 }
 
 bool CVolume::OpenLocked() {
+    // A medium that went away took its descriptor along: the one it returns with (maybe
+    // under another name) is opened anew.
+    if (reopen_.exchange(false))
+        DropHandleLocked();
     if (handle_)
         return true;
     try {
@@ -130,7 +134,10 @@ bool CVolume::OpenLocked() {
             computer_.Log().LogError("Can't open volume '%s', System Error: %s", path, error);
             return false;
         }
+        platform::BlockDevice* raw = device.get();
         handle_ = std::make_unique<platform::TimedDevice>(std::move(device));
+        std::lock_guard lock(deviceMutex_);
+        device_ = raw;
         return true;
     } catch (const std::exception&) {
         computer_.Log().LogError("OpenDrive except");
@@ -138,9 +145,64 @@ bool CVolume::OpenLocked() {
     }
 }
 
+void CVolume::DropHandleLocked() {
+    {
+        std::lock_guard lock(deviceMutex_);
+        device_ = nullptr;
+    }
+    handle_.reset();
+}
+
 void CVolume::Close() {
     std::lock_guard lock(readMutex_);
-    handle_.reset();
+    DropHandleLocked();
+}
+
+void CVolume::CancelRead() {
+    std::lock_guard lock(deviceMutex_);
+    if (device_ != nullptr)
+        device_->CancelRead();
+}
+
+bool CVolume::WaitsForMedium() const {
+    return computer_.App().AnalysisRunning.load() && AnalysisThreadAlive();
+}
+
+void CVolume::MediumRemoved(const platform::DeviceIdentity& seen) {
+    {
+        std::lock_guard lock(identityMutex_);
+        identity_.FillFrom(seen);
+    }
+    AnalysisGate.Pause();
+    reopen_ = true;
+    VolumeState = VolumeStatus::NotReady;
+}
+
+void CVolume::MediumReturned(const std::string& kernelName, const std::string& devicePath) {
+    {
+        // Names change only while the analysis waits at the gate, not inside a read.
+        std::lock_guard lock(readMutex_);
+        if (!kernelName.empty() && kernelName != KernelName) {
+            if (RootPath == DevicePath)
+                RootPath = devicePath;
+            KernelName = kernelName;
+            DevicePath = devicePath;
+            deviceInfo_.reset();
+        }
+        reopen_ = true;
+    }
+    VolumeState = VolumeStatus::Ready;
+    AnalysisGate.Resume();
+}
+
+platform::DeviceIdentity CVolume::Identity() const {
+    std::lock_guard lock(identityMutex_);
+    return identity_;
+}
+
+void CVolume::SetIdentity(const platform::DeviceIdentity& identity) {
+    std::lock_guard lock(identityMutex_);
+    identity_ = identity;
 }
 
 std::uint32_t CVolume::ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
@@ -159,36 +221,62 @@ std::uint32_t CVolume::ReadSectors(std::span<std::uint8_t> buffer, std::uint64_t
         return 0;
     if (sector > kAllOnes / kSectorSize)
         return 0;
-    std::lock_guard lock(readMutex_);
-    if (!OpenLocked())
-        return 0;
     const std::uint64_t relative = sector * kSectorSize;
-    // Beyond the end of the volume: nothing to read, nothing to say. The end is measured
-    // from the volume's own start, so a found volume's last sectors stay readable.
-    if (relative > TotalSize)
-        return 0;
-    const std::uint64_t offset = StartOffset + relative;
     const std::size_t wanted = static_cast<std::size_t>(count * kSectorSize);
     const std::span<std::uint8_t> target = buffer.first(wanted);
+    while (true) {
+        // Waiting happens outside the read lock: the medium's return renames and
+        // reopens the volume under it.
+        const bool mayWait = WaitsForMedium();
+        if (mayWait)
+            AnalysisGate.Pass(&computer_.App().AnalysisRunning);
+        std::lock_guard lock(readMutex_);
+        const auto away = [this] { return AnalysisGate.IsPaused() && WaitsForMedium(); };
+        if (away())
+            continue;  // removed since the gate let this read through
+        // An analysis stopped while its medium is away has nothing to read from, and
+        // nothing to report about it either.
+        if (AnalysisGate.IsPaused() && (mayWait || AnalysisThreadAlive()))
+            return 0;
+        if (!OpenLocked())
+            return 0;
+        // Beyond the end of the volume: nothing to read, nothing to say. The end is
+        // measured from the volume's own start, so a found volume's last sectors stay
+        // readable.
+        if (relative > TotalSize)
+            return 0;
+        std::size_t bytes = 0;
+        const ReadOutcome outcome = ReadLocked(target, StartOffset + relative, bytes);
+        if (outcome == ReadOutcome::MediumAway && away())
+            continue;  // the medium went during the read: read again once it is back
+        return static_cast<std::uint32_t>(bytes);
+    }
+}
+
+CVolume::ReadOutcome CVolume::ReadLocked(std::span<std::uint8_t> target, std::uint64_t offset,
+                                         std::size_t& bytes) {
     const std::uint64_t attempts =
         std::uint64_t{computer_.App().Settings().ReadRetryAttempts()} + 1;
-
-    std::size_t lastCount = 0;
+    bytes = 0;
     for (std::uint64_t attempt = 0; attempt < attempts; ++attempt) {
         const platform::DeviceReadResult result = handle_->Read(offset, target, readWaitLimit_);
         if (result.status != platform::DeviceReadResult::Status::Ok) {
             std::fill(target.begin(), target.end(), 0);
+            bytes = 0;
+            // A read that failed because the card was pulled is no damage to report.
+            if (AnalysisGate.IsPaused() && WaitsForMedium())
+                return ReadOutcome::MediumAway;
             computer_.Log().LogErrorMessage(core::StringId::VolumeReadRetry, DisplayNameText(),
                                             offset, static_cast<std::uint32_t>(attempt + 1));
-            return 0;
+            return ReadOutcome::Failed;
         }
-        lastCount = std::min(result.bytes, wanted);
+        bytes = std::min(result.bytes, target.size());
         // Only the part the device did not fill is cleared: no second pass over the data.
-        std::fill(target.begin() + static_cast<std::ptrdiff_t>(lastCount), target.end(), 0);
-        if (lastCount == wanted)
+        std::fill(target.begin() + static_cast<std::ptrdiff_t>(bytes), target.end(), 0);
+        if (bytes == target.size())
             break;
     }
-    return static_cast<std::uint32_t>(lastCount);
+    return ReadOutcome::Done;
 }
 
 std::uint64_t CVolume::ClusterToSector(std::uint64_t cluster) const {
@@ -293,6 +381,14 @@ void CVolume::QueryInformation() {
             QueryLogicalVolume();
         } else {
             VolumeState.store(TotalSize != 0 ? VolumeStatus::Ready : VolumeStatus::NotReady);
+        }
+        // Taken while the medium is here: a card that comes back under another kernel
+        // name is known again by it.
+        if (!KernelName.empty()) {
+            const auto* info = Describe();
+            SetIdentity(platform::ReadDeviceIdentity(
+                computer_.Roots().sys, KernelName,
+                info != nullptr && info->fileSystem ? info->fileSystem->uuid : std::string()));
         }
     } catch (const std::exception&) {
         computer_.Log().LogError("CVolume::QueryInformation except in drive: %s (%s), code: %d",

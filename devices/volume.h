@@ -23,6 +23,7 @@
 #include "filesystems/file_system.h"
 #include "filesystems/found_object_tree.h"
 #include "filesystems/tree_volume.h"
+#include "platform/device_identity.h"
 #include "platform/drive_discovery.h"
 #include "platform/pause_gate.h"
 #include "platform/timed_device.h"
@@ -88,8 +89,24 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     std::atomic<std::uint32_t> FileSystemPhaseRunning{0};
     std::atomic<std::uint32_t> SectorPhaseRunning{0};
     std::atomic<bool> InformationRunning{false};
-    // The analysis loops pass through it: closed while the medium is away.
+    // Every read of a volume under analysis passes through it: closed while the medium
+    // is away, so no phase reads (and logs a failure) from a device that is gone.
     platform::PauseGate AnalysisGate;
+
+    // The medium went: the volume is not ready, its analysis waits, and the descriptor
+    // it reads through is dropped at the next read. `seen` completes an identity the
+    // information query could not read.
+    void MediumRemoved(const platform::DeviceIdentity& seen);
+    // The medium is back, perhaps under another kernel name: the volume reopens it and
+    // its analysis goes on. An empty name keeps the volume's own (one read through its
+    // disk's device follows the disk).
+    void MediumReturned(const std::string& kernelName, const std::string& devicePath);
+    platform::DeviceIdentity Identity() const;
+    void SetIdentity(const platform::DeviceIdentity& identity);
+
+    // Makes the read running on another thread return at once (it fails). Does not wait
+    // for that thread; the volume stays open.
+    void CancelRead();
 
     // Opens the device lazily (found and virtual volumes open their parent's device, with
     // a handle of their own); false when it cannot be opened, with one log line.
@@ -180,6 +197,13 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
 
   private:
     bool OpenLocked();
+    void DropHandleLocked();
+    // Whether a read of this volume waits while its medium is away: only an analysis
+    // does, and only while it runs, so a stop always releases it.
+    bool WaitsForMedium() const;
+    enum class ReadOutcome { Done, Failed, MediumAway };
+    ReadOutcome ReadLocked(std::span<std::uint8_t> target, std::uint64_t offset,
+                           std::size_t& bytes);
     const platform::BlockDeviceInfo* Describe();
     void QueryPhysicalDisk();
     void QueryLogicalVolume();
@@ -192,6 +216,13 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     std::thread::id analysisThread_;
     std::optional<platform::BlockDeviceInfo> deviceInfo_;
     std::unique_ptr<platform::TimedDevice> handle_;
+    // The device under handle_, for CancelRead from another thread (which must not wait
+    // for readMutex_, held by the read it cancels).
+    std::mutex deviceMutex_;
+    platform::BlockDevice* device_ = nullptr;
+    std::atomic<bool> reopen_{false};
+    mutable std::mutex identityMutex_;
+    platform::DeviceIdentity identity_;
     std::chrono::milliseconds readWaitLimit_ = kReadWaitLimit;
 };
 

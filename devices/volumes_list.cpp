@@ -5,6 +5,8 @@
 #include "core/window_messages.h"
 #include "devices/local_computer.h"
 #include "devices/volume.h"
+#include "platform/blkid_probe.h"
+#include "platform/device_identity.h"
 #include "platform/drive_discovery.h"
 
 namespace duzez::devices {
@@ -61,13 +63,24 @@ CVolumesList::~CVolumesList() {
 
 std::size_t CVolumesList::Rescan() {
     std::vector<std::shared_ptr<CVolume>> kept;
+    std::vector<std::shared_ptr<CVolume>> dropped;
     {
         std::lock_guard lock(mutex_);
         for (const auto& volume : volumes_) {
-            if (KeptAcrossRescans(*volume))
-                kept.push_back(volume);
+            (KeptAcrossRescans(*volume) ? kept : dropped).push_back(volume);
         }
         volumes_.clear();  // the others go, with what their analysis found
+    }
+    // Their analyses end and the computer stops pointing at them before they are retired.
+    computer_.ForgetVolumes(dropped);
+    {
+        std::lock_guard lock(mutex_);
+        // Those dropped by the rescan before stay one rescan at least: the views were
+        // rebuilt since, and let go of them. The kept volumes count as listed.
+        volumes_.insert(volumes_.end(), kept.begin(), kept.end());
+        PruneRetiredLocked();
+        RetireLocked(dropped);
+        volumes_.resize(volumes_.size() - kept.size());
     }
 
     const platform::DriveInventory inventory = platform::DiscoverDrives(computer_.Roots());
@@ -81,7 +94,8 @@ std::size_t CVolumesList::Rescan() {
     }
     {
         std::lock_guard lock(mutex_);
-        volumes_ = fresh;
+        // Volumes appended meanwhile (found by a running scan of an image) stay behind.
+        volumes_.insert(volumes_.begin(), fresh.begin(), fresh.end());
     }
     for (const auto& volume : fresh) {
         volume->StartInformationQuery();
@@ -94,8 +108,93 @@ std::size_t CVolumesList::Rescan() {
         }
     }
     std::lock_guard lock(mutex_);
-    volumes_.insert(volumes_.end(), kept.begin(), kept.end());
+    volumes_.insert(volumes_.begin() + static_cast<std::ptrdiff_t>(fresh.size()), kept.begin(),
+                    kept.end());
     return volumes_.size();
+}
+
+void CVolumesList::RetireLocked(const std::vector<std::shared_ptr<CVolume>>& dropped) {
+    const auto isDropped = [&dropped](const CVolume* volume) {
+        return std::any_of(dropped.begin(), dropped.end(),
+                           [volume](const auto& d) { return d.get() == volume; });
+    };
+    using Group = const std::vector<std::shared_ptr<CVolume>>*;
+    for (const Group group : std::initializer_list<Group>{&volumes_, &retired_, &dropped}) {
+        for (const auto& volume : *group)
+            std::erase_if(volume->ChildVolumes, isDropped);
+    }
+    retired_.insert(retired_.end(), dropped.begin(), dropped.end());
+}
+
+namespace {
+
+// Whether `tree` indexes this very object (not merely one with its id).
+bool TreeHolds(const filesystems::FoundObjectTree& tree, const filesystems::FoundObject& object) {
+    filesystems::FoundObjectTree::Cursor cursor = filesystems::FoundObjectTree::kFreshCursor;
+    while (const filesystems::FoundObject* found = tree.FindById(object.Id, cursor)) {
+        if (found == &object)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void CVolumesList::PruneRetiredLocked() {
+    if (retired_.empty())
+        return;
+    // Reachable: used by a thread, pointed at by the computer, or reached from a volume
+    // that stays (its parent, its child, its node in the parent's tree). Repeated until
+    // nothing changes, as keeping one retired volume can keep another.
+    std::vector<CVolume*> staying;
+    for (const auto& volume : volumes_)
+        staying.push_back(volume.get());
+    for (CVolume* pointer : {computer_.SelectedVolume.load(), computer_.ActiveVolume.load(),
+                             computer_.LastAnalysedVolume.load()}) {
+        if (pointer != nullptr)
+            staying.push_back(pointer);
+    }
+    for (CVolume* queued : computer_.AnalysisQueue())
+        staying.push_back(queued);
+    std::vector<bool> keep(retired_.size(), false);
+    const auto stays = [&staying](const CVolume* volume) {
+        return std::find(staying.begin(), staying.end(), volume) != staying.end();
+    };
+    bool changed = true;
+    while (changed) {
+        changed = false;
+        for (std::size_t i = 0; i < retired_.size(); ++i) {
+            if (keep[i])
+                continue;
+            CVolume* volume = retired_[i].get();
+            bool reachable = retired_[i].use_count() > 1 || stays(volume);
+            const CVolume* parent = volume->GetParentVolume();
+            if (!reachable && parent != nullptr && stays(parent))
+                reachable = TreeHolds(*parent->FoundObjectTree, volume->TreeNode);
+            for (std::size_t j = 0; !reachable && j < staying.size(); ++j) {
+                const CVolume* other = staying[j];
+                reachable = other->ParentVolume == volume ||
+                            std::find(other->ChildVolumes.begin(), other->ChildVolumes.end(),
+                                      volume) != other->ChildVolumes.end();
+            }
+            if (reachable) {
+                keep[i] = true;
+                staying.push_back(volume);
+                changed = true;
+            }
+        }
+    }
+    std::vector<std::shared_ptr<CVolume>> still;
+    for (std::size_t i = 0; i < retired_.size(); ++i) {
+        if (keep[i])
+            still.push_back(std::move(retired_[i]));
+    }
+    retired_ = std::move(still);
+}
+
+std::size_t CVolumesList::RetiredCount() const {
+    std::lock_guard lock(mutex_);
+    return retired_.size();
 }
 
 void CVolumesList::RescanAsync() {
@@ -158,6 +257,11 @@ std::optional<std::uint32_t> CVolumesList::DiskNumberOf(const std::string& kerne
 
 void CVolumesList::AttachToParentDisk(CVolume& volume) {
     std::lock_guard lock(mutex_);
+    // The query of a volume a later rescan dropped must not hang it under a new disk.
+    if (std::none_of(volumes_.begin(), volumes_.end(),
+                     [&volume](const auto& listed) { return listed.get() == &volume; })) {
+        return;
+    }
     for (const auto& disk : volumes_) {
         if (disk->VolumeType == VolumeKind::Physical &&
             disk->DriveNumber == volume.DeviceNumberInfo.DeviceNumber) {
@@ -192,28 +296,63 @@ std::shared_ptr<CVolume> CVolumesList::FindById(std::uint64_t id) const {
 }
 
 void CVolumesList::OnDeviceChange(const platform::MediaEvent& event) {
-    if (!platform::IsListedDeviceName(event.deviceName))
+    const std::string& name = event.deviceName;
+    if (name.empty() || name.find('/') != std::string::npos)
         return;
     const bool arrived = event.kind == platform::MediaEvent::Kind::Arrived;
-    for (const auto& volume : Snapshot()) {
-        const CVolume* disk = volume->GetParentVolume();
-        const bool onDevice = volume->KernelName == event.deviceName ||
-                              (disk != nullptr && disk->KernelName == event.deviceName);
-        if (!onDevice)
-            continue;
-        volume->VolumeState = arrived ? VolumeStatus::Ready : VolumeStatus::NotReady;
+    // What arrived is known by what it is, not by its name: the kernel gives a card that
+    // returns the next free name, and a different card the old one.
+    platform::DeviceIdentity seen = event.identity;
+    if (arrived) {
+        seen.FillFrom(platform::ReadDeviceIdentity(computer_.Roots().sys, name));
+        if (seen.fileSystemUuid.empty()) {
+            if (const auto probe = platform::ProbeFileSystem(computer_.Roots().dev / name))
+                seen.fileSystemUuid = probe->uuid;
+        }
+    }
+    const auto volumes = Snapshot();
+    std::vector<CVolume*> onDevice;
+    for (const auto& volume : volumes) {
+        if (volume->KernelName.empty())
+            continue;  // images and found volumes follow their disk
+        bool match = volume->KernelName == name;
         if (arrived) {
-            volume->AnalysisGate.Resume();
+            const platform::DeviceIdentity known = volume->Identity();
+            if (known.Known() && seen.Known())
+                match = platform::SameMedium(known, seen);
+        }
+        if (match)
+            onDevice.push_back(volume.get());
+    }
+    const auto isOnDevice = [&onDevice](const CVolume* volume) {
+        return volume != nullptr &&
+               std::find(onDevice.begin(), onDevice.end(), volume) != onDevice.end();
+    };
+    if (onDevice.empty() && !platform::IsListedDeviceName(name))
+        return;
+    const std::string devicePath = (computer_.Roots().dev / name).string();
+    // The disks first: the volumes read through them take the new name from them.
+    for (CVolume* volume : onDevice) {
+        if (arrived) {
+            volume->MediumReturned(name, devicePath);
         } else {
-            volume->AnalysisGate.Pause();
+            volume->MediumRemoved(seen);
+        }
+    }
+    for (const auto& volume : volumes) {
+        if (isOnDevice(volume.get()) || !isOnDevice(volume->GetParentVolume()))
+            continue;
+        if (!arrived) {
+            volume->MediumRemoved({});
+        } else if (volume->KernelName.empty()) {
+            // A partition has a device of its own and waits for its own arrival.
+            volume->MediumReturned({}, {});
         }
     }
     computer_.Log().LogMessage(
-        arrived ? core::StringId::MediumConnected : core::StringId::MediumRemoved,
-        event.deviceName);
+        arrived ? core::StringId::MediumConnected : core::StringId::MediumRemoved, name);
     if (auto window = computer_.App().MainWindow()) {
-        window->Post(
-            {kMediaChangedMessage, arrived ? kDeviceArrived : kDeviceRemoved, 0, event.deviceName});
+        window->Post({kMediaChangedMessage, arrived ? kDeviceArrived : kDeviceRemoved, 0, name});
     }
 }
 

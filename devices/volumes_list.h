@@ -27,7 +27,10 @@ class CVolumesList {
     CVolumesList(const CVolumesList&) = delete;
     CVolumesList& operator=(const CVolumesList&) = delete;
 
-    // Rebuilds the list and returns the number of volumes.
+    // Rebuilds the list and returns the number of volumes. The volumes it drops leave
+    // every structure that points at them, but live on in a retired list until nothing
+    // can reach them (a parent's tree still showing their node, a thread still using
+    // them): the views rebuilt after a rescan may still hold them for a moment.
     std::size_t Rescan();
     // The same on its own thread; WaitForRescan waits for it up to `limit`.
     void RescanAsync();
@@ -50,11 +53,19 @@ class CVolumesList {
     bool HasChildAt(const CVolume& volume, std::uint64_t sector) const;
     void AddChild(CVolume& parent, CVolume& child);
     std::shared_ptr<CVolume> FindById(std::uint64_t id) const;
+    // Dropped volumes still kept alive.
+    std::size_t RetiredCount() const;
 
   private:
+    // Takes the dropped volumes out of their parents' child lists and keeps them.
+    void RetireLocked(const std::vector<std::shared_ptr<CVolume>>& dropped);
+    // Frees the retired volumes nothing can reach any more.
+    void PruneRetiredLocked();
+
     CLocalComputer& computer_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<CVolume>> volumes_;
+    std::vector<std::shared_ptr<CVolume>> retired_;
     std::mutex rescanMutex_;
     std::thread rescanThread_;
     std::shared_ptr<std::atomic<bool>> rescanDone_;

@@ -4,6 +4,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <fstream>
 
 namespace duzez::platform {
@@ -39,7 +40,110 @@ fs::path NearestExisting(fs::path path) {
     return path;
 }
 
+std::string FirstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string text;
+    std::getline(in, text);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.pop_back();
+    const auto first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+std::uint64_t Number(const fs::path& file) {
+    const std::string text = FirstLine(file);
+    std::uint64_t value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+// The serial of a whole device: MMC and NVMe name it beside the disk, SCSI gives a wwid,
+// and a USB reader keeps it on the USB device a few levels above.
+std::string SerialOf(const fs::path& diskDir) {
+    std::error_code ec;
+    const fs::path device = diskDir / "device";
+    for (const char* name : {"serial", "wwid"}) {
+        const std::string text = FirstLine(device / name);
+        if (!text.empty())
+            return text;
+    }
+    fs::path above = fs::canonical(device, ec);
+    if (ec)
+        return {};
+    for (int level = 0; level < 8 && above.has_relative_path(); ++level) {
+        above = above.parent_path();
+        if (fs::exists(above / "idVendor", ec)) {
+            const std::string text = FirstLine(above / "serial");
+            return text.empty() ? std::string() : FirstLine(above / "idVendor") + ":" + text;
+        }
+    }
+    return {};
+}
+
 }  // namespace
+
+void DeviceIdentity::FillFrom(const DeviceIdentity& other) {
+    if (serial.empty())
+        serial = other.serial;
+    if (fileSystemUuid.empty())
+        fileSystemUuid = other.fileSystemUuid;
+    if (partitionUuid.empty())
+        partitionUuid = other.partitionUuid;
+    if (partitionNumber == 0)
+        partitionNumber = other.partitionNumber;
+    if (sizeBytes == 0)
+        sizeBytes = other.sizeBytes;
+}
+
+bool SameMedium(const DeviceIdentity& a, const DeviceIdentity& b) {
+    bool compared = false;
+    const auto agree = [&compared](const std::string& x, const std::string& y) {
+        if (x.empty() || y.empty())
+            return true;
+        compared = true;
+        return x == y;
+    };
+    if (!agree(a.serial, b.serial) || !agree(a.fileSystemUuid, b.fileSystemUuid) ||
+        !agree(a.partitionUuid, b.partitionUuid)) {
+        return false;
+    }
+    // One serial covers every partition of a card: the number tells them apart.
+    if (a.partitionNumber != b.partitionNumber)
+        return false;
+    if (a.sizeBytes != 0 && b.sizeBytes != 0 && a.sizeBytes != b.sizeBytes)
+        return false;
+    return compared;
+}
+
+DeviceIdentity ReadDeviceIdentity(const fs::path& sysRoot, const std::string& kernelName,
+                                  const std::string& fileSystemUuid) {
+    DeviceIdentity identity;
+    identity.fileSystemUuid = fileSystemUuid;
+    if (kernelName.empty() || kernelName.find('/') != std::string::npos || kernelName == "." ||
+        kernelName == "..") {
+        return identity;
+    }
+    std::error_code ec;
+    fs::path dir = sysRoot / "block" / kernelName;
+    fs::path diskDir = dir;
+    if (!fs::exists(dir, ec)) {
+        dir.clear();
+        for (fs::directory_iterator it(sysRoot / "block", ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (fs::exists(it->path() / kernelName / "partition", ec)) {
+                diskDir = it->path();
+                dir = diskDir / kernelName;
+                break;
+            }
+        }
+        if (dir.empty())
+            return identity;
+        identity.partitionNumber = static_cast<std::uint32_t>(Number(dir / "partition"));
+    }
+    identity.sizeBytes = Number(dir / "size") * 512;  // sysfs counts 512-byte units
+    identity.serial = SerialOf(diskDir);
+    return identity;
+}
 
 bool IsReadable(const fs::path& path) {
     return ::access(path.c_str(), R_OK) == 0;

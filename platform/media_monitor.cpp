@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 
+#include <charconv>
 #include <cstring>
 
 namespace duzez::platform {
@@ -19,6 +20,22 @@ struct UdevRefs {
             udev_unref(context);
     }
 };
+
+std::string Property(udev_device* device, const char* name) {
+    const char* value = udev_device_get_property_value(device, name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+// The file-system and partition UUIDs come from libblkid, as the volumes' own do; the
+// serial is left to sysfs, so that both sides read it from the same place.
+DeviceIdentity IdentityOf(udev_device* device) {
+    DeviceIdentity identity;
+    identity.fileSystemUuid = Property(device, "ID_FS_UUID");
+    identity.partitionUuid = Property(device, "ID_PART_ENTRY_UUID");
+    const std::string number = Property(device, "ID_PART_ENTRY_NUMBER");
+    std::from_chars(number.data(), number.data() + number.size(), identity.partitionNumber);
+    return identity;
+}
 
 }  // namespace
 
@@ -70,7 +87,7 @@ void MediaMonitor::Run(void* opaque) {
         const char* name = udev_device_get_sysname(device);
         const char* mediaChange = udev_device_get_property_value(device, "DISK_MEDIA_CHANGE");
         if (action != nullptr && name != nullptr) {
-            MediaEvent event{MediaEvent::Kind::Arrived, name};
+            MediaEvent event{MediaEvent::Kind::Arrived, name, IdentityOf(device)};
             if (std::strcmp(action, "remove") == 0) {
                 event.kind = MediaEvent::Kind::Removed;
                 callback_(event);

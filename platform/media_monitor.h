@@ -6,15 +6,23 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include "platform/device_identity.h"
 #include "platform/unique_fd.h"
 
 namespace duzez::platform {
 
 struct MediaEvent {
     enum class Kind { Arrived, Removed };
+    MediaEvent() = default;
+    MediaEvent(Kind eventKind, std::string name, DeviceIdentity seen = {})
+        : kind(eventKind), deviceName(std::move(name)), identity(std::move(seen)) {}
     Kind kind = Kind::Arrived;
     std::string deviceName;  // kernel name: "sdb1"
+    // What udev knows of the medium; an arrival is matched to the volumes by it, since
+    // a card that comes back may get another kernel name.
+    DeviceIdentity identity;
 };
 
 class MediaMonitor {
