@@ -18,6 +18,7 @@
 #include "recovery/recovery.h"
 #include "tests/ui/ui_machine.h"
 #include "ui/explorer/explore_view.h"
+#include "ui/explorer/find_bar.h"
 #include "ui/explorer/trash_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/startup.h"
@@ -246,6 +247,41 @@ TEST_F(MainFrameTest, TheTrashNodeShowsTheDesktopsTrash) {
     EXPECT_EQ(explorer.SelectedVolume(), nullptr);
     Frame().UpdateCommands();
     EXPECT_FALSE(Enabled(Command::StartAnalyzing));
+}
+
+// Find: the bar takes the left pane, its results fill the list as they come, and the
+// command again brings the tree back.
+TEST_F(MainFrameTest, TheFindBarSearchesTheAnalysedCardIntoTheList) {
+    if (!HaveCardTools())
+        GTEST_SKIP() << "dosfstools or mtools missing";
+    const auto card = MakeCameraCard(dir_.path());
+    ASSERT_FALSE(card.empty());
+    auto& frame = Frame();
+    ASSERT_NE(frame.LoadImageFile(QString::fromStdString(card.string())), nullptr);
+    frame.RunCommand(Command::StartAnalyzing);
+    ASSERT_TRUE(WaitUntil([this] { return !machine_->App().IsBusy(); }));
+    frame.DrainMessages();
+    frame.RunCommand(Command::Search);
+    auto& explorer = frame.Explorer();
+    EXPECT_EQ(explorer.Mode(), ui::ViewMode::Search);
+    EXPECT_TRUE(frame.Action(Command::Search)->isChecked());
+    explorer.Finder()
+        ->findChild<QLineEdit*>(QStringLiteral("namePattern"))
+        ->setText(QStringLiteral("*.jpg"));
+    emit explorer.Finder()->SearchRequested(explorer.Finder()->Criteria());
+    ASSERT_TRUE(WaitUntil([&explorer] {
+        explorer.UpdateSearch();
+        return !explorer.Searching() && explorer.ListModel().rowCount() == 4;
+    }));
+    QStringList names;
+    for (int row = 0; row < 4; ++row)
+        names << explorer.ListModel().index(row, 0).data().toString();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0004.JPG", "_MG_0003.JPG"}));
+    EXPECT_EQ(explorer.ListModel().columnCount(), 5);  // with "In Folder"
+    EXPECT_TRUE(machine_->Questions().told.empty());
+    frame.RunCommand(Command::Search);
+    EXPECT_NE(explorer.Mode(), ui::ViewMode::Search);
 }
 
 TEST(DriveAccess, RootTheDiskGroupOrUdisksMayReadDrives) {

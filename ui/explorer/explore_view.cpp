@@ -13,10 +13,13 @@
 
 #include "devices/local_computer.h"
 #include "platform/program_folders.h"
+#include "ui/explorer/find_bar.h"
+#include "ui/explorer/find_in_found.h"
 #include "ui/explorer/object_walk.h"
 #include "ui/explorer/size_text.h"
 #include "ui/explorer/trash_view.h"
 #include "ui/explorer/volume_info.h"
+#include "ui/frame/questions.h"
 #include "ui/help/help_window.h"
 
 namespace duzez::ui {
@@ -28,7 +31,9 @@ ExploreView::ExploreView(devices::CLocalComputer& computer, Questions& questions
     : QWidget(parent),
       computer_(computer),
       treeModel_(computer, checks_, this),
-      listModel_(checks_, this) {
+      listModel_(checks_, this),
+      search_(std::make_unique<FindInFound>()),
+      questions_(questions) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     splitter_ = new QSplitter(Qt::Horizontal, this);
@@ -44,6 +49,19 @@ ExploreView::ExploreView(devices::CLocalComputer& computer, Questions& questions
     tree_->setUniformRowHeights(true);
     tree_->installEventFilter(this);
     left_->addWidget(tree_);
+    findBar_ = new FindBar(left_);
+    left_->addWidget(findBar_);
+    connect(findBar_, &FindBar::SearchRequested, this, [this] {
+        CVolume* volume = computer_.ActiveVolume.load();
+        if (volume == nullptr || !treeModel_.IsAnalysed(*volume))
+            volume = SelectedVolume();
+        if (volume != nullptr)
+            StartSearch(*volume);
+    });
+    connect(findBar_, &FindBar::Cancelled, this, [this] {
+        CancelSearch();
+        SetMode(ViewMode::Files);
+    });
 
     list_ = new QTreeView(right_);
     list_->setObjectName(QStringLiteral("fileList"));
@@ -103,6 +121,10 @@ ExploreView::ExploreView(devices::CLocalComputer& computer, Questions& questions
     SetMode(ViewMode::MyComputer);
 }
 
+ExploreView::~ExploreView() {
+    CancelSearch();
+}
+
 void ExploreView::SetMode(int mode, bool force) {
     if (mode == ViewMode::Previous)
         mode = previousMode_ != 0 ? previousMode_ : ViewMode::Files;
@@ -110,7 +132,7 @@ void ExploreView::SetMode(int mode, bool force) {
         return;
     previousMode_ = mode_;
     mode_ = mode;
-    left_->setCurrentWidget(tree_);
+    left_->setCurrentWidget(mode == ViewMode::Search ? static_cast<QWidget*>(findBar_) : tree_);
     switch (mode) {
         case ViewMode::VolumeInformation:
             right_->setCurrentWidget(information_);
@@ -184,7 +206,45 @@ void ExploreView::SelectVolume(const CVolume& volume) {
     tree_->scrollTo(index);
 }
 
+void ExploreView::StartSearch(CVolume& volume) {
+    CancelSearch();
+    searchVolume_ = &volume;
+    listModel_.ShowResults(&volume, {});
+    search_->Start(*volume.FoundObjectTree, findBar_->Criteria());
+    findBar_->SetSearching(true);
+    right_->setCurrentWidget(list_);
+}
+
+void ExploreView::CancelSearch() {
+    search_->Cancel();
+    search_->Wait();
+    findBar_->SetSearching(false);
+}
+
+bool ExploreView::Searching() const {
+    return search_->Running();
+}
+
+void ExploreView::UpdateSearch() {
+    if (searchVolume_ == nullptr)
+        return;
+    const bool running = search_->Running();
+    if (listModel_.Volume() == searchVolume_ && listModel_.Folder() == nullptr)
+        listModel_.AppendResults(search_->TakeResults());
+    if (running)
+        return;
+    findBar_->SetSearching(false);
+    searchVolume_ = nullptr;
+    if (search_->FinishedWithoutMatch())
+        questions_.Tell(this, tr("Search"), tr("No files found"));
+}
+
 void ExploreView::BeginAnalysis(CVolume& volume) {
+    // The search reads the objects the analysis is about to free.
+    if (searchVolume_ == &volume) {
+        CancelSearch();
+        searchVolume_ = nullptr;
+    }
     if (listModel_.Volume() == &volume)
         listModel_.Clear();
     treeModel_.BeginAnalysis(volume);

@@ -4,6 +4,7 @@
 // volume information, or the "My Computer" overview, by view mode.
 
 #include <QWidget>
+#include <memory>
 
 #include "ui/explorer/file_list_model.h"
 #include "ui/explorer/files_tree_model.h"
@@ -31,6 +32,8 @@ constexpr int RecycleBin = 7;
 constexpr int MyComputer = 8;
 }  // namespace ViewMode
 
+class FindBar;
+class FindInFound;
 class Questions;
 class TrashView;
 
@@ -39,6 +42,7 @@ class ExploreView : public QWidget {
 
   public:
     ExploreView(devices::CLocalComputer& computer, Questions& questions, QWidget* parent = nullptr);
+    ~ExploreView() override;
 
     void SetMode(int mode, bool force = false);
     int Mode() const { return mode_; }
@@ -72,6 +76,13 @@ class ExploreView : public QWidget {
     void OpenParent();
     // The selected volume's properties in the right pane.
     void ShowVolumeInformation();
+    // The find bar: a search of the active volume's objects, its results in the list as
+    // they come (the window's quick timer calls UpdateSearch).
+    void StartSearch(devices::CVolume& volume);
+    void CancelSearch();
+    void UpdateSearch();
+    bool Searching() const;
+    FindBar* Finder() const { return findBar_; }
 
   signals:
     void CurrentChanged();
@@ -98,6 +109,10 @@ class ExploreView : public QWidget {
     QTreeWidget* information_ = nullptr;
     QTextBrowser* overview_ = nullptr;
     TrashView* trash_ = nullptr;
+    FindBar* findBar_ = nullptr;
+    std::unique_ptr<FindInFound> search_;
+    devices::CVolume* searchVolume_ = nullptr;
+    Questions& questions_;
     int mode_ = 0;
     int previousMode_ = 0;
 };

@@ -70,9 +70,21 @@ void FileListModel::Refresh() {
     if (volume_ == nullptr || folder_ == nullptr)
         return;
     std::vector<FoundObject*> current = ChildrenOf(*volume_->FoundObjectTree, *folder_);
+    const std::unordered_set<const FoundObject*> now(current.begin(), current.end());
+    const bool moved = std::any_of(rows_.begin(), rows_.end(),
+                                   [&now](const FoundObject* row) { return !now.count(row); });
+    if (moved) {
+        // An entry read late took over a file the scan had listed elsewhere: the list is
+        // rebuilt rather than showing it in two places.
+        beginResetModel();
+        rows_ = std::move(current);
+        SortRows();
+        endResetModel();
+        return;
+    }
     if (current.size() == rows_.size())
         return;
-    std::unordered_set<const FoundObject*> shown(rows_.begin(), rows_.end());
+    const std::unordered_set<const FoundObject*> shown(rows_.begin(), rows_.end());
     std::erase_if(current, [&shown](const FoundObject* object) { return shown.count(object); });
     AppendResults(current);
 }

@@ -21,9 +21,15 @@
 #include "core/window_messages.h"
 #include "devices/local_computer.h"
 #include "filesystems/found_object_tree.h"
+#include "platform/program_folders.h"
+#include "recovery/probable_size.h"
 #include "recovery/recovery.h"
+#include "ui/dialogs/create_image_dialog.h"
+#include "ui/dialogs/file_info_dialog.h"
+#include "ui/dialogs/probable_size_dialog.h"
 #include "ui/dialogs/recover_dialog.h"
 #include "ui/dialogs/recovery_progress_dialog.h"
+#include "ui/dialogs/try_open_warning.h"
 #include "ui/explorer/explore_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/interface_modes.h"
@@ -62,6 +68,8 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
         [this](const platform::Message& message) { return HandleMessage(message); });
     logMessages_ = std::make_shared<QueuedMessages>(
         [this](const platform::Message& message) { return HandleMessage(message); });
+    recoveryQuestions_ = std::make_unique<DialogSizeQuestions>(app, modes_.Ask(), this);
+    recovery_->SetQuestions(recoveryQuestions_.get());
     computer_.SetQuestionAnswerer([this](StringId caption, StringId text) {
         const auto& texts = modes_.App().Languages();
         return modes_.Ask().AskYesNo(this, QString::fromStdString(texts.GetString(caption)),
@@ -113,6 +121,7 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     connect(&quickTimer_, &QTimer::timeout, this, [this] {
         UpdateProgress();
         UpdateCommands();
+        explorer_->UpdateSearch();
         // Another part asked for the drives to be read again (a medium came or went).
         auto& settings = modes_.App().Settings();
         if (settings.RescanPending() && !modes_.App().IsBusy()) {
@@ -156,7 +165,11 @@ MainFrame::~MainFrame() {
     if (app.LogPane() == logMessages_)
         app.SetLogPane(nullptr);
     computer_.SetQuestionAnswerer({});
+    // The recovery thread may be waiting for a question this thread must show: it is
+    // stopped and let finish before it is joined.
     recovery_->AbortRecovery();
+    while (recoveryStarted_ && !recovery_->Finished())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     recovery_->Wait();
 }
 
@@ -342,6 +355,8 @@ void MainFrame::BuildStatusBar() {
 
 void MainFrame::RunCommand(int command) {
     auto& settings = modes_.App().Settings();
+    // The state may have changed since the last idle moment (an analysis just ended).
+    UpdateCommands();
     const QAction* action = Action(command);
     if (action != nullptr && !action->isEnabled())
         return;
@@ -379,8 +394,28 @@ void MainFrame::RunCommand(int command) {
         case Command::ResetSize:
             ResetSize();
             break;
+        case Command::SetNewSize:
+            SetNewSize();
+            break;
+        case Command::Information:
+            ShowInformation();
+            break;
+        case Command::TryToOpen:
+            TryToOpen();
+            break;
+        case Command::CreateDriveImage:
+            CreateDriveImage();
+            break;
         case Command::Legend:
             ToggleBottomPane();
+            break;
+        case Command::Search:
+            if (explorer_->Mode() == ViewMode::Search) {
+                explorer_->CancelSearch();
+                explorer_->SetMode(ViewMode::Previous);
+            } else {
+                explorer_->SetMode(ViewMode::Search);
+            }
             break;
         case Command::ToolBar:
             settings.SetFlag(core::CSettings::kToolbarVisible,
@@ -517,6 +552,7 @@ QWidget* MainFrame::StartRecovery(const QString& destination) {
     }
     computer_.ActiveVolume = volume;
     recovery_->RecoveryList = std::move(files);
+    recoveryStarted_ = true;
     recovery_->StartRecovery(destination.toStdString());
     auto* progress =
         new RecoveryProgressDialog(*recovery_, modes_.App(), modes_.Ask(), destination, this);
@@ -540,6 +576,86 @@ void MainFrame::ResetSize() {
             object->Size = filesystems::kUnknownSize;
     }
     explorer_->ListView()->viewport()->update();
+}
+
+filesystems::FoundObject* MainFrame::FocusedObject() const {
+    if (filesystems::FoundObject* object = explorer_->FocusedObject())
+        return object;
+    return explorer_->VolumeNodeSelected()
+               ? nullptr
+               : explorer_->TreeModel().ObjectAt(explorer_->TreeView()->currentIndex());
+}
+
+void MainFrame::ShowInformation() {
+    CVolume* volume = explorer_->SelectedVolume();
+    const filesystems::FoundObject* object = FocusedObject();
+    if (volume == nullptr || object == nullptr)
+        return;
+    FileInfoDialog dialog(*volume, *object, modes_.App(), this);
+    dialog.exec();
+}
+
+void MainFrame::SetNewSize() {
+    CVolume* volume = explorer_->SelectedVolume();
+    if (volume == nullptr || modes_.App().IsBusy())
+        return;
+    std::vector<filesystems::FoundObject*> objects = explorer_->SelectedObjects();
+    if (objects.empty() && FocusedObject() != nullptr)
+        objects.push_back(FocusedObject());
+    for (filesystems::FoundObject* object : objects) {
+        // Only what the scan found has a size to guess; a listed file has its own.
+        if (!object->Is(filesystems::ObjectFlags::FoundBySignature) ||
+            object->Is(filesystems::ObjectFlags::Folder)) {
+            continue;
+        }
+        const recovery::ProbableSize question(*object, *volume->FoundObjectTree,
+                                              &computer_.Signatures());
+        const recovery::SizeAnswer answer = ProbableSizeDialog::Ask(question, modes_.App(), this);
+        if (answer.result == recovery::SizeAnswer::Result::Cancel)
+            break;
+        if (answer.result == recovery::SizeAnswer::Result::Skip)
+            continue;
+        const std::uint64_t size = question.SizeFor(answer);
+        recovery_->RememberSizeChoice(answer, *object, size);
+        // No phase runs (the command is off while busy): nothing else writes the size now.
+        object->Size = size;
+        if (answer.scope != recovery::SizeScope::ThisFile)
+            break;  // the choice covers the rest
+    }
+    explorer_->ListView()->viewport()->update();
+}
+
+void MainFrame::TryToOpen() {
+    CVolume* volume = explorer_->SelectedVolume();
+    filesystems::FoundObject* object = FocusedObject();
+    if (volume == nullptr || object == nullptr || modes_.App().IsBusy() ||
+        object->Is(filesystems::ObjectFlags::Folder) || !ConfirmTryOpen(modes_.App(), this)) {
+        return;
+    }
+    const auto& settings = modes_.App().Settings();
+    const std::filesystem::path temporary =
+        settings.UseCustomTempFolder() && !settings.TempFolder().empty()
+            ? std::filesystem::path(settings.TempFolder())
+            : platform::SystemTempFolder() / "duzez-try-open";
+    computer_.ActiveVolume = volume;
+    recovery_->RecoveryList = {object};
+    recoveryStarted_ = true;
+    recovery_->StartTryOpen(temporary);
+    auto* progress = new RecoveryProgressDialog(*recovery_, modes_.App(), modes_.Ask(),
+                                                QString::fromStdString(temporary.string()), this);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->show();
+}
+
+void MainFrame::CreateDriveImage() {
+    CVolume* volume = explorer_->SelectedVolume();
+    if (volume == nullptr || modes_.App().IsBusy())
+        return;
+    auto* dialog = new CreateImageDialog(*volume, modes_.Ask(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &CreateImageDialog::ImageCreated, this,
+            [this](const QString& path) { LoadImageFile(path); });
+    dialog->show();
 }
 
 void MainFrame::ShowAbout() {
@@ -583,6 +699,7 @@ void MainFrame::UpdateCommands() {
     }
     enable(Command::Recover, (fileItem || checkedSomewhere) && !busy);
     Action(Command::Legend)->setChecked(settings.Flag(core::CSettings::kBottomPaneVisible));
+    Action(Command::Search)->setChecked(explorer_->Mode() == ViewMode::Search);
     Action(Command::ToolBar)->setChecked(settings.Flag(core::CSettings::kToolbarVisible));
     Action(Command::StatusBar)->setChecked(settings.Flag(core::CSettings::kStatusBarVisible));
 }

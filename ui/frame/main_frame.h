@@ -28,9 +28,13 @@ class CVolume;
 namespace duzez::recovery {
 class CRecovery;
 }
+namespace duzez::filesystems {
+struct FoundObject;
+}
 
 namespace duzez::ui {
 
+class DialogSizeQuestions;
 class ExploreView;
 class InterfaceModes;
 class MenuTranslation;
@@ -81,6 +85,13 @@ class MainFrame : public QMainWindow {
     void SearchLostDrives();
     void Recover();
     void ResetSize();
+    void SetNewSize();
+    void ShowInformation();
+    void TryToOpen();
+    void CreateDriveImage();
+    // The object the per-file commands act on: the list's focused item, else the folder
+    // selected in the tree.
+    filesystems::FoundObject* FocusedObject() const;
     void ShowAbout();
     void OpenHelp(const QString& page);
     void ToggleBottomPane();
@@ -94,6 +105,8 @@ class MainFrame : public QMainWindow {
     InterfaceModes& modes_;
     devices::CLocalComputer& computer_;
     std::unique_ptr<recovery::CRecovery> recovery_;
+    std::unique_ptr<DialogSizeQuestions> recoveryQuestions_;
+    bool recoveryStarted_ = false;
     std::shared_ptr<QueuedMessages> messages_;
     std::shared_ptr<QueuedMessages> logMessages_;
     ExploreView* explorer_ = nullptr;
