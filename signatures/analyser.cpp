@@ -48,7 +48,9 @@ void CAnalyser::Run() {
     while (true) {
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return work_; });
+            // The stop flag is looked at too: a destructor that came during the last
+            // block set the work flag the end of that block just cleared.
+            changed_.wait(lock, [this] { return work_ || stop_.load(); });
             if (stop_)
                 return;
         }
