@@ -5,16 +5,24 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTreeView>
 #include <QWidget>
 #include <cstdio>
 
 #include "core/app.h"
 #include "devices/local_computer.h"
+#include "recovery/probable_size.h"
 #include "recovery/recovery.h"
+#include "ui/dialogs/create_image_dialog.h"
+#include "ui/dialogs/file_info_dialog.h"
+#include "ui/dialogs/probable_size_dialog.h"
 #include "ui/dialogs/recover_dialog.h"
 #include "ui/dialogs/recovery_progress_dialog.h"
+#include "ui/dialogs/try_open_warning.h"
 #include "ui/explorer/explore_view.h"
+#include "ui/explorer/find_bar.h"
+#include "ui/explorer/trash_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/interface_modes.h"
 #include "ui/frame/main_frame.h"
@@ -118,6 +126,65 @@ int main(int argc, char* argv[]) {
         Save(*progress, folder, "05-recovery-progress");
         progress->close();
     }
+
+    // A photo of the card: its information and its fragments.
+    const filesystems::FoundObject* photo = nullptr;
+    for (const auto* object : volume->FoundObjectTree->ListedObjects()) {
+        if (object->GetName() == "_MG_0002.JPG" ||
+            (photo == nullptr && object->GetName().ends_with(".JPG")))
+            photo = object;
+    }
+    if (photo != nullptr) {
+        ui::FileInfoDialog information(*volume, *photo, app, frame);
+        information.show();
+        Settle(200);
+        Save(information, folder, "08-file-information");
+        if (QWidget* runs = information.ShowSectorsList()) {
+            Settle(200);
+            Save(*runs, folder, "09-sectors-list");
+            runs->close();
+        }
+        // The size question as it comes for a file the scan found without an end.
+        filesystems::FoundObject carved = *photo;
+        carved.Flags =
+            filesystems::ObjectFlags::FoundBySignature | filesystems::ObjectFlags::ExtentToNext;
+        carved.Size = filesystems::kUnknownSize;
+        const recovery::ProbableSize question(carved, *volume->FoundObjectTree,
+                                              &computer.Signatures());
+        ui::ProbableSizeDialog size(question, app, frame);
+        size.show();
+        Settle(200);
+        Save(size, folder, "10-probable-size");
+        size.close();
+    }
+    ui::TryOpenWarning warning(app, frame);
+    warning.show();
+    Settle(200);
+    Save(warning, folder, "11-try-open-warning");
+    warning.close();
+    ui::CreateImageDialog image(*volume, questions, frame);
+    image.show();
+    Settle(200);
+    Save(image, folder, "12-create-image");
+    image.close();
+
+    frame->RunCommand(ui::Command::Search);
+    explorer.Finder()
+        ->findChild<QLineEdit*>(QStringLiteral("namePattern"))
+        ->setText(QStringLiteral("*.JPG"));
+    emit explorer.Finder()->SearchRequested(explorer.Finder()->Criteria());
+    waited.restart();
+    while ((explorer.Searching() || explorer.ListModel().rowCount() == 0) &&
+           waited.elapsed() < 10000) {
+        explorer.UpdateSearch();
+        Settle(100);
+    }
+    Settle(300);
+    Save(*frame, folder, "13-find");
+    frame->RunCommand(ui::Command::Search);
+    explorer.TreeView()->setCurrentIndex(tree.TrashIndex());
+    Settle(300);
+    Save(*frame, folder, "14-trash");
 
     ui::HelpWindow* help = ui::HelpWindow::ShowPage(QStringLiteral("help/index.html"));
     Settle(300);
