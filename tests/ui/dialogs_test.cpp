@@ -83,42 +83,9 @@ QRadioButton* RadioNamed(QWidget* dialog, const QString& text) {
 }
 
 // A camera card analysed in the explorer window.
-class DialogCardTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!HaveCardTools())
-            GTEST_SKIP() << "dosfstools or mtools missing";
-        card_ = MakeCameraCard(dir_.path());
-        ASSERT_FALSE(card_.empty());
-        machine_ = std::make_unique<UiMachine>(dir_ / "home");
-    }
-    void Analyse() {
-        auto& frame = machine_->Frame();
-        volume_ = frame.LoadImageFile(QString::fromStdString(card_.string()));
-        ASSERT_NE(volume_, nullptr);
-        frame.RunCommand(ui::Command::StartAnalyzing);
-        ASSERT_TRUE(WaitUntil([this] { return !machine_->App().IsBusy(); }));
-        frame.DrainMessages();
-        tree_ = volume_->FoundObjectTree.get();
-    }
-    FoundObject* Named(std::string_view name) const {
-        for (FoundObject* object : tree_->ListedObjects()) {
-            if (object->GetName() == name)
-                return object;
-        }
-        ADD_FAILURE() << "no " << name;
-        return nullptr;
-    }
-
-    TempFolder dir_;
-    std::filesystem::path card_;
-    std::unique_ptr<UiMachine> machine_;
-    devices::CVolume* volume_ = nullptr;
-    filesystems::FoundObjectTree* tree_ = nullptr;
-};
+class DialogCardTest : public AnalysedCardTest {};
 
 TEST_F(DialogCardTest, DialogFileInformationOfALiveAndADeletedPhoto) {
-    ASSERT_NO_FATAL_FAILURE(Analyse());
     ASSERT_EQ(volume_->ClusterSize, 2048u) << "the card has 4 sectors a cluster";
     FoundObject* live = Named("IMG_0001.JPG");
     ASSERT_NE(live, nullptr);
@@ -163,7 +130,6 @@ TEST_F(DialogCardTest, DialogFileInformationOfALiveAndADeletedPhoto) {
 }
 
 TEST_F(DialogCardTest, DialogSectorsListHoldsTheOneFragmentInSectors) {
-    ASSERT_NO_FATAL_FAILURE(Analyse());
     FoundObject* live = Named("IMG_0002.JPG");
     ASSERT_NE(live, nullptr);
     FileInfoDialog info(*volume_, *live, machine_->App());

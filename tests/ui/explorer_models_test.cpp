@@ -35,32 +35,8 @@ TEST(SizeText, WholeUnitsOnlyAboveEachThreshold) {
     EXPECT_TRUE(ui::SizeText(4096, true).isEmpty());
 }
 
-class ExplorerModelsTest : public ::testing::Test {
+class ExplorerModelsTest : public AnalysedCardTest {
   protected:
-    void SetUp() override {
-        if (!HaveCardTools())
-            GTEST_SKIP() << "dosfstools or mtools missing";
-        card_ = MakeCameraCard(dir_.path());
-        ASSERT_FALSE(card_.empty());
-        machine_ = std::make_unique<UiMachine>(dir_ / "home");
-        auto& frame = machine_->Frame();
-        volume_ = frame.LoadImageFile(QString::fromStdString(card_.string()));
-        ASSERT_NE(volume_, nullptr);
-        frame.RunCommand(ui::Command::StartAnalyzing);
-        ASSERT_TRUE(WaitUntil([this] { return !machine_->App().IsBusy(); }));
-        frame.DrainMessages();
-        tree_ = volume_->FoundObjectTree.get();
-    }
-
-    // The object of that name in the volume's tree.
-    FoundObject* Named(std::string_view name) const {
-        for (FoundObject* object : tree_->ListedObjects()) {
-            if (object->GetName() == name)
-                return object;
-        }
-        ADD_FAILURE() << "no " << name;
-        return nullptr;
-    }
     ui::ExploreView& Explorer() { return machine_->Frame().Explorer(); }
     CheckState State(std::string_view name) {
         return Explorer().Checks().For(*volume_).State(*Named(name));
@@ -87,12 +63,6 @@ class ExplorerModelsTest : public ::testing::Test {
         ASSERT_GE(row, 0) << name;
         list.setData(list.index(row, 0), on ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
     }
-
-    TempFolder dir_;
-    std::filesystem::path card_;
-    std::unique_ptr<UiMachine> machine_;
-    devices::CVolume* volume_ = nullptr;
-    filesystems::FoundObjectTree* tree_ = nullptr;
 };
 
 TEST_F(ExplorerModelsTest, CheckingAFolderChecksAllBelowAndMarksItsAncestorsPartly) {

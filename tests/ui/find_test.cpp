@@ -315,23 +315,8 @@ TEST(FindCriteria, DeletedOnlyAndFilesOnly) {
 }
 
 // A search over a card analysed by the program.
-class FindOnCardTest : public ::testing::Test {
+class FindOnCardTest : public AnalysedCardTest {
   protected:
-    void SetUp() override {
-        if (!HaveCardTools())
-            GTEST_SKIP() << "dosfstools or mtools missing";
-        const auto card = MakeCameraCard(dir_.path());
-        ASSERT_FALSE(card.empty());
-        machine_ = std::make_unique<UiMachine>(dir_ / "home");
-        auto& frame = machine_->Frame();
-        volume_ = frame.LoadImageFile(QString::fromStdString(card.string()));
-        ASSERT_NE(volume_, nullptr);
-        frame.RunCommand(ui::Command::StartAnalyzing);
-        ASSERT_TRUE(WaitUntil([this] { return !machine_->App().IsBusy(); }));
-        frame.DrainMessages();
-        tree_ = volume_->FoundObjectTree.get();
-    }
-
     std::vector<FoundObject*> Search(const FindCriteria& criteria) {
         finder_.Start(*tree_, criteria);
         finder_.Wait();
@@ -346,10 +331,6 @@ class FindOnCardTest : public ::testing::Test {
         return names;
     }
 
-    TempFolder dir_;
-    std::unique_ptr<UiMachine> machine_;
-    devices::CVolume* volume_ = nullptr;
-    filesystems::FoundObjectTree* tree_ = nullptr;
     FindInFound finder_;
 };
 

@@ -63,4 +63,28 @@ std::filesystem::path MakeCameraCard(const std::filesystem::path& folder) {
     return card;
 }
 
+void AnalysedCardTest::SetUp() {
+    if (!HaveCardTools())
+        GTEST_SKIP() << "dosfstools or mtools missing";
+    card_ = MakeCameraCard(dir_.path());
+    ASSERT_FALSE(card_.empty());
+    machine_ = std::make_unique<UiMachine>(dir_ / "home");
+    auto& frame = machine_->Frame();
+    volume_ = frame.LoadImageFile(QString::fromStdString(card_.string()));
+    ASSERT_NE(volume_, nullptr);
+    frame.RunCommand(32774);  // Start Analyzing
+    ASSERT_TRUE(WaitUntil([this] { return !machine_->App().IsBusy(); }));
+    frame.DrainMessages();
+    tree_ = volume_->FoundObjectTree.get();
+}
+
+filesystems::FoundObject* AnalysedCardTest::Named(std::string_view name) const {
+    for (filesystems::FoundObject* object : tree_->ListedObjects()) {
+        if (object->GetName() == name)
+            return object;
+    }
+    ADD_FAILURE() << "no " << name;
+    return nullptr;
+}
+
 }  // namespace duzez::test

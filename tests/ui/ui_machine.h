@@ -4,6 +4,8 @@
 // state, cache), answers to the window's questions chosen by the test, and camera cards
 // made with mkfs.fat and mtools.
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <deque>
@@ -82,5 +84,19 @@ class UiMachine {
 std::filesystem::path MakeCameraCard(const std::filesystem::path& folder);
 // Whether dosfstools and mtools are here to make one.
 bool HaveCardTools();
+
+// A camera card made, loaded and analysed in the explorer window; skipped without the tools.
+class AnalysedCardTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    // The object of that name on the card (a failure when there is none).
+    filesystems::FoundObject* Named(std::string_view name) const;
+
+    TempFolder dir_;
+    std::filesystem::path card_;
+    std::unique_ptr<UiMachine> machine_;
+    devices::CVolume* volume_ = nullptr;
+    filesystems::FoundObjectTree* tree_ = nullptr;
+};
 
 }  // namespace duzez::test
