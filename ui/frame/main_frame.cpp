@@ -36,6 +36,7 @@
 #include "ui/frame/menu_translation.h"
 #include "ui/frame/questions.h"
 #include "ui/frame/queued_messages.h"
+#include "ui/frame/udisks_opener.h"
 #include "ui/help/help_window.h"
 #include "ui/icons.h"
 
@@ -360,6 +361,12 @@ void MainFrame::RunCommand(int command) {
     const QAction* action = Action(command);
     if (action != nullptr && !action->isEnabled())
         return;
+    // Reading a drive is what the user asked for now: a password prompt may come.
+    if (command == Command::StartAnalyzing || command == Command::CreateDriveImage ||
+        command == Command::SearchLostDrives) {
+        if (auto* udisks = dynamic_cast<UdisksDeviceOpener*>(&computer_.Opener()))
+            udisks->AllowAsking();
+    }
     switch (command) {
         case Command::StartAnalyzing:
             StartAnalyzing();

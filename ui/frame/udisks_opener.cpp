@@ -61,8 +61,8 @@ std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::strin
     const int openError = errno;
     error = std::strerror(openError);
     struct stat info {};
-    if ((openError != EACCES && openError != EPERM) || ::stat(path.c_str(), &info) != 0 ||
-        !S_ISBLK(info.st_mode)) {
+    if ((openError != EACCES && openError != EPERM) || !askingAllowed_ ||
+        ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) {
         return nullptr;
     }
     const std::string object = UdisksObjectPath(path);

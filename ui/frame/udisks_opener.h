@@ -4,6 +4,7 @@
 // (an image file, root, the disk group), else by asking udisks2 for a read-only
 // descriptor, which lets polkit ask the user once. The window never runs as root.
 
+#include <atomic>
 #include <memory>
 
 #include "platform/block_device.h"
@@ -14,6 +15,12 @@ class UdisksDeviceOpener : public platform::DeviceOpener {
   public:
     std::unique_ptr<platform::BlockDevice> Open(const std::string& path,
                                                 std::string& error) override;
+    // udisks2 is asked only once the user has asked for a drive to be read: the drive
+    // list made at start must not meet the user with a password prompt.
+    void AllowAsking() { askingAllowed_ = true; }
+
+  private:
+    std::atomic<bool> askingAllowed_{false};
 };
 
 // The udisks2 object path of a block device ("/dev/sdb1" ->
