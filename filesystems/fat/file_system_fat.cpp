@@ -359,6 +359,7 @@ std::uint32_t CFileSystem_FAT::FileRead(const FoundObject& object, std::span<std
         object.Id < 2 || object.Id > 0x0FFFFFFF) {
         return kNotSupported;
     }
+    std::lock_guard lock(fileReadMutex_);
     const auto first = static_cast<std::uint32_t>(object.Id);
     const std::uint64_t index = offset / clusterSize_;
     // Go on from where the last read ended when this one continues it; else from the start.

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_set>
 #include <vector>
@@ -100,6 +101,9 @@ class CFileSystem_FAT : public CFileSystem {
     } cursor_;
     // For reads that do not start or end on a sector.
     std::vector<std::uint8_t> bounce_;
+    // Reads come from the recovery, the data viewer and the preview at once: the cursor
+    // and the bounce buffer serve one of them at a time.
+    std::mutex fileReadMutex_;
 };
 
 }  // namespace duzez::filesystems

@@ -7,6 +7,7 @@
 // the listing is the same as reading one record at a time.
 
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <unordered_set>
 #include <vector>
@@ -107,6 +108,9 @@ class CFileSystem_NTFS : public CFileSystem {
         std::uint64_t unitIndex = ~0ull;  // the compression unit held decompressed
         std::vector<std::uint8_t> unit;
     } open_;
+    // Reads come from the recovery, the data viewer and the preview at once: the record
+    // kept open serves one of them at a time.
+    std::mutex fileReadMutex_;
 };
 
 }  // namespace duzez::filesystems

@@ -157,6 +157,7 @@ std::uint32_t CFileSystem_NTFS::FileRead(const FoundObject& object, std::span<st
         object.Is(ObjectFlags::FoundBySignature) || object.Id >= recordCount_) {
         return kNotSupported;
     }
+    std::lock_guard lock(fileReadMutex_);
     if (open_.id != object.Id) {
         open_ = {};
         open_.id = object.Id;
