@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -39,6 +40,7 @@
 #include "ui/frame/udisks_opener.h"
 #include "ui/help/help_window.h"
 #include "ui/icons.h"
+#include "ui/viewer/photo_preview.h"
 
 namespace duzez::ui {
 
@@ -79,7 +81,9 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
 
     splitter_ = new QSplitter(Qt::Vertical, this);
     explorer_ = new ExploreView(computer_, modes_.Ask(), splitter_);
-    legend_ = new QListWidget(splitter_);
+    bottom_ = new QTabWidget(splitter_);
+    bottom_->setObjectName(QStringLiteral("bottomPane"));
+    legend_ = new QListWidget(bottom_);
     legend_->setObjectName(QStringLiteral("legend"));
     legend_->setViewMode(QListView::ListMode);
     legend_->setFlow(QListView::LeftToRight);
@@ -101,8 +105,12 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     legendItem(ObjectIcon(sample, false), tr("Folder holding deleted files"));
     sample.Flags = filesystems::ObjectFlags::Folder | filesystems::ObjectFlags::Deleted;
     legendItem(ObjectIcon(sample, false), tr("Deleted folder"));
+    preview_ = new PhotoPreviewPane(bottom_);
+    bottom_->addTab(legend_, tr("Legend"));
+    bottom_->addTab(preview_, tr("Preview"));
+    connect(bottom_, &QTabWidget::currentChanged, this, [this] { UpdateBottomPane(); });
     splitter_->addWidget(explorer_);
-    splitter_->addWidget(legend_);
+    splitter_->addWidget(bottom_);
     splitter_->setStretchFactor(0, 2);
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
@@ -115,7 +123,7 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     menuTranslation_ = std::make_shared<MenuTranslation>(*menuBar(), actions_);
     app.Languages().TranslateMenu("MainMenu", menuTranslation_);
     ShowProgress(false);
-    legend_->setVisible(app.Settings().Flag(core::CSettings::kBottomPaneVisible));
+    bottom_->setVisible(app.Settings().Flag(core::CSettings::kBottomPaneVisible));
     toolBar_->setVisible(app.Settings().Flag(core::CSettings::kToolbarVisible));
     statusBar()->setVisible(app.Settings().Flag(core::CSettings::kStatusBarVisible));
 
@@ -139,7 +147,10 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     });
     quickTimer_.start(250);
     slowTimer_.start(2000);
-    connect(explorer_, &ExploreView::CurrentChanged, this, [this] { UpdateCommands(); });
+    connect(explorer_, &ExploreView::CurrentChanged, this, [this] {
+        UpdateCommands();
+        UpdateBottomPane();
+    });
 
     app.SetMainWindow(messages_);
     app.SetLogPane(logMessages_);
@@ -468,12 +479,19 @@ void MainFrame::StartAnalyzing() {
     if (volume == nullptr || modes_.App().IsBusy())
         return;
     modes_.App().Settings().SetContinueWithSectors(true);
-    // What the views hold of its last analysis goes before the analysis frees it.
-    explorer_->BeginAnalysis(*volume);
-    volume->FoundObjectTree->Clear();
-    computer_.StartAnalysis(*volume);
+    Analyse(*volume);
     explorer_->SelectVolume(*volume);
     UpdateCommands();
+}
+
+void MainFrame::Analyse(CVolume& volume) {
+    // What the views and the preview hold of its last analysis goes before the analysis
+    // frees it.
+    preview_->Forget();
+    preview_->Clear();
+    explorer_->BeginAnalysis(volume);
+    volume.FoundObjectTree->Clear();
+    computer_.StartAnalysis(volume);
 }
 
 bool MainFrame::StopAnalyzing() {
@@ -665,6 +683,17 @@ void MainFrame::CreateDriveImage() {
     dialog->show();
 }
 
+void MainFrame::ShowPreviewPage() {
+    bottom_->setVisible(true);
+    bottom_->setCurrentWidget(preview_);
+}
+
+void MainFrame::UpdateBottomPane() {
+    if (!bottom_->isVisible() || bottom_->currentWidget() != preview_)
+        return;
+    preview_->Show(explorer_->ListModel().Volume(), explorer_->FocusedObject());
+}
+
 void MainFrame::ShowAbout() {
     HelpWindow::ShowPage(QStringLiteral("about.html"), this);
 }
@@ -677,7 +706,7 @@ void MainFrame::ToggleBottomPane() {
     auto& settings = modes_.App().Settings();
     const bool shown = !settings.Flag(core::CSettings::kBottomPaneVisible);
     settings.SetFlag(core::CSettings::kBottomPaneVisible, shown);
-    legend_->setVisible(shown);
+    bottom_->setVisible(shown);
 }
 
 void MainFrame::UpdateCommands() {
@@ -756,10 +785,8 @@ void MainFrame::OnAnalysisEnded() {
     if (!modes_.App().Settings().StartNextQueued())
         return;
     const auto queue = computer_.AnalysisQueue();
-    if (!queue.empty() && !modes_.App().IsBusy()) {
-        explorer_->BeginAnalysis(*queue.front());
-        computer_.StartAnalysis(*queue.front());
-    }
+    if (!queue.empty() && !modes_.App().IsBusy())
+        Analyse(*queue.front());
 }
 
 void MainFrame::DrainMessages() {

@@ -18,6 +18,7 @@ class QMenu;
 class QListWidget;
 class QProgressBar;
 class QSplitter;
+class QTabWidget;
 class QToolBar;
 class QToolButton;
 
@@ -35,6 +36,7 @@ struct FoundObject;
 namespace duzez::ui {
 
 class DialogSizeQuestions;
+class PhotoPreviewPane;
 class ExploreView;
 class InterfaceModes;
 class MenuTranslation;
@@ -47,6 +49,9 @@ class MainFrame : public QMainWindow {
     MainFrame(InterfaceModes& modes, int mode, QWidget* parent = nullptr);
     ~MainFrame() override;
 
+    PhotoPreviewPane& Preview() const { return *preview_; }
+    // Shows the bottom pane's preview page (tests, screenshots).
+    void ShowPreviewPage();
     // Runs a command as its menu item, toolbar button or accelerator would.
     void RunCommand(int command);
     QAction* Action(int command) const;
@@ -79,6 +84,7 @@ class MainFrame : public QMainWindow {
     QAction* AddCommand(QMenu* menu, int command, const QString& text, const QString& tip = {},
                         const QKeySequence& key = {}, const char* icon = nullptr);
     void StartAnalyzing();
+    void Analyse(devices::CVolume& volume);
     bool StopAnalyzing();
     void RescanDrives();
     void LoadDriveImage();
@@ -100,6 +106,8 @@ class MainFrame : public QMainWindow {
     void SetStatus(const QString& text);
     void AddLogLine(const QString& line);
     void OnAnalysisEnded();
+    // The bottom pane follows the focus: the preview shows the focused photo.
+    void UpdateBottomPane();
     devices::CVolume* VolumeForRecovery();
 
     InterfaceModes& modes_;
@@ -112,6 +120,8 @@ class MainFrame : public QMainWindow {
     ExploreView* explorer_ = nullptr;
     QSplitter* splitter_ = nullptr;
     QListWidget* legend_ = nullptr;
+    QTabWidget* bottom_ = nullptr;
+    PhotoPreviewPane* preview_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;
