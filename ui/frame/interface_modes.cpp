@@ -9,6 +9,7 @@
 #include "ui/frame/commands.h"
 #include "ui/frame/main_frame.h"
 #include "ui/frame/questions.h"
+#include "ui/wizard/wizard_window.h"
 
 namespace duzez::ui {
 
@@ -25,7 +26,11 @@ bool InterfaceModes::SwitchMode(int command) {
         switching_ = false;
     }
     app_.Settings().SetInterfaceMode(static_cast<std::uint32_t>(command));
-    auto* window = new MainFrame(*this, command);
+    QWidget* window = nullptr;
+    if (command == Command::ModeWizard4 || command == Command::ModeWizard9)
+        window = new WizardWindow(*this, command);
+    else
+        window = new MainFrame(*this, command);
     window->setAttribute(Qt::WA_DeleteOnClose);
     Place(*window);
     current_ = window;

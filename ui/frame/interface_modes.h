@@ -24,8 +24,8 @@ class InterfaceModes {
   public:
     InterfaceModes(core::CApp& app, devices::CLocalComputer& computer, Questions& questions);
 
-    // Opens the window of the mode `command` (0: the stored one); false when it could not
-    // be made. Until the wizards exist every mode opens the explorer window.
+    // Opens the window of the mode `command` (0: the stored one): 32874 the 4-step wizard,
+    // 32840 the 9-step wizard, any other the explorer; false when it could not be made.
     bool SwitchMode(int command);
     // False when the user declines.
     bool RequestExit(QWidget* window);

@@ -15,6 +15,7 @@
 #include "ui/frame/questions.h"
 #include "ui/frame/startup.h"
 #include "ui/frame/udisks_opener.h"
+#include "ui/wizard/wizard_window.h"
 
 int main(int argc, char* argv[]) {
     QApplication qt(argc, argv);
@@ -66,8 +67,8 @@ int main(int argc, char* argv[]) {
 
     ui::MessageBoxQuestions questions;
     ui::InterfaceModes modes(app, computer, questions);
-    // The wizards are not there yet: every start opens the explorer window.
-    if (!modes.SwitchMode(ui::Command::ModeExplorer))
+    // Every start opens the 4-step wizard, whatever mode was left last.
+    if (!modes.SwitchMode(ui::Command::ModeWizard4))
         return 0;
 
     QString image = options.positionalArguments().value(0);
@@ -80,7 +81,9 @@ int main(int argc, char* argv[]) {
     }
     if (!image.isEmpty()) {
         QTimer::singleShot(0, modes.Current(), [&modes, image] {
-            if (auto* frame = qobject_cast<ui::MainFrame*>(modes.Current()))
+            if (auto* wizard = qobject_cast<ui::WizardWindow*>(modes.Current()))
+                wizard->LoadImageFile(image);
+            else if (auto* frame = qobject_cast<ui::MainFrame*>(modes.Current()))
                 frame->LoadImageFile(image);
         });
     }
