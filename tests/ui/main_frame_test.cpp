@@ -20,6 +20,7 @@
 #include "ui/explorer/explore_view.h"
 #include "ui/explorer/find_bar.h"
 #include "ui/explorer/trash_view.h"
+#include "ui/viewer/hex_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/startup.h"
 #include "ui/frame/udisks_opener.h"
@@ -282,6 +283,35 @@ TEST_F(MainFrameTest, TheFindBarSearchesTheAnalysedCardIntoTheList) {
     EXPECT_TRUE(machine_->Questions().told.empty());
     frame.RunCommand(Command::Search);
     EXPECT_NE(explorer.Mode(), ui::ViewMode::Search);
+}
+
+// The bottom pane's data viewer shows the focused photo's first bytes, and the display
+// filter set in the Filters dialog's record shows only the deleted photo and its folders.
+class BottomPaneAndFilterTest : public AnalysedCardTest {};
+
+TEST_F(BottomPaneAndFilterTest, TheViewerFollowsTheFocusAndTheFilterTheRecord) {
+    auto& frame = machine_->Frame();
+    auto& explorer = frame.Explorer();
+    auto& list = explorer.ListModel();
+    const QModelIndex folder = explorer.TreeModel().IndexOf(*volume_, *Named("100CANON"));
+    ASSERT_TRUE(folder.isValid());
+    explorer.TreeView()->setCurrentIndex(folder);
+    ASSERT_EQ(list.rowCount(), 4);
+    frame.ShowDataViewerPage();
+    explorer.ListView()->setCurrentIndex(list.index(list.RowOf(Named("IMG_0002.JPG")), 0));
+    EXPECT_TRUE(frame.DataViewer().RowText(0).contains(QStringLiteral("FF D8 FF E0")))
+        << frame.DataViewer().RowText(0).toStdString();
+
+    machine_->Computer().Filter().SetDeletedOnly(true);
+    explorer.ApplyDisplayFilter();
+    ASSERT_EQ(list.rowCount(), 1);
+    EXPECT_EQ(list.index(0, 0).data().toString(), QStringLiteral("_MG_0003.JPG"));
+    // The folders on the way to it stay in the tree; the empty one goes.
+    EXPECT_TRUE(explorer.TreeModel().IndexOf(*volume_, *Named("DCIM")).isValid());
+    EXPECT_FALSE(explorer.TreeModel().IndexOf(*volume_, *Named("MISC")).isValid());
+    machine_->Computer().Filter().SetDeletedOnly(false);
+    explorer.ApplyDisplayFilter();
+    EXPECT_EQ(list.rowCount(), 4);
 }
 
 TEST(DriveAccess, RootTheDiskGroupOrUdisksMayReadDrives) {

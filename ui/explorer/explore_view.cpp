@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QListView>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTextBrowser>
@@ -13,6 +14,7 @@
 
 #include "devices/local_computer.h"
 #include "platform/program_folders.h"
+#include "ui/explorer/display_filter.h"
 #include "ui/explorer/find_bar.h"
 #include "ui/explorer/find_in_found.h"
 #include "ui/explorer/object_walk.h"
@@ -21,6 +23,7 @@
 #include "ui/explorer/volume_info.h"
 #include "ui/frame/questions.h"
 #include "ui/help/help_window.h"
+#include "ui/viewer/thumbnails.h"
 
 namespace duzez::ui {
 
@@ -79,6 +82,23 @@ ExploreView::ExploreView(devices::CLocalComputer& computer, Questions& questions
     list_->installEventFilter(this);
     right_->addWidget(list_);
 
+    thumbnails_ = new ThumbnailProxy(listModel_, this);
+    thumbs_ = new QListView(right_);
+    thumbs_->setObjectName(QStringLiteral("thumbnails"));
+    thumbs_->setModel(thumbnails_);
+    thumbs_->setViewMode(QListView::IconMode);
+    thumbs_->setIconSize(QSize(ThumbnailProxy::kEdge, ThumbnailProxy::kEdge));
+    thumbs_->setGridSize(QSize(ThumbnailProxy::kEdge + 40, ThumbnailProxy::kEdge + 36));
+    thumbs_->setResizeMode(QListView::Adjust);
+    thumbs_->setUniformItemSizes(true);
+    thumbs_->setWordWrap(true);
+    thumbs_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    thumbs_->installEventFilter(this);
+    right_->addWidget(thumbs_);
+    connect(thumbs_, &QListView::doubleClicked, this, [this] { OpenFocused(); });
+    connect(thumbs_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { emit CurrentChanged(); });
+
     information_ = new QTreeWidget(right_);
     information_->setObjectName(QStringLiteral("volumeInformation"));
     information_->setColumnCount(2);
@@ -118,6 +138,7 @@ ExploreView::ExploreView(devices::CLocalComputer& computer, Questions& questions
         emit CurrentChanged();
     });
     tree_->expand(treeModel_.index(0, 0));
+    ApplyDisplayFilter();
     SetMode(ViewMode::MyComputer);
 }
 
@@ -146,9 +167,16 @@ void ExploreView::SetMode(int mode, bool force) {
             right_->setCurrentWidget(trash_);
             break;
         default:
-            right_->setCurrentWidget(list_);
+            right_->setCurrentWidget(
+                thumbnailsOn_ && mode == ViewMode::Files ? static_cast<QWidget*>(thumbs_) : list_);
             break;
     }
+}
+
+void ExploreView::SetThumbnails(bool on) {
+    thumbnailsOn_ = on;
+    if (mode_ == ViewMode::Files)
+        right_->setCurrentWidget(on ? static_cast<QWidget*>(thumbs_) : list_);
 }
 
 CVolume* ExploreView::SelectedVolume() const {
@@ -169,11 +197,20 @@ bool ExploreView::VolumeNodeSelected() const {
 FoundObject* ExploreView::FocusedObject() const {
     if (mode_ != ViewMode::Files && mode_ != ViewMode::Search)
         return nullptr;
+    if (right_->currentWidget() == thumbs_)
+        return listModel_.ObjectAt(thumbnails_->mapToSource(thumbs_->currentIndex()));
     return listModel_.ObjectAt(list_->currentIndex());
 }
 
 std::vector<FoundObject*> ExploreView::SelectedObjects() const {
     std::vector<FoundObject*> objects;
+    if (right_->currentWidget() == thumbs_) {
+        for (const QModelIndex& index : thumbs_->selectionModel()->selectedIndexes()) {
+            if (FoundObject* object = listModel_.ObjectAt(thumbnails_->mapToSource(index)))
+                objects.push_back(object);
+        }
+        return objects;
+    }
     for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
         if (FoundObject* object = listModel_.ObjectAt(index))
             objects.push_back(object);
@@ -204,6 +241,25 @@ void ExploreView::SelectVolume(const CVolume& volume) {
     tree_->expand(index.parent());
     tree_->setCurrentIndex(index);
     tree_->scrollTo(index);
+}
+
+void ExploreView::ApplyDisplayFilter() {
+    const auto passes = [this](const FoundObject& object) {
+        return PassesDisplayFilter(object, computer_.Filter(), &computer_.Signatures());
+    };
+    CVolume* volume = listModel_.Volume();
+    FoundObject* folder = listModel_.Folder();
+    listModel_.SetFilter(passes);
+    CVolume* selected = SelectedVolume();
+    treeModel_.SetFilter(passes);
+    tree_->expand(treeModel_.index(0, 0));
+    tree_->expand(treeModel_.index(1, 0));
+    if (selected != nullptr)
+        SelectVolume(*selected);
+    if (volume != nullptr && folder != nullptr) {
+        listModel_.ShowFolder(volume, folder);
+        SetMode(ViewMode::Files, true);
+    }
 }
 
 void ExploreView::StartSearch(CVolume& volume) {
@@ -240,6 +296,7 @@ void ExploreView::UpdateSearch() {
 }
 
 void ExploreView::BeginAnalysis(CVolume& volume) {
+    thumbnails_->Forget();
     // The search reads the objects the analysis is about to free.
     if (searchVolume_ == &volume) {
         CancelSearch();
@@ -369,7 +426,7 @@ bool ExploreView::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-        if (watched == list_) {
+        if (watched == list_ || watched == thumbs_) {
             OpenFocused();
             return true;
         }

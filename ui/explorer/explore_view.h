@@ -10,6 +10,7 @@
 #include "ui/explorer/files_tree_model.h"
 #include "ui/explorer/volume_checks.h"
 
+class QListView;
 class QSplitter;
 class QStackedWidget;
 class QTextBrowser;
@@ -33,6 +34,7 @@ constexpr int MyComputer = 8;
 }  // namespace ViewMode
 
 class FindBar;
+class ThumbnailProxy;
 class FindInFound;
 class Questions;
 class TrashView;
@@ -52,6 +54,11 @@ class ExploreView : public QWidget {
     VolumeChecks& Checks() { return checks_; }
     QTreeView* TreeView() const { return tree_; }
     QTreeView* ListView() const { return list_; }
+    // The file list as a grid of thumbnails instead of the report.
+    void SetThumbnails(bool on);
+    bool ThumbnailsShown() const { return thumbnailsOn_; }
+    QListView* ThumbnailView() const { return thumbs_; }
+    ThumbnailProxy& Thumbnails() const { return *thumbnails_; }
     TrashView* Trash() const { return trash_; }
 
     // The volume of the tree's current node (a drive, or the volume a folder lies on).
@@ -74,6 +81,9 @@ class ExploreView : public QWidget {
     // Opens the list's focused folder (Enter) or the parent of the folder shown (Backspace).
     void OpenFocused();
     void OpenParent();
+    // The display filter as the computer's filter record says now (after the Filters
+    // dialog); the views show it at once.
+    void ApplyDisplayFilter();
     // The selected volume's properties in the right pane.
     void ShowVolumeInformation();
     // The find bar: a search of the active volume's objects, its results in the list as
@@ -106,6 +116,9 @@ class ExploreView : public QWidget {
     QStackedWidget* right_ = nullptr;
     QTreeView* tree_ = nullptr;
     QTreeView* list_ = nullptr;
+    QListView* thumbs_ = nullptr;
+    ThumbnailProxy* thumbnails_ = nullptr;
+    bool thumbnailsOn_ = false;
     QTreeWidget* information_ = nullptr;
     QTextBrowser* overview_ = nullptr;
     TrashView* trash_ = nullptr;

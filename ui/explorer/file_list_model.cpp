@@ -39,6 +39,8 @@ void FileListModel::ShowFolder(devices::CVolume* volume, FoundObject* folder) {
     rows_.clear();
     if (volume_ != nullptr && folder_ != nullptr)
         rows_ = ChildrenOf(*volume_->FoundObjectTree, *folder_);
+    if (filter_)
+        std::erase_if(rows_, [this](const FoundObject* object) { return !filter_(*object); });
     SortRows();
     endResetModel();
 }
@@ -70,6 +72,8 @@ void FileListModel::Refresh() {
     if (volume_ == nullptr || folder_ == nullptr)
         return;
     std::vector<FoundObject*> current = ChildrenOf(*volume_->FoundObjectTree, *folder_);
+    if (filter_)
+        std::erase_if(current, [this](const FoundObject* object) { return !filter_(*object); });
     const std::unordered_set<const FoundObject*> now(current.begin(), current.end());
     const bool moved = std::any_of(rows_.begin(), rows_.end(),
                                    [&now](const FoundObject* row) { return !now.count(row); });

@@ -5,6 +5,7 @@
 // tree; sorting orders a vector of them, so 100,000 rows cost 100,000 pointers.
 
 #include <QAbstractTableModel>
+#include <functional>
 #include <vector>
 
 #include "ui/explorer/volume_checks.h"
@@ -33,6 +34,9 @@ class FileListModel : public QAbstractTableModel {
     void Refresh();
     // Check marks changed elsewhere.
     void RepaintChecks();
+    // Which objects are shown at all (the display filter); an empty function shows all.
+    using Filter = std::function<bool(const filesystems::FoundObject&)>;
+    void SetFilter(Filter filter) { filter_ = std::move(filter); }
 
     devices::CVolume* Volume() const { return volume_; }
     filesystems::FoundObject* Folder() const { return folder_; }
@@ -59,6 +63,7 @@ class FileListModel : public QAbstractTableModel {
     filesystems::FoundObject* folder_ = nullptr;
     bool results_ = false;
     std::vector<filesystems::FoundObject*> rows_;
+    Filter filter_;
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };

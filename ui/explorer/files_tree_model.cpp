@@ -58,6 +58,11 @@ void FilesTreeModel::RebuildDrives() {
     endResetModel();
 }
 
+void FilesTreeModel::SetFilter(std::function<bool(const FoundObject&)> filter) {
+    filter_ = std::move(filter);
+    RebuildDrives();
+}
+
 void FilesTreeModel::BeginAnalysis(CVolume& volume) {
     checks_.Forget(volume);
     analysed_.insert(&volume);
@@ -112,8 +117,10 @@ std::vector<std::unique_ptr<FilesTreeModel::Node>> FilesTreeModel::ChildrenFor(
     for (const auto& volume : volumes)
         volumeNodes.insert(&volume->TreeNode);
     for (FoundObject* child : ChildrenOf(*node.volume->FoundObjectTree, folder)) {
-        if (child->Is(filesystems::ObjectFlags::Folder) && !volumeNodes.count(child))
+        if (child->Is(filesystems::ObjectFlags::Folder) && !volumeNodes.count(child) &&
+            (!filter_ || filter_(*child))) {
             add(node.volume, child);
+        }
     }
     return children;
 }

@@ -5,6 +5,7 @@
 // and grow while a scan runs; files are the list's business.
 
 #include <QAbstractItemModel>
+#include <functional>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -46,6 +47,9 @@ class FilesTreeModel : public QAbstractItemModel {
     // The check mark of an object changed elsewhere (the list): repaint its ancestors.
     void ObjectChecksChanged(devices::CVolume& volume,
                              const std::vector<const filesystems::FoundObject*>& objects);
+    // Which folders are shown (the display filter); an empty function shows all. The
+    // tree is built again.
+    void SetFilter(std::function<bool(const filesystems::FoundObject&)> filter);
     bool IsAnalysed(const devices::CVolume& volume) const { return analysed_.count(&volume) != 0; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
@@ -77,6 +81,7 @@ class FilesTreeModel : public QAbstractItemModel {
     std::unique_ptr<Node> root_;
     std::unordered_set<const devices::CVolume*> analysed_;
     bool trashFull_ = false;
+    std::function<bool(const filesystems::FoundObject&)> filter_;
 };
 
 }  // namespace duzez::ui

@@ -68,12 +68,12 @@ char32_t NextCharacter(std::string_view text, std::size_t& at) {
     return value;
 }
 
-std::u32string FoldedCharacters(std::string_view text) {
+std::u32string Characters(std::string_view text, bool fold) {
     std::u32string characters;
     characters.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
         const char32_t c = NextCharacter(text, at);
-        characters.push_back(c < kStrayByte ? QChar::toCaseFolded(c) : c);
+        characters.push_back(fold && c < kStrayByte ? QChar::toCaseFolded(c) : c);
     }
     return characters;
 }
@@ -192,10 +192,10 @@ bool DateMatches(std::uint64_t modified, const FindCriteria& criteria, std::uint
 
 }  // namespace
 
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
+bool WildcardMatch(std::string_view pattern, std::string_view name, bool ignoreCase) {
     if (pattern.empty())
         pattern = "*";
-    return Matches(FoldedCharacters(pattern), FoldedCharacters(name));
+    return Matches(Characters(pattern, ignoreCase), Characters(name, ignoreCase));
 }
 
 std::uint64_t FileTimeOf(std::chrono::system_clock::time_point when) {

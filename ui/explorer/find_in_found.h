@@ -41,10 +41,10 @@ struct FindCriteria {
 };
 
 // Whether `name` matches `pattern`: '*' any run of characters, '?' exactly one, anything
-// else the same character ignoring case. Characters are UTF-8 code points; a byte that is
-// not part of a valid sequence is a character of its own that only matches itself. Time
-// is at worst proportional to the product of the lengths, whatever the input.
-bool WildcardMatch(std::string_view pattern, std::string_view name);
+// else the same character (ignoring case unless asked not to). Characters are UTF-8 code points; a
+// byte that is not part of a valid sequence is a character of its own that only matches itself.
+// Time is at worst proportional to the product of the lengths, whatever the input.
+bool WildcardMatch(std::string_view pattern, std::string_view name, bool ignoreCase = true);
 
 // `when` as FILETIME (100 ns since 1601); 0 before 1601.
 std::uint64_t FileTimeOf(std::chrono::system_clock::time_point when);

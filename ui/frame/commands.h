@@ -48,5 +48,7 @@ constexpr int HelpContents = 57670;
 constexpr int ClosePane = 57682;
 constexpr int ToolBar = 59392;
 constexpr int StatusBar = 59393;
+// Beyond the original commands: the file list as a grid of photo thumbnails.
+constexpr int Thumbnails = 33100;
 
 }  // namespace duzez::ui::Command

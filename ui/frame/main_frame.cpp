@@ -27,9 +27,11 @@
 #include "recovery/recovery.h"
 #include "ui/dialogs/create_image_dialog.h"
 #include "ui/dialogs/file_info_dialog.h"
+#include "ui/dialogs/filters_dialog.h"
 #include "ui/dialogs/probable_size_dialog.h"
 #include "ui/dialogs/recover_dialog.h"
 #include "ui/dialogs/recovery_progress_dialog.h"
+#include "ui/dialogs/settings_sheet.h"
 #include "ui/dialogs/try_open_warning.h"
 #include "ui/explorer/explore_view.h"
 #include "ui/frame/commands.h"
@@ -40,6 +42,8 @@
 #include "ui/frame/udisks_opener.h"
 #include "ui/help/help_window.h"
 #include "ui/icons.h"
+#include "ui/viewer/byte_source.h"
+#include "ui/viewer/hex_view.h"
 #include "ui/viewer/photo_preview.h"
 
 namespace duzez::ui {
@@ -106,8 +110,16 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     sample.Flags = filesystems::ObjectFlags::Folder | filesystems::ObjectFlags::Deleted;
     legendItem(ObjectIcon(sample, false), tr("Deleted folder"));
     preview_ = new PhotoPreviewPane(bottom_);
+    viewer_ = new HexView(bottom_);
+    viewer_->setObjectName(QStringLiteral("dataViewer"));
+    viewer_->SetReadOnly(true);
+    viewer_->SetQuestions(&modes_.Ask());
     bottom_->addTab(legend_, tr("Legend"));
+    bottom_->addTab(viewer_, tr("Data viewer"));
     bottom_->addTab(preview_, tr("Preview"));
+    // The explorer modes differ in what the bottom pane shows first.
+    if (mode_ == Command::ModeExplorer || mode_ == Command::ModeExplorerViewer)
+        bottom_->setCurrentWidget(viewer_);
     connect(bottom_, &QTabWidget::currentChanged, this, [this] { UpdateBottomPane(); });
     splitter_->addWidget(explorer_);
     splitter_->addWidget(bottom_);
@@ -172,11 +184,13 @@ MainFrame::~MainFrame() {
     messages_->Close();
     logMessages_->Close();
     auto& app = modes_.App();
-    if (app.MainWindow() == messages_)
+    // A window of another mode may have taken over already: what is its is left alone.
+    if (app.MainWindow() == messages_) {
         app.SetMainWindow(nullptr);
+        computer_.SetQuestionAnswerer({});
+    }
     if (app.LogPane() == logMessages_)
         app.SetLogPane(nullptr);
-    computer_.SetQuestionAnswerer({});
     // The recovery thread may be waiting for a question this thread must show: it is
     // stopped and let finish before it is joined.
     recovery_->AbortRecovery();
@@ -244,6 +258,14 @@ void MainFrame::BuildMenus() {
         ->setCheckable(true);
     AddCommand(view, Command::Filters, tr("Filters..."), tr("Filters"));
     AddCommand(view, Command::Legend, tr("Legend"), tr("Show or hide button."))->setCheckable(true);
+    AddCommand(view, Command::Thumbnails, tr("Thumbnails"), tr("Show photos as thumbnails"), {},
+               "image-x-generic")
+        ->setCheckable(true);
+    view->addSeparator();
+    AddCommand(view, Command::ModeWizard4, tr("Recovery Wizard"),
+               tr("Get photos back in four steps"));
+    AddCommand(view, Command::ModeWizard9, tr("Advanced Wizard"), tr("The wizard with every step"));
+    view->addSeparator();
     AddCommand(view, Command::ToolBar, tr("Tool bar"))->setCheckable(true);
     AddCommand(view, Command::StatusBar, tr("Status Bar"))->setCheckable(true);
 
@@ -434,6 +456,26 @@ void MainFrame::RunCommand(int command) {
             } else {
                 explorer_->SetMode(ViewMode::Search);
             }
+            break;
+        case Command::Settings:
+        case Command::CommonSettings:
+        case Command::Confirmations:
+        case Command::FileTypes:
+        case Command::TemporaryFolder:
+        case Command::DriveAccess:
+        case Command::Logging:
+        case Command::InterfaceLanguage:
+            ShowSettings(command);
+            break;
+        case Command::Filters: {
+            FiltersDialog filters(computer_, this);
+            connect(&filters, &FiltersDialog::filterChanged, explorer_,
+                    &ExploreView::ApplyDisplayFilter);
+            filters.exec();
+            break;
+        }
+        case Command::Thumbnails:
+            explorer_->SetThumbnails(!explorer_->ThumbnailsShown());
             break;
         case Command::ToolBar:
             settings.SetFlag(core::CSettings::kToolbarVisible,
@@ -683,15 +725,65 @@ void MainFrame::CreateDriveImage() {
     dialog->show();
 }
 
+void MainFrame::MarkDeletedPaths() {
+    CVolume* volume = computer_.ActiveVolume.load();
+    if (volume == nullptr)
+        return;
+    // The folders on the way to a deleted object are what "deleted only" keeps and what
+    // the icons mark.
+    auto& tree = *volume->FoundObjectTree;
+    for (filesystems::FoundObject* object : tree.ListedObjects()) {
+        if (object->Is(filesystems::ObjectFlags::Deleted) && !object->IsSpecial())
+            tree.MarkDeletedPath(*object);
+    }
+}
+
+void MainFrame::ShowSettings(int command) {
+    static const std::map<int, int> kPages = {
+        {Command::Settings, SettingsSheet::kCommon},
+        {Command::CommonSettings, SettingsSheet::kCommon},
+        {Command::Confirmations, SettingsSheet::kConfirmations},
+        {Command::FileTypes, SettingsSheet::kFileTypes},
+        {Command::TemporaryFolder, SettingsSheet::kTemporary},
+        {Command::DriveAccess, SettingsSheet::kDriveAccess},
+        {Command::Logging, SettingsSheet::kLogging},
+        {Command::InterfaceLanguage, SettingsSheet::kLanguage}};
+    const auto page = kPages.find(command);
+    SettingsSheet sheet(modes_.App(), computer_, modes_.Ask(),
+                        page != kPages.end() ? page->second : 0, this);
+    if (sheet.exec() == QDialog::Accepted) {
+        // The logging page's choices take effect now, not at the next start.
+        computer_.Log().ApplySettings(modes_.App().Settings());
+        modes_.App().Settings().SaveIfChanged();
+    }
+}
+
 void MainFrame::ShowPreviewPage() {
     bottom_->setVisible(true);
     bottom_->setCurrentWidget(preview_);
 }
 
+void MainFrame::ShowDataViewerPage() {
+    bottom_->setVisible(true);
+    bottom_->setCurrentWidget(viewer_);
+}
+
 void MainFrame::UpdateBottomPane() {
-    if (!bottom_->isVisible() || bottom_->currentWidget() != preview_)
+    if (!bottom_->isVisible())
         return;
-    preview_->Show(explorer_->ListModel().Volume(), explorer_->FocusedObject());
+    if (bottom_->currentWidget() == preview_) {
+        preview_->Show(explorer_->ListModel().Volume(), explorer_->FocusedObject());
+    } else if (bottom_->currentWidget() == viewer_) {
+        // The focused object's first bytes, or the selected volume's sectors page by page.
+        CVolume* volume = explorer_->SelectedVolume();
+        const filesystems::FoundObject* object = FocusedObject();
+        if (volume != nullptr && object != nullptr)
+            viewer_->SetSource(std::make_shared<FoundObjectByteSource>(*volume, *object));
+        else if (volume != nullptr)
+            viewer_->SetSource(MakeVolumeByteSource(*volume));
+        else
+            viewer_->SetSource(nullptr);
+    }
 }
 
 void MainFrame::ShowAbout() {
@@ -736,6 +828,7 @@ void MainFrame::UpdateCommands() {
     enable(Command::Recover, (fileItem || checkedSomewhere) && !busy);
     Action(Command::Legend)->setChecked(settings.Flag(core::CSettings::kBottomPaneVisible));
     Action(Command::Search)->setChecked(explorer_->Mode() == ViewMode::Search);
+    Action(Command::Thumbnails)->setChecked(explorer_->ThumbnailsShown());
     Action(Command::ToolBar)->setChecked(settings.Flag(core::CSettings::kToolbarVisible));
     Action(Command::StatusBar)->setChecked(settings.Flag(core::CSettings::kStatusBarVisible));
 }
@@ -805,10 +898,12 @@ std::int64_t MainFrame::HandleMessage(const platform::Message& message) {
             AddLogLine(QString::fromStdString(message.text));
             break;
         case WM_FILE_SYSTEM_PHASE_ENDED:
+            MarkDeletedPaths();
             explorer_->RefreshFound();
             ShowProgress(false);
             break;
         case WM_SECTOR_PHASE_ENDED:
+            MarkDeletedPaths();
             explorer_->RefreshFound();
             ShowProgress(false);
             modes_.App().AnalysisRunning = false;

@@ -36,6 +36,7 @@ struct FoundObject;
 namespace duzez::ui {
 
 class DialogSizeQuestions;
+class HexView;
 class PhotoPreviewPane;
 class ExploreView;
 class InterfaceModes;
@@ -50,6 +51,9 @@ class MainFrame : public QMainWindow {
     ~MainFrame() override;
 
     PhotoPreviewPane& Preview() const { return *preview_; }
+    HexView& DataViewer() const { return *viewer_; }
+    // Shows the bottom pane's data viewer page.
+    void ShowDataViewerPage();
     // Shows the bottom pane's preview page (tests, screenshots).
     void ShowPreviewPage();
     // Runs a command as its menu item, toolbar button or accelerator would.
@@ -108,6 +112,8 @@ class MainFrame : public QMainWindow {
     void OnAnalysisEnded();
     // The bottom pane follows the focus: the preview shows the focused photo.
     void UpdateBottomPane();
+    void ShowSettings(int command);
+    void MarkDeletedPaths();
     devices::CVolume* VolumeForRecovery();
 
     InterfaceModes& modes_;
@@ -122,6 +128,7 @@ class MainFrame : public QMainWindow {
     QListWidget* legend_ = nullptr;
     QTabWidget* bottom_ = nullptr;
     PhotoPreviewPane* preview_ = nullptr;
+    HexView* viewer_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;
