@@ -6,7 +6,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
@@ -22,6 +24,8 @@
 #include "ui/frame/interface_modes.h"
 #include "ui/frame/main_frame.h"
 #include "ui/frame/questions.h"
+#include "ui/viewer/photo_preview.h"
+#include "ui/viewer/thumbnails.h"
 
 namespace {
 
@@ -227,6 +231,105 @@ void BM_EventLoopStallDuringADeepScan(benchmark::State& state) {
     frame->close();
 }
 BENCHMARK(BM_EventLoopStallDuringADeepScan)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+QByteArray CameraJpeg(int width, int height, int quality) {
+    QImage image(width, height, QImage::Format_RGB32);
+    std::mt19937 random(11);
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            // Detail like a photo's: a gradient with noise, which JPEG cannot squeeze away.
+            const int noise = static_cast<int>(random() % 12);
+            line[x] = qRgb((x * 255 / width + noise) % 256, (y * 255 / height + noise) % 256,
+                           (x + y + noise) % 256);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", quality);
+    return bytes;
+}
+
+// Thumbnails of a 12-megapixel camera JPEG of about 3 MB, decoded on this one thread.
+void BM_ThumbnailsOfCameraJpegs(benchmark::State& state) {
+    const QByteArray jpeg = CameraJpeg(4000, 3000, 88);
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(jpeg.data()),
+                                              static_cast<std::size_t>(jpeg.size()));
+    for (auto _ : state) {
+        const ui::Preview preview =
+            ui::DecodePreview(bytes, QSize(ui::ThumbnailProxy::kEdge, ui::ThumbnailProxy::kEdge));
+        benchmark::DoNotOptimize(preview.image.width());
+    }
+    state.counters["jpeg_bytes"] = static_cast<double>(jpeg.size());
+    state.counters["previews_per_second"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ThumbnailsOfCameraJpegs)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A folder of 1,000 photos in the grid view: the longest gap between two 10 ms ticks of
+// the window's loop while every thumbnail is made.
+void BM_EventLoopStallWhileAThousandThumbnailsFill(benchmark::State& state) {
+    Desk& desk = TheDesk();
+    const QByteArray jpeg = CameraJpeg(1600, 1200, 85);
+    const std::string image = desk.folder + "/thousand.img";
+    constexpr std::uint64_t kSlot = 1 << 20;
+    {
+        std::ofstream out(image, std::ios::binary);
+        std::vector<char> slot(kSlot, '\0');
+        std::copy(jpeg.begin(), jpeg.end(), slot.begin());
+        for (int i = 0; i < 1000; ++i)
+            out.write(slot.data(), static_cast<std::streamsize>(slot.size()));
+    }
+    std::string error;
+    auto volume = desk.computer->CreateImageVolume(image, error);
+    auto& tree = *volume->FoundObjectTree;
+    volume->SyncTreeNode();
+    tree.AddObject(&volume->TreeNode, true);
+    tree.RootFolder().Id = 5;
+    tree.RootFolder().ParentId = volume->Id;
+    tree.AddObject(&tree.RootFolder(), true);
+    FoundObject record;
+    for (std::uint64_t i = 0; i < 1000; ++i) {
+        record.InitObject();
+        record.Id = 100 + i;
+        record.ParentId = 5;
+        record.Start = i * kSlot;
+        record.Size = static_cast<std::uint64_t>(jpeg.size());
+        record.SetName("IMG_" + std::to_string(1000 + i) + ".JPG");
+        tree.MergeObject(record);
+    }
+    Silent questions;
+    double longest = 0;
+    for (auto _ : state) {
+        ui::ExploreView view(*desk.computer, questions);
+        view.resize(1000, 700);
+        view.show();
+        view.SetThumbnails(true);
+        view.ListModel().ShowFolder(volume.get(), &tree.RootFolder());
+        view.SetMode(ui::ViewMode::Files, true);
+        QElapsedTimer sinceTick;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, static_cast<double>(sinceTick.nsecsElapsed()) / 1e6);
+            sinceTick.restart();
+        });
+        tick.start(10);
+        sinceTick.start();
+        // As if the user scrolled through the whole folder: every row is drawn once.
+        auto& thumbnails = view.Thumbnails();
+        for (int row = 0; row < thumbnails.rowCount(); ++row)
+            thumbnails.data(thumbnails.index(row, 0), Qt::DecorationRole);
+        while (thumbnails.Made() < 1000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        tick.stop();
+        view.Thumbnails().Forget();
+    }
+    state.counters["longest_stall_ms"] = longest;
+}
+BENCHMARK(BM_EventLoopStallWhileAThousandThumbnailsFill)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
 
