@@ -278,6 +278,19 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
 namespace duzez::devices {
 
 CVolume* CLocalComputer::LoadImage(const std::filesystem::path& image, std::string& error) {
+    // The same file loaded again is the volume already listed, with what its analysis
+    // found, not a second entry of the same name.
+    std::error_code canonicalError;
+    const std::filesystem::path canonical =
+        std::filesystem::weakly_canonical(image, canonicalError);
+    for (const auto& listed : volumes_.Snapshot()) {
+        std::error_code listedError;
+        if (!canonicalError && listed->VolumeType == VolumeKind::Image &&
+            std::filesystem::weakly_canonical(listed->DevicePath, listedError) == canonical &&
+            !listedError) {
+            return listed.get();
+        }
+    }
     std::shared_ptr<CVolume> volume = CreateImageVolume(image, error);
     if (!volume)
         return nullptr;

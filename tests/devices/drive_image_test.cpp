@@ -162,6 +162,10 @@ TEST_F(ImageTest, SmallFileLoadsAsOneSector) {
     EXPECT_EQ(volume->VolumeState.load(), VolumeStatus::Ready);
     EXPECT_EQ(Computer().Volumes().GetAt(0), volume);
     EXPECT_EQ(Computer().LoadImage(dir_ / "missing.dsk", error), nullptr);
+    // The same file again, by another spelling of its path, is the volume already listed.
+    const std::size_t listed = Computer().Volumes().GetCount();
+    EXPECT_EQ(Computer().LoadImage(dir_ / "." / "tiny.dsk", error), volume);
+    EXPECT_EQ(Computer().Volumes().GetCount(), listed);
 }
 
 // The name the image dialog proposes: the drive, and its label in brackets when it has

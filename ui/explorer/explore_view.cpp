@@ -90,7 +90,6 @@ ExploreView::ExploreView(devices::CLocalComputer& computer, Questions& questions
     thumbs_->setIconSize(QSize(ThumbnailProxy::kEdge, ThumbnailProxy::kEdge));
     thumbs_->setGridSize(QSize(ThumbnailProxy::kEdge + 40, ThumbnailProxy::kEdge + 36));
     thumbs_->setResizeMode(QListView::Adjust);
-    thumbs_->setUniformItemSizes(true);
     thumbs_->setWordWrap(true);
     thumbs_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     thumbs_->installEventFilter(this);

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTreeView>
 #include <QWidget>
 #include <cstdio>
@@ -16,9 +17,12 @@
 #include "recovery/recovery.h"
 #include "ui/dialogs/create_image_dialog.h"
 #include "ui/dialogs/file_info_dialog.h"
+#include "ui/dialogs/file_types_dialog.h"
+#include "ui/dialogs/filters_dialog.h"
 #include "ui/dialogs/probable_size_dialog.h"
 #include "ui/dialogs/recover_dialog.h"
 #include "ui/dialogs/recovery_progress_dialog.h"
+#include "ui/dialogs/settings_sheet.h"
 #include "ui/dialogs/try_open_warning.h"
 #include "ui/explorer/explore_view.h"
 #include "ui/explorer/find_bar.h"
@@ -29,6 +33,7 @@
 #include "ui/frame/questions.h"
 #include "ui/frame/startup.h"
 #include "ui/help/help_window.h"
+#include "ui/wizard/wizard_window.h"
 
 namespace {
 
@@ -108,83 +113,187 @@ int main(int argc, char* argv[]) {
     Settle(300);
     Save(*frame, folder, "03-explorer-after-analysis");
 
-    ui::RecoverDialog recover(app, frame);
-    recover.SetDestination(QDir::temp().filePath(QStringLiteral("duzez-screenshots-recovered/")));
-    recover.show();
-    Settle(200);
-    Save(recover, folder, "04-recover-dialog");
-    recover.close();
+    {  // the dialogs are the window's children: they go before it does
+        ui::RecoverDialog recover(app, frame);
+        recover.SetDestination(
+            QDir::temp().filePath(QStringLiteral("duzez-screenshots-recovered/")));
+        recover.show();
+        Settle(200);
+        Save(recover, folder, "04-recover-dialog");
+        recover.close();
 
-    QDir(QDir::temp().filePath(QStringLiteral("duzez-screenshots-recovered"))).removeRecursively();
-    QWidget* progress =
-        frame->StartRecovery(QDir::temp().filePath(QStringLiteral("duzez-screenshots-recovered/")));
-    if (progress != nullptr) {
+        QDir(QDir::temp().filePath(QStringLiteral("duzez-screenshots-recovered")))
+            .removeRecursively();
+        QWidget* progress = frame->StartRecovery(
+            QDir::temp().filePath(QStringLiteral("duzez-screenshots-recovered/")));
+        if (progress != nullptr) {
+            waited.restart();
+            while (!frame->Recovery().Finished() && waited.elapsed() < 60000)
+                Settle(100);
+            Settle(400);
+            Save(*progress, folder, "05-recovery-progress");
+            progress->close();
+        }
+
+        // A photo of the card: its information and its fragments.
+        const filesystems::FoundObject* photo = nullptr;
+        for (const auto* object : volume->FoundObjectTree->ListedObjects()) {
+            if (object->GetName() == "_MG_0002.JPG" ||
+                (photo == nullptr && object->GetName().ends_with(".JPG")))
+                photo = object;
+        }
+        if (photo != nullptr) {
+            ui::FileInfoDialog information(*volume, *photo, app, frame);
+            information.show();
+            Settle(200);
+            Save(information, folder, "08-file-information");
+            if (QWidget* runs = information.ShowSectorsList()) {
+                Settle(200);
+                Save(*runs, folder, "09-sectors-list");
+                runs->close();
+            }
+            // The size question as it comes for a file the scan found without an end.
+            filesystems::FoundObject carved = *photo;
+            carved.Flags =
+                filesystems::ObjectFlags::FoundBySignature | filesystems::ObjectFlags::ExtentToNext;
+            carved.Size = filesystems::kUnknownSize;
+            const recovery::ProbableSize question(carved, *volume->FoundObjectTree,
+                                                  &computer.Signatures());
+            ui::ProbableSizeDialog size(question, app, frame);
+            size.show();
+            Settle(200);
+            Save(size, folder, "10-probable-size");
+            size.close();
+        }
+        ui::TryOpenWarning warning(app, frame);
+        warning.show();
+        Settle(200);
+        Save(warning, folder, "11-try-open-warning");
+        warning.close();
+        ui::CreateImageDialog image(*volume, questions, frame);
+        image.show();
+        Settle(200);
+        Save(image, folder, "12-create-image");
+        image.close();
+
+        frame->RunCommand(ui::Command::Search);
+        explorer.Finder()
+            ->findChild<QLineEdit*>(QStringLiteral("namePattern"))
+            ->setText(QStringLiteral("*.JPG"));
+        emit explorer.Finder()->SearchRequested(explorer.Finder()->Criteria());
         waited.restart();
-        while (!frame->Recovery().Finished() && waited.elapsed() < 60000)
+        while ((explorer.Searching() || explorer.ListModel().rowCount() == 0) &&
+               waited.elapsed() < 10000) {
+            explorer.UpdateSearch();
+            Settle(100);
+        }
+        Settle(300);
+        Save(*frame, folder, "13-find");
+        frame->RunCommand(ui::Command::Search);
+        explorer.TreeView()->setCurrentIndex(tree.TrashIndex());
+        Settle(300);
+        Save(*frame, folder, "14-trash");
+
+        // The bottom pane: the data viewer and the preview of a photo, then the thumbnails.
+        frame->RunCommand(ui::Command::Search);  // back from the Trash to the files
+        // The folder of the card's photos, with a live photo in focus.
+        const filesystems::FoundObject* shown = nullptr;
+        for (const auto* object : volume->FoundObjectTree->ListedObjects()) {
+            if (shown == nullptr && object->GetName().ends_with(".JPG") &&
+                !object->Is(filesystems::ObjectFlags::Deleted)) {
+                shown = object;
+            }
+        }
+        if (shown != nullptr) {
+            const auto* photos = volume->FoundObjectTree->FolderWithId(shown->ParentId);
+            const QModelIndex at =
+                photos != nullptr ? tree.IndexOf(*volume, *photos) : QModelIndex();
+            explorer.TreeView()->setCurrentIndex(at);
+            Settle(200);
+            const int row = explorer.ListModel().RowOf(shown);
+            if (row >= 0)
+                explorer.ListView()->setCurrentIndex(explorer.ListModel().index(row, 0));
+        }
+        frame->ShowDataViewerPage();
+        explorer.ListView()->setFocus();
+        Settle(300);
+        Save(*frame, folder, "15-data-viewer");
+        frame->ShowPreviewPage();
+        Settle(1500);
+        Save(*frame, folder, "16-preview");
+        frame->RunCommand(ui::Command::Thumbnails);
+        Settle(2500);
+        Save(*frame, folder, "17-thumbnails");
+        frame->RunCommand(ui::Command::Thumbnails);
+
+        // The settings sheet page by page, the filters and the file types.
+        {
+            ui::SettingsSheet sheet(app, computer, questions, 0, frame);
+            sheet.show();
+            for (int page = 0; page < ui::SettingsSheet::kPageCount; ++page) {
+                sheet.SetCurrentPage(page);
+                Settle(150);
+                const std::string name = "20-settings-" + std::to_string(page + 1);
+                Save(sheet, folder, name.c_str());
+            }
+            sheet.close();
+            ui::FiltersDialog filters(computer, frame);
+            filters.show();
+            for (int page = 0; page < filters.Pages()->count(); ++page) {
+                filters.Pages()->setCurrentIndex(page);
+                Settle(150);
+                const std::string name = "21-filters-" + std::to_string(page + 1);
+                Save(filters, folder, name.c_str());
+            }
+            filters.close();
+            ui::FileTypesDialog types(computer.Signatures(), ui::FileTypeMark::Search, frame);
+            types.show();
+            Settle(150);
+            Save(types, folder, "22-file-types");
+            types.close();
+        }
+    }
+
+    // The 4-step wizard from the card to its recovered photos, page by page.
+    modes.SwitchMode(ui::Command::ModeWizard4);
+    auto* wizard = qobject_cast<ui::WizardWindow*>(modes.Current());
+    if (wizard != nullptr) {
+        wizard->resize(900, 620);
+        wizard->LoadImageFile(QString::fromStdString(card->string()));
+        Settle(300);
+        Save(*wizard, folder, "30-wizard4-1-drive");
+        wizard->Next();
+        Settle(300);
+        Save(*wizard, folder, "30-wizard4-2-destination");
+        wizard->Next();
+        Settle(400);
+        Save(*wizard, folder, "30-wizard4-3-analysing");
+        waited.restart();
+        while ((app.IsBusy() || wizard->CurrentIndex() < 3) && waited.elapsed() < 60000)
             Settle(100);
         Settle(400);
-        Save(*progress, folder, "05-recovery-progress");
-        progress->close();
+        Save(*wizard, folder, "30-wizard4-4-view");
+        wizard->Next();
+        Settle(300);
+        Save(*wizard, folder, "30-wizard4-5-finish");
     }
-
-    // A photo of the card: its information and its fragments.
-    const filesystems::FoundObject* photo = nullptr;
-    for (const auto* object : volume->FoundObjectTree->ListedObjects()) {
-        if (object->GetName() == "_MG_0002.JPG" ||
-            (photo == nullptr && object->GetName().ends_with(".JPG")))
-            photo = object;
-    }
-    if (photo != nullptr) {
-        ui::FileInfoDialog information(*volume, *photo, app, frame);
-        information.show();
-        Settle(200);
-        Save(information, folder, "08-file-information");
-        if (QWidget* runs = information.ShowSectorsList()) {
+    modes.SwitchMode(ui::Command::ModeWizard9);
+    wizard = qobject_cast<ui::WizardWindow*>(modes.Current());
+    if (wizard != nullptr) {
+        wizard->resize(900, 620);
+        for (int page = 0; page < wizard->PageCount(); ++page) {
+            wizard->GoTo(page);
             Settle(200);
-            Save(*runs, folder, "09-sectors-list");
-            runs->close();
+            const std::string name = "31-wizard9-" + std::to_string(page + 1);
+            Save(*wizard, folder, name.c_str());
+            if (app.IsBusy()) {
+                wizard->StopAnalysis();
+                Settle(200);
+            }
         }
-        // The size question as it comes for a file the scan found without an end.
-        filesystems::FoundObject carved = *photo;
-        carved.Flags =
-            filesystems::ObjectFlags::FoundBySignature | filesystems::ObjectFlags::ExtentToNext;
-        carved.Size = filesystems::kUnknownSize;
-        const recovery::ProbableSize question(carved, *volume->FoundObjectTree,
-                                              &computer.Signatures());
-        ui::ProbableSizeDialog size(question, app, frame);
-        size.show();
-        Settle(200);
-        Save(size, folder, "10-probable-size");
-        size.close();
     }
-    ui::TryOpenWarning warning(app, frame);
-    warning.show();
-    Settle(200);
-    Save(warning, folder, "11-try-open-warning");
-    warning.close();
-    ui::CreateImageDialog image(*volume, questions, frame);
-    image.show();
-    Settle(200);
-    Save(image, folder, "12-create-image");
-    image.close();
-
-    frame->RunCommand(ui::Command::Search);
-    explorer.Finder()
-        ->findChild<QLineEdit*>(QStringLiteral("namePattern"))
-        ->setText(QStringLiteral("*.JPG"));
-    emit explorer.Finder()->SearchRequested(explorer.Finder()->Criteria());
-    waited.restart();
-    while ((explorer.Searching() || explorer.ListModel().rowCount() == 0) &&
-           waited.elapsed() < 10000) {
-        explorer.UpdateSearch();
-        Settle(100);
-    }
-    Settle(300);
-    Save(*frame, folder, "13-find");
-    frame->RunCommand(ui::Command::Search);
-    explorer.TreeView()->setCurrentIndex(tree.TrashIndex());
-    Settle(300);
-    Save(*frame, folder, "14-trash");
+    modes.SwitchMode(ui::Command::ModeExplorer);
+    frame = qobject_cast<ui::MainFrame*>(modes.Current());
 
     ui::HelpWindow* help = ui::HelpWindow::ShowPage(QStringLiteral("help/index.html"));
     Settle(300);
