@@ -6,10 +6,13 @@
 #include <zlib.h>
 #include <QBuffer>
 #include <QImage>
+#include <QPixmap>
 
 #include "tests/ui/ui_machine.h"
+#include "ui/explorer/explore_view.h"
 #include "ui/frame/commands.h"
 #include "ui/viewer/photo_preview.h"
+#include "ui/viewer/thumbnails.h"
 
 namespace duzez::test {
 namespace {
@@ -114,6 +117,23 @@ TEST(PreviewPane, ShowsAPhotoFromAnAnalysedCardAndSaysWhyNotForNoise) {
     ASSERT_TRUE(WaitUntil([&pane] { return pane.HasImage(); }, 10000))
         << pane.Status().toStdString();
     EXPECT_TRUE(pane.Status().contains(QStringLiteral("pixels"))) << pane.Status().toStdString();
+
+    // The grid view: the photo gets a thumbnail, the noise keeps its icon.
+    auto& explorer = frame.Explorer();
+    explorer.SetThumbnails(true);
+    auto& list = explorer.ListModel();
+    list.ShowFolder(volume, &volume->FoundObjectTree->RootFolder());
+    auto& thumbnails = explorer.Thumbnails();
+    const auto decoration = [&](std::string_view name) {
+        return thumbnails.data(thumbnails.index(list.RowOf(named(name)), 0), Qt::DecorationRole);
+    };
+    decoration("REAL.JPG");
+    decoration("NOISE.JPG");
+    ASSERT_TRUE(WaitUntil([&thumbnails] { return thumbnails.Made() == 1; }, 10000));
+    const QVariant thumbnail = decoration("REAL.JPG");
+    ASSERT_EQ(thumbnail.typeId(), QMetaType::QPixmap);
+    EXPECT_EQ(thumbnail.value<QPixmap>().width(), ui::ThumbnailProxy::kEdge);
+    EXPECT_NE(decoration("NOISE.JPG").typeId(), QMetaType::QPixmap);
 
     pane.Show(volume, named("NOISE.JPG"));
     ASSERT_TRUE(

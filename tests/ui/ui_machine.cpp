@@ -21,9 +21,13 @@ UiMachine::UiMachine(const std::filesystem::path& home,
     computer_ = std::make_unique<devices::CLocalComputer>(*app_, std::move(machine));
     computer_->LoadSignatures();
     modes_ = std::make_unique<ui::InterfaceModes>(*app_, *computer_, questions_);
+    // The windows' own texts follow the interface language, as in the program.
+    translator_ = std::make_unique<ui::LanguageTranslator>(app_->Languages());
+    QCoreApplication::installTranslator(translator_.get());
 }
 
 UiMachine::~UiMachine() {
+    QCoreApplication::removeTranslator(translator_.get());
     if (QWidget* window = modes_->Current()) {
         // Closing is not what these tests look at: no questions, no exit.
         app_->Settings().SetFlag(core::CSettings::kConfirmShutdown, false);

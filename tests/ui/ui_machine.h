@@ -17,6 +17,7 @@
 #include "devices/local_computer.h"
 #include "tests/support/temp_folder.h"
 #include "ui/frame/interface_modes.h"
+#include "ui/frame/language_translator.h"
 #include "ui/frame/main_frame.h"
 #include "ui/frame/questions.h"
 
@@ -77,6 +78,7 @@ class UiMachine {
     std::unique_ptr<devices::CLocalComputer> computer_;
     ScriptedQuestions questions_;
     std::unique_ptr<ui::InterfaceModes> modes_;
+    std::unique_ptr<ui::LanguageTranslator> translator_;
 };
 
 // A FAT16 card of 20 MB: DCIM/100CANON with four photos, the third deleted, and an empty

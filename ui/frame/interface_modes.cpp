@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
 #include "core/app.h"
 #include "devices/local_computer.h"
@@ -40,6 +41,13 @@ bool InterfaceModes::SwitchMode(int command) {
     window->raise();
     window->activateWindow();
     return true;
+}
+
+void InterfaceModes::RebuildForLanguage() {
+    QTimer::singleShot(0, [this] {
+        if (current_ != nullptr)
+            SwitchMode(static_cast<int>(app_.Settings().InterfaceMode()));
+    });
 }
 
 bool InterfaceModes::RequestExit(QWidget* window) {

@@ -29,6 +29,10 @@ class InterfaceModes {
     bool SwitchMode(int command);
     // False when the user declines.
     bool RequestExit(QWidget* window);
+    // The interface language changed: the window is made again, in the new language
+    // (later, from the event loop, as the settings sheet that changed it may still be
+    // on the screen).
+    void RebuildForLanguage();
     QWidget* Current() const { return current_; }
     // Whether the current window is being replaced: its close is no exit.
     bool Switching() const { return switching_; }

@@ -11,6 +11,7 @@
 #include "devices/local_computer.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/interface_modes.h"
+#include "ui/frame/language_translator.h"
 #include "ui/frame/main_frame.h"
 #include "ui/frame/questions.h"
 #include "ui/frame/startup.h"
@@ -63,6 +64,8 @@ int main(int argc, char* argv[]) {
     if (app.Settings().ShowSplash())
         (new ui::Splash)->show();
     app.ApplyInterfaceLanguage();
+    ui::LanguageTranslator translator(app.Languages());
+    QCoreApplication::installTranslator(&translator);
     computer.LoadSignatures();
 
     ui::MessageBoxQuestions questions;

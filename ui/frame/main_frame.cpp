@@ -749,9 +749,13 @@ void MainFrame::ShowSettings(int command) {
         {Command::Logging, SettingsSheet::kLogging},
         {Command::InterfaceLanguage, SettingsSheet::kLanguage}};
     const auto page = kPages.find(command);
+    const int language = modes_.App().Languages().GetCurrentIndex();
     SettingsSheet sheet(modes_.App(), computer_, modes_.Ask(),
                         page != kPages.end() ? page->second : 0, this);
-    if (sheet.exec() == QDialog::Accepted) {
+    const int result = sheet.exec();
+    if (modes_.App().Languages().GetCurrentIndex() != language)
+        modes_.RebuildForLanguage();
+    if (result == QDialog::Accepted) {
         // The logging page's choices take effect now, not at the next start.
         computer_.Log().ApplySettings(modes_.App().Settings());
         modes_.App().Settings().SaveIfChanged();

@@ -299,9 +299,12 @@ void WizardWindow::RunCommand(int command) {
             break;
         case kWizardSettings:
         case Command::Settings: {
+            const int language = modes_.App().Languages().GetCurrentIndex();
             SettingsSheet sheet(modes_.App(), computer_, modes_.Ask(), SettingsSheet::kCommon,
                                 this);
             sheet.exec();
+            if (modes_.App().Languages().GetCurrentIndex() != language)
+                modes_.RebuildForLanguage();
             break;
         }
         case Command::About:
