@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the desktop program's windows to PNG files in OUTDIR on Qt's offscreen platform:
-# the explorer before and after analysing the demo card, the recovery dialogs, the help.
+# the explorer before and after analysing the demo card, the dialogs, the wizards, the data
+# viewer, the preview and the help, once per language (OUTDIR/English, OUTDIR/Deutsch).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 root=$(repo_root)
@@ -13,6 +14,10 @@ cmake --build "$root/build-release" --target duzez-screenshots duzez_data >/dev/
 # Its own settings and cache, so the shots never depend on (or change) the user's.
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
-mkdir -p "$out"
-XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" XDG_STATE_HOME="$home/state" \
-    QT_QPA_PLATFORM=offscreen "$root/build-release/bin/duzez-screenshots" "$(realpath "$out")"
+for language in English Deutsch; do
+    mkdir -p "$out/$language"
+    rm -rf "$home"/*
+    XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" XDG_STATE_HOME="$home/state" \
+        QT_QPA_PLATFORM=offscreen "$root/build-release/bin/duzez-screenshots" \
+        "$(realpath "$out/$language")" "$language"
+done

@@ -295,5 +295,60 @@ TEST_F(WizardTest, WizardModeCommandsSwitchToTheExplorerAndBackWithoutEnding) {
               static_cast<std::uint32_t>(Command::ModeWizard4));
 }
 
+// Stop on the analysing page ends the sector scan where it is, and the wizard goes on to
+// the view page with what was found; nothing keeps running.
+TEST_F(WizardTest, WizardStopEndsTheSectorScanEarlyAndShowsWhatWasFound) {
+    // A 3 GB card of zeros (sparse): its sector scan takes long enough to be stopped.
+    const auto card = dir_ / "big.img";
+    if (!RunCommand("mkfs.fat -C -F 32 '" + card.string() + "' 3000000 >/dev/null"))
+        GTEST_SKIP() << "mkfs.fat missing";
+    auto& wizard = Open();
+    wizard.show();
+    ASSERT_NE(wizard.LoadImageFile(QString::fromStdString(card.string())), nullptr);
+    wizard.UpdateButtons();
+    QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    auto* destination = wizard.FindPage<ui::ScanParamPage>();
+    ASSERT_EQ(wizard.CurrentPage(), destination);
+    destination->Destination().Edit()->setText(QString::fromStdString(out_.string()));
+    QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    auto* analysing = wizard.FindPage<ui::AnalysingPage>();
+    ASSERT_EQ(wizard.CurrentPage(), analysing);
+    devices::CVolume* volume = machine_->Computer().ActiveVolume.load();
+    ASSERT_NE(volume, nullptr);
+    ASSERT_TRUE(WaitUntil([volume] {
+        return volume->VolumeState.load() == devices::VolumeStatus::SectorPhase &&
+               volume->ProgressPosition.load() > 0;
+    }));
+    // The file-system phase is over: there is nothing left to skip.
+    analysing->Tick();
+    EXPECT_FALSE(analysing->SkipButton()->isEnabled());
+    ASSERT_TRUE(analysing->StopButton()->isEnabled());
+    QTest::mouseClick(analysing->StopButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&wizard] { return !wizard.App().IsBusy(); }, 20000));
+    EXPECT_LT(volume->ProgressPosition.load(), volume->ProgressEnd.load());
+    ASSERT_TRUE(WaitUntil(
+        [&wizard] { return wizard.CurrentPage() == wizard.FindPage<ui::ViewPage>(); }, 5000));
+    analysing->Tick();
+    EXPECT_FALSE(analysing->StopButton()->isEnabled());
+}
+
+// Where the wizard was left is where it opens at the next start.
+TEST_F(WizardTest, WizardOpensWhereItWasLeftAtTheNextStart) {
+    auto& wizard = Open();
+    wizard.show();
+    wizard.setGeometry(60, 70, 820, 600);
+    QApplication::processEvents();
+    machine_.reset();  // closes the window as the program ends
+
+    UiMachine next(dir_ / "home");
+    const core::WindowRect stored = next.App().Settings().WindowGeometry();
+    EXPECT_EQ(stored.left, 60);
+    EXPECT_EQ(stored.top, 70);
+    EXPECT_EQ(stored.width, 820);
+    ASSERT_TRUE(next.Modes().SwitchMode(Command::ModeWizard4));
+    // The size may grow to what the pages need; the place is the one left.
+    EXPECT_EQ(next.Modes().Current()->geometry().topLeft(), QPoint(60, 70));
+}
+
 }  // namespace
 }  // namespace duzez::test

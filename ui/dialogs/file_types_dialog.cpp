@@ -9,6 +9,7 @@
 #include <map>
 
 #include "signatures/signature_database.h"
+#include "ui/dialogs/format_properties_dialog.h"
 
 namespace duzez::ui {
 namespace {
@@ -137,38 +138,6 @@ void FileTypesTree::RunCommand(int command) {
         default:
             break;
     }
-}
-
-FormatPropertiesDialog::FormatPropertiesDialog(const signatures::Signature& format,
-                                               const signatures::SignatureDatabase& database,
-                                               QWidget* parent)
-    : QDialog(parent) {
-    setObjectName(QStringLiteral("formatProperties"));
-    setWindowTitle(tr("File Format Properties"));
-    auto* layout = new QVBoxLayout(this);
-    auto* form = new QFormLayout();
-    const auto add = [this, form](const QString& label, const QString& value) {
-        auto* field = new QLabel(value, this);
-        field->setTextFormat(Qt::PlainText);
-        field->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        field->setWordWrap(true);
-        form->addRow(label, field);
-    };
-    const signatures::Signature* group = database.FindGroup(format.GroupId);
-    add(tr("Title:"), Text(format.Title));
-    add(tr("Category:"), group != nullptr ? Text(group->Title) : Text(format.Group));
-    add(tr("Description:"), Text(format.Description));
-    add(tr("Typical file size:"), tr("%1 KB").arg(format.DefaultSize));
-    add(tr("Search order:"), QString::number(format.SearchOrder));
-    add(tr("Prefix:"), Text(format.Prefix));
-    add(tr("Extensions:"), Text(format.FileExtensions));
-    add(tr("Format identifier:"), QString::number(format.FormatId));
-    add(tr("Coincidence:"), tr("%1 %").arg(format.Coincidence));
-    add(tr("Patterns:"), QString::number(format.Patterns.size()));
-    layout->addLayout(form);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
 }
 
 FileTypesDialog::FileTypesDialog(signatures::SignatureDatabase& database, FileTypeMark mark,

@@ -42,7 +42,7 @@ class FileTypesTree : public QTreeWidget {
     QTreeWidgetItem* FormatItem(std::int32_t formatId) const;
     // The format of the current item, or null for a group or nothing.
     const signatures::Signature* CurrentFormat() const;
-    // The read-only properties of the current format; nothing for a group.
+    // The properties of the current format; nothing for a group.
     void ShowProperties();
     // The context menu's commands by identifier.
     void RunCommand(int command);
@@ -50,16 +50,6 @@ class FileTypesTree : public QTreeWidget {
   private:
     signatures::SignatureDatabase& database_;
     FileTypeMark mark_;
-};
-
-// Read-only "File Format Properties" of one format.
-class FormatPropertiesDialog : public QDialog {
-    Q_OBJECT
-
-  public:
-    explicit FormatPropertiesDialog(const signatures::Signature& format,
-                                    const signatures::SignatureDatabase& database,
-                                    QWidget* parent = nullptr);
 };
 
 // The stand-alone "File Types" dialog: OK stores the marks and saves the database.

@@ -74,6 +74,10 @@ StringId StateText(std::uint32_t state) {
 
 }  // namespace
 
+QString VolumeStateText(const devices::CVolume& volume, const core::CLanguages& texts) {
+    return Text(texts, StateText(volume.VolumeState.load()));
+}
+
 std::vector<std::pair<QString, QString>> VolumeInformation(const devices::CVolume& volume,
                                                            const core::CLanguages& texts) {
     std::vector<std::pair<QString, QString>> rows;
@@ -88,8 +92,7 @@ std::vector<std::pair<QString, QString>> VolumeInformation(const devices::CVolum
                           Text(texts, StringId::Bytes) + QLatin1Char(')'));
     rows.emplace_back(Text(texts, StringId::SerialNumber),
                       QStringLiteral("%1").arg(volume.SerialNumber, 0, 16).toUpper());
-    rows.emplace_back(Text(texts, StringId::State),
-                      Text(texts, StateText(volume.VolumeState.load())));
+    rows.emplace_back(Text(texts, StringId::State), VolumeStateText(volume, texts));
     const QString fileSystem = QString::fromStdString(volume.FileSystem->FileSystemName);
     if (!fileSystem.isEmpty())
         rows.emplace_back(QCoreApplication::translate("VolumeInformation", "File system"),

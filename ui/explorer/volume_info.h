@@ -16,6 +16,9 @@ class CVolume;
 
 namespace duzez::ui {
 
+// "Ready", "Analyzing", "Information request" or "Not Ready".
+QString VolumeStateText(const devices::CVolume& volume, const core::CLanguages& texts);
+
 std::vector<std::pair<QString, QString>> VolumeInformation(const devices::CVolume& volume,
                                                            const core::CLanguages& texts);
 

@@ -7,7 +7,6 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -33,7 +32,9 @@
 #include "ui/dialogs/recovery_progress_dialog.h"
 #include "ui/dialogs/settings_sheet.h"
 #include "ui/dialogs/try_open_warning.h"
+#include "ui/dialogs/volume_information_dialog.h"
 #include "ui/explorer/explore_view.h"
+#include "ui/explorer/legend_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/interface_modes.h"
 #include "ui/frame/menu_translation.h"
@@ -87,28 +88,7 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     explorer_ = new ExploreView(computer_, modes_.Ask(), splitter_);
     bottom_ = new QTabWidget(splitter_);
     bottom_->setObjectName(QStringLiteral("bottomPane"));
-    legend_ = new QListWidget(bottom_);
-    legend_->setObjectName(QStringLiteral("legend"));
-    legend_->setViewMode(QListView::ListMode);
-    legend_->setFlow(QListView::LeftToRight);
-    legend_->setWrapping(true);
-    legend_->setSpacing(6);
-    const auto legendItem = [this](const QIcon& icon, const QString& text) {
-        new QListWidgetItem(icon, text, legend_);
-    };
-    filesystems::FoundObject sample;
-    sample.Flags = filesystems::ObjectFlags::IsFile;
-    legendItem(ObjectIcon(sample, false), tr("Live file"));
-    sample.Flags |= filesystems::ObjectFlags::Deleted;
-    legendItem(ObjectIcon(sample, false), tr("Deleted file"));
-    sample.Flags = filesystems::ObjectFlags::FoundBySignature;
-    legendItem(ObjectIcon(sample, false), tr("File found by its content"));
-    sample.Flags = filesystems::ObjectFlags::Folder;
-    legendItem(ObjectIcon(sample, false), tr("Folder"));
-    sample.Flags |= filesystems::ObjectFlags::HasDeleted;
-    legendItem(ObjectIcon(sample, false), tr("Folder holding deleted files"));
-    sample.Flags = filesystems::ObjectFlags::Folder | filesystems::ObjectFlags::Deleted;
-    legendItem(ObjectIcon(sample, false), tr("Deleted folder"));
+    legend_ = new LegendView(bottom_);
     preview_ = new PhotoPreviewPane(bottom_);
     viewer_ = new HexView(bottom_);
     viewer_->setObjectName(QStringLiteral("dataViewer"));
@@ -423,7 +403,10 @@ void MainFrame::RunCommand(int command) {
             computer_.SelectedVolume = explorer_->SelectedVolume();
             break;
         case Command::Properties:
-            explorer_->ShowVolumeInformation();
+            if (devices::CVolume* volume = explorer_->SelectedVolume()) {
+                VolumeInformationDialog information(*volume, modes_.App().Languages(), this);
+                information.exec();
+            }
             break;
         case Command::SelectAll:
             explorer_->ListView()->selectAll();

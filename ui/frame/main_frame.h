@@ -15,7 +15,6 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QMenu;
-class QListWidget;
 class QProgressBar;
 class QSplitter;
 class QTabWidget;
@@ -40,6 +39,7 @@ class HexView;
 class PhotoPreviewPane;
 class ExploreView;
 class InterfaceModes;
+class LegendView;
 class MenuTranslation;
 class QueuedMessages;
 
@@ -59,6 +59,7 @@ class MainFrame : public QMainWindow {
     // Runs a command as its menu item, toolbar button or accelerator would.
     void RunCommand(int command);
     QAction* Action(int command) const;
+    const std::map<int, QAction*>& Commands() const { return actions_; }
     ExploreView& Explorer() const { return *explorer_; }
     recovery::CRecovery& Recovery() { return *recovery_; }
     // Handles one engine message on the window's thread (the queue's drain calls it).
@@ -125,7 +126,7 @@ class MainFrame : public QMainWindow {
     std::shared_ptr<QueuedMessages> logMessages_;
     ExploreView* explorer_ = nullptr;
     QSplitter* splitter_ = nullptr;
-    QListWidget* legend_ = nullptr;
+    LegendView* legend_ = nullptr;
     QTabWidget* bottom_ = nullptr;
     PhotoPreviewPane* preview_ = nullptr;
     HexView* viewer_ = nullptr;

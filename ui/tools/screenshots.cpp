@@ -1,11 +1,12 @@
-// duzez-screenshots OUTDIR: renders the explorer window after analysing the demo card, its
-// dialogs and the help window to PNG files, on whatever platform Qt runs (offscreen in
+// duzez-screenshots OUTDIR [LANGUAGE]: renders the explorer window after analysing the demo card,
+// its dialogs and the help window to PNG files, on whatever platform Qt runs (offscreen in
 // scripts), so the interface can be looked at without a display.
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPalette>
 #include <QTabWidget>
 #include <QTreeView>
 #include <QWidget>
@@ -19,16 +20,19 @@
 #include "ui/dialogs/file_info_dialog.h"
 #include "ui/dialogs/file_types_dialog.h"
 #include "ui/dialogs/filters_dialog.h"
+#include "ui/dialogs/format_properties_dialog.h"
 #include "ui/dialogs/probable_size_dialog.h"
 #include "ui/dialogs/recover_dialog.h"
 #include "ui/dialogs/recovery_progress_dialog.h"
 #include "ui/dialogs/settings_sheet.h"
 #include "ui/dialogs/try_open_warning.h"
+#include "ui/dialogs/volume_information_dialog.h"
 #include "ui/explorer/explore_view.h"
 #include "ui/explorer/find_bar.h"
 #include "ui/explorer/trash_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/interface_modes.h"
+#include "ui/frame/language_translator.h"
 #include "ui/frame/main_frame.h"
 #include "ui/frame/questions.h"
 #include "ui/frame/startup.h"
@@ -65,8 +69,8 @@ bool Save(QWidget& widget, const QDir& folder, const char* name) {
 
 int main(int argc, char* argv[]) {
     QApplication qt(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: duzez-screenshots OUTDIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: duzez-screenshots OUTDIR [LANGUAGE]\n");
         return 2;
     }
     QDir folder(QString::fromLocal8Bit(argv[1]));
@@ -76,6 +80,10 @@ int main(int argc, char* argv[]) {
     app.LoadSettings();
     devices::CLocalComputer computer(app);
     app.ApplyInterfaceLanguage();
+    if (argc == 3)
+        app.Languages().SelectLanguageByName(argv[2]);
+    ui::LanguageTranslator translator(app.Languages());
+    QCoreApplication::installTranslator(&translator);
     computer.LoadSignatures();
     YesToAll questions;
     ui::InterfaceModes modes(app, computer, questions);
@@ -251,6 +259,26 @@ int main(int argc, char* argv[]) {
             Settle(150);
             Save(types, folder, "22-file-types");
             types.close();
+            ui::VolumeInformationDialog information(*volume, app.Languages(), frame);
+            information.show();
+            for (int page = 0; page < 3; ++page) {
+                information.ShowPage(page);
+                Settle(150);
+                const std::string name = "23-volume-information-" + std::to_string(page + 1);
+                Save(information, folder, name.c_str());
+            }
+            information.close();
+            if (const auto* jpeg = computer.Signatures().FindSignatureById(300)) {
+                ui::FormatPropertiesDialog properties(*jpeg, computer.Signatures(), frame);
+                properties.show();
+                for (int page = 0; page < 3; ++page) {
+                    properties.ShowPage(page);
+                    Settle(150);
+                    const std::string name = "24-format-properties-" + std::to_string(page + 1);
+                    Save(properties, folder, name.c_str());
+                }
+                properties.close();
+            }
         }
     }
 
@@ -302,6 +330,36 @@ int main(int argc, char* argv[]) {
     Settle(200);
     Save(*help, folder, "07-about");
     help->close();
-    frame->close();
+
+    // The same pages under a dark palette: every page must stay readable there too.
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Highlight, QColor(0x3a, 0x78, 0xb5));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    QApplication::setPalette(dark);
+    modes.SwitchMode(ui::Command::ModeExplorer);
+    frame = qobject_cast<ui::MainFrame*>(modes.Current());
+    frame->resize(1100, 720);
+    if (auto* bottom = frame->findChild<QTabWidget*>(QStringLiteral("bottomPane")))
+        bottom->setCurrentIndex(0);  // the legend
+    Settle(400);
+    Save(*frame, folder, "40-dark-my-computer");
+    help = ui::HelpWindow::ShowPage(QStringLiteral("help/index.html"));
+    Settle(300);
+    Save(*help, folder, "41-dark-help");
+    help->close();
+    modes.SwitchMode(ui::Command::ModeWizard4);
+    if (QWidget* start = modes.Current()) {
+        start->resize(900, 620);
+        Settle(300);
+        Save(*start, folder, "42-dark-wizard");
+    }
+    modes.Current()->close();
     return 0;
 }

@@ -26,7 +26,7 @@ WizardBar::WizardBar(QWidget* parent) : QWidget(parent) {
     view_->setOpenLinks(false);
     view_->setFrameShape(QFrame::NoFrame);
     layout->addWidget(view_);
-    setFixedWidth(190);
+    setFixedWidth(230);  // room for the longest German step names
     connect(view_, &QTextBrowser::anchorClicked, this, &WizardBar::OnLink);
     page_ = QString::fromLatin1(kFallbackPage);
     if (const auto media = platform::FindProgramData("media")) {

@@ -108,18 +108,19 @@ WelcomePage::WelcomePage(WizardWindow& wizard) : WizardPage(wizard, StringId::Wi
     text->setOpenLinks(false);
     connect(text, &QTextBrowser::anchorClicked, this,
             [this](const QUrl& link) { HelpWindow::ShowPage(link.toString(), this); });
+    // The link targets stay out of the translated texts: a translator words, not links.
+    const QString version = QCoreApplication::applicationVersion().isEmpty()
+                                ? QStringLiteral("1.0")
+                                : QCoreApplication::applicationVersion();
     text->setHtml(
-        tr("<p>This wizard leads you step by step from choosing a drive to your recovered "
-           "files: the camera card, USB stick or hard drive is read without writing to it, "
-           "what was deleted is searched for in its file system and then sector by sector, "
-           "and the files you choose are copied to a folder on another drive.</p>"
-           "<p>Press <b>Next</b> to begin.</p>"
-           "<p><a href=\"help/basics.quickstart.html\">Recovery Guide</a> &nbsp; "
-           "<a href=\"help/troubleshooting.html\">When something goes wrong</a></p>"
-           "<p>Version %1</p>")
-            .arg(QCoreApplication::applicationVersion().isEmpty()
-                     ? QStringLiteral("1.0")
-                     : QCoreApplication::applicationVersion()));
+        QStringLiteral("<p>%1</p><p>%2</p><p><a href=\"help/basics.quickstart.html\">%3</a> "
+                       "&nbsp; <a href=\"help/troubleshooting.html\">%4</a></p><p>%5</p>")
+            .arg(tr("This wizard leads you step by step from choosing a drive to your recovered "
+                    "files: the camera card, USB stick or hard drive is read without writing to "
+                    "it, what was deleted is searched for in its file system and then sector by "
+                    "sector, and the files you choose are copied to a folder on another drive."),
+                 tr("Press <b>Next</b> to begin."), tr("Recovery Guide"),
+                 tr("When something goes wrong"), tr("Version %1").arg(version)));
     layout->addWidget(text);
 }
 
