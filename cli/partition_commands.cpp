@@ -39,44 +39,77 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
     // also lists the partitions that are not known yet.
     if (!OpenForReading(*disk) || !ReadBootArea(*disk, TargetName(target, *disk)))
         return kBadInput;
+    const std::uint32_t logical =
+        disk->VolumeType == devices::VolumeKind::Physical ? disk->Geometry.BytesPerSector : 0;
     const auto walk = devices::WalkPartitionTables(
         [disk](std::uint64_t sector, std::span<std::uint8_t> buffer) {
             return disk->ReadSectors(buffer, sector, std::uint64_t{1}) == CVolume::kSectorSize;
         },
-        disk->TotalSectors);
-    // Numbered from 1 in the order they lie on the disk, as 'list --volume N' counts.
+        disk->TotalSectors, logical);
+    const bool gpt = walk.kind == devices::TableKind::Gpt;
+    // Numbered from 1 in the order they lie on the disk, as 'list --volume N' counts; a
+    // damaged entry is shown but is no volume, so it takes no number.
     auto partitions = walk.partitions;
     std::stable_sort(partitions.begin(), partitions.end(),
                      [](const auto& a, const auto& b) { return a.startSector < b.startSector; });
     nlohmann::ordered_json out = nlohmann::ordered_json::array();
     if (!json) {
-        std::printf("%-3s %-14s %12s %6s %-8s %s\n", "#", "Start (byte)", "Size", "Type", "FS",
-                    "Label");
+        if (gpt) {
+            std::printf(
+                "GUID partition table, %u-byte sectors%s\n", walk.logicalSectorSize,
+                walk.gptFromBackup ? " (the primary copy is damaged; the backup was read)" : "");
+        }
+        std::printf("%-3s %-14s %12s  %-22s %-8s %s\n", "#", "Start (byte)", "Size", "Type", "FS",
+                    gpt ? "Name / label" : "Label");
     }
     int number = 0;
     for (const auto& partition : partitions) {
-        ++number;
         const std::uint64_t start = partition.startSector * CVolume::kSectorSize;
-        const std::uint64_t size = std::uint64_t{partition.sectorCount} * CVolume::kSectorSize;
-        CVolume* volume = VolumeAt(session, *disk, start);
+        const std::uint64_t size = partition.sectorCount * CVolume::kSectorSize;
+        CVolume* volume = partition.damaged ? nullptr : VolumeAt(session, *disk, start);
         const std::string fs = volume != nullptr ? volume->FileSystem->FileSystemName : "";
         const std::string label = volume != nullptr ? volume->VolumeLabel : "";
+        char mbrType[8];
+        std::snprintf(mbrType, sizeof mbrType, "0x%02x", partition.type);
+        const std::string type = gpt ? partition.typeName : mbrType;
+        const std::string shownNumber = partition.damaged ? "-" : std::to_string(++number);
         if (json) {
-            out.push_back({{"start", start},
-                           {"size", size},
-                           {"type", partition.type},
-                           {"fileSystem", fs},
-                           {"label", label}});
+            nlohmann::ordered_json item = {
+                {"number",
+                 partition.damaged ? nlohmann::ordered_json() : nlohmann::ordered_json(number)},
+                {"start", start},
+                {"size", size}};
+            if (gpt) {
+                item["type"] = partition.typeName;
+                item["name"] = partition.name;
+                item["damaged"] = partition.damaged;
+            } else {
+                item["type"] = partition.type;
+            }
+            item["fileSystem"] = fs;
+            item["label"] = label;
+            out.push_back(std::move(item));
         } else {
-            std::printf("%-3d %-14llu %12s  0x%02x  %-8s %s\n", number,
+            std::string names = gpt ? partition.name : label;
+            if (gpt && !label.empty() && label != "NO NAME")
+                names += names.empty() ? label : " / " + label;
+            if (partition.damaged)
+                names += " (damaged entry: outside the disk's usable area, not read)";
+            std::printf("%-3s %-14llu %12s  %-22s %-8s %s\n", shownNumber.c_str(),
                         static_cast<unsigned long long>(start), HumanSize(size).c_str(),
-                        partition.type, TerminalText(fs).c_str(), TerminalText(label).c_str());
+                        TerminalText(type).c_str(), TerminalText(fs).c_str(),
+                        TerminalText(names).c_str());
         }
     }
     if (json) {
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     } else if (partitions.empty()) {
         std::printf("(no partition table, or no partitions in it)\n");
+    }
+    if (walk.gptUnreadable) {
+        std::fprintf(stderr,
+                     "warning: both copies of the GUID partition table are damaged; "
+                     "'find-lost' can still find the volumes by their boot sectors\n");
     }
     if (walk.cutShort) {
         std::fprintf(stderr,

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "devices/gpt_table.h"
 #include "platform/byte_order.h"
 
 namespace duzez::devices {
@@ -37,7 +38,32 @@ bool IsExtendedType(std::uint8_t type) {
     return type == 0x05 || type == 0x0F;
 }
 
-WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSectors) {
+namespace {
+
+constexpr std::uint8_t kProtectiveType = 0xEE;
+
+void AddGptPartitions(const gpt::Table& table, WalkResult& result) {
+    result.kind = TableKind::Gpt;
+    result.gptFromBackup = table.usedBackup;
+    result.logicalSectorSize = table.sectorSize;
+    const std::uint64_t scale = table.sectorSize / 512;
+    for (const gpt::Partition& partition : table.partitions) {
+        const gpt::Entry& entry = partition.entry;
+        FoundPartition found;
+        found.startSector = entry.firstLba * scale;
+        found.sectorCount = partition.damaged ? 0 : (entry.lastLba - entry.firstLba + 1) * scale;
+        found.tableSector = (table.usedBackup ? table.header.myLba : 1) * scale;
+        found.typeName = gpt::TypeName(entry.type);
+        found.name = entry.name;
+        found.damaged = partition.damaged;
+        result.partitions.push_back(std::move(found));
+    }
+}
+
+}  // namespace
+
+WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSectors,
+                               std::uint32_t logicalSectorSize) {
     WalkResult result;
     std::set<std::uint64_t> visited;
     std::vector<Level> stack;
@@ -57,6 +83,14 @@ WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSect
     };
 
     enter(0, 0);
+    if (!stack.empty() && gpt::HasProtectiveEntry(buffer)) {
+        if (const auto table = gpt::ReadTable(read, totalSectors * 512, logicalSectorSize)) {
+            AddGptPartitions(*table, result);
+            return result;
+        }
+        // Both copies are gone: a hybrid MBR's other entries are all that is left.
+        result.gptUnreadable = true;
+    }
     while (!stack.empty()) {
         Level& level = stack.back();
         if (level.next == level.entries.size()) {
@@ -64,8 +98,11 @@ WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSect
             continue;
         }
         const MbrEntry entry = level.entries[level.next++];
-        if (entry.type == 0 || entry.sectorCount == 0 || entry.firstSector > totalSectors)
+        if (entry.type == 0 || entry.type == kProtectiveType || entry.sectorCount == 0 ||
+            entry.firstSector > totalSectors)
             continue;
+        if (result.kind == TableKind::None)
+            result.kind = TableKind::Mbr;
         if (entry.sectorCount > totalSectors)
             result.oversizedEntry = true;
         if (IsExtendedType(entry.type)) {
@@ -76,8 +113,12 @@ WalkResult WalkPartitionTables(const SectorReader& read, std::uint64_t totalSect
             enter(table, base);  // may invalidate `level`
             continue;
         }
-        result.partitions.push_back({level.tableSector + entry.firstSector, entry.sectorCount,
-                                     entry.type, level.tableSector});
+        FoundPartition found;
+        found.startSector = level.tableSector + entry.firstSector;
+        found.sectorCount = entry.sectorCount;
+        found.type = entry.type;
+        found.tableSector = level.tableSector;
+        result.partitions.push_back(std::move(found));
     }
     return result;
 }

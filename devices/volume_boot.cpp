@@ -93,19 +93,40 @@ std::uint32_t CVolume::Analyse_Boot() {
 }
 
 void CVolume::WalkPartitions() {
+    // A disk knows its logical sector size; an image does not, and the walk tries both.
+    const std::uint32_t logical = VolumeType == VolumeKind::Physical ? Geometry.BytesPerSector : 0;
     const WalkResult walk = WalkPartitionTables(
         [this](std::uint64_t sector, std::span<std::uint8_t> buffer) {
             return ReadSectors(buffer, sector, std::uint64_t{1}) == kSectorSize;
         },
-        TotalSectors);
+        TotalSectors, logical);
     if (walk.oversizedEntry)
         computer_.Log().LogException("pPartition->NumberSectors > TotalSectors");
+    if (walk.gptFromBackup) {
+        computer_.Log().LogError(
+            "The primary GUID partition table of %s is damaged; its backup copy at the end "
+            "of the disk was used.",
+            DisplayNameText());
+    }
+    if (walk.gptUnreadable) {
+        computer_.Log().LogError(
+            "Both copies of the GUID partition table of %s are damaged; searching for lost "
+            "drives can still find its volumes.",
+            DisplayNameText());
+    }
     for (const FoundPartition& partition : walk.partitions) {
+        if (partition.damaged) {
+            // Names come from the disk: arguments, never part of the format.
+            computer_.Log().LogError(
+                "Partition \"%s\" of %s lies outside the disk's usable area and is not read.",
+                partition.name, DisplayNameText());
+            continue;
+        }
         if (computer_.Volumes().HasChildAt(*this, partition.startSector))
             continue;
         filesystems::FoundObject record;
         record.Start = partition.startSector * kSectorSize;
-        record.Size = std::uint64_t{partition.sectorCount} * kSectorSize;
+        record.Size = partition.sectorCount * kSectorSize;
         record.ParentId = Id;
         record.SignatureId = partition.type;
         computer_.AddFoundVolume(record);

@@ -23,10 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     };
     const auto walk = duzez::devices::WalkPartitionTables(reader, totalSectors);
-    if (reads > duzez::devices::kMaxTables)
+    // The MBR chain reads each table once; a GPT adds its two copies at two sector sizes.
+    if (reads > duzez::devices::kMaxTables + 1 + 4 * (8 + 4 * 1024 * 1024 / 512))
         std::abort();
     for (const auto& partition : walk.partitions) {
-        if (partition.sectorCount == 0 || partition.type == 0)
+        const bool gpt = walk.kind == duzez::devices::TableKind::Gpt;
+        if ((!gpt && (partition.sectorCount == 0 || partition.type == 0)) ||
+            (gpt && !partition.damaged && partition.sectorCount == 0))
             std::abort();
     }
     return 0;
