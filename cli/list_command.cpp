@@ -53,7 +53,8 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
     CVolume* volume = foundNumber != 0 ? OpenFoundVolume(session, target, foundNumber)
                                        : OpenTarget(session, target, volumeNumber, deep);
     if (volume == nullptr)
-        return kBadInput;
+        return session.OpenFailure();
+    bool unlistable = false;  // a partition whose files could not be listed
     nlohmann::ordered_json objects = nlohmann::ordered_json::array();
     std::size_t shown = 0;
     std::uint64_t folders = 0;
@@ -65,6 +66,11 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
         const VolumePart part = parts[index];  // a copy: the list may grow
         if (!part.analysed)
             AnalyseVolume(session, *part.volume, deep);
+        if (const std::string note = UnlistableNote(*part.volume, part.folder, deep);
+            !note.empty() && !part.folder.empty()) {
+            std::fprintf(stderr, "%s\n", note.c_str());
+            unlistable = true;
+        }
         // A disk without a table: the volumes its scan found, by name.
         std::set<std::uint64_t> listedStarts;
         const std::vector<VolumePart> found =
@@ -129,7 +135,7 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
             static_cast<unsigned long long>(folders), static_cast<unsigned long long>(files),
             TerminalText(volume->GetDisplayName()).c_str(), TerminalText(fileSystem).c_str());
     }
-    return kDone;
+    return unlistable ? kDoneWithFailures : kDone;
 }
 
 }  // namespace

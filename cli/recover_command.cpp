@@ -175,7 +175,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
                                    ? OpenFoundVolume(session, args.target, args.found)
                                    : OpenTarget(session, args.target, args.volume, args.deep);
     if (volume == nullptr)
-        return kBadInput;
+        return session.OpenFailure();
     // The destination is checked before the analysis, which may take hours.
     if (const std::string problem = engine.DestinationProblem(args.destination, volume);
         !problem.empty()) {
@@ -188,6 +188,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     std::vector<recovery::FileResult> results;
     std::vector<VolumePart> parts =
         PartsOf(session, *volume, args.found != 0 ? args.found : args.volume);
+    bool unlistable = false;  // a partition whose files could not be listed
     for (std::size_t index = 0; index < parts.size(); ++index) {
         const VolumePart part = parts[index];  // a copy: the list may grow
         interrupts.OnFirst([&session] { session.RequestStop(); });
@@ -196,6 +197,11 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
             break;  // stopped during an earlier part: what it found is written, no more
         if (!part.analysed)
             AnalyseVolume(session, *part.volume, args.deep);
+        if (const std::string note = UnlistableNote(*part.volume, part.folder, args.deep);
+            !note.empty() && !part.folder.empty()) {
+            std::fprintf(stderr, "%s\n", note.c_str());
+            unlistable = true;
+        }
         std::set<std::uint64_t> listedStarts;
         const std::vector<VolumePart> found =
             AnalyseFoundVolumes(session, part, args.deep, listedStarts);
@@ -227,7 +233,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     }
     if (summary.selected == 0) {
         SuggestNextStep(args, summary);
-        return kDone;
+        return unlistable ? kDoneWithFailures : kDone;
     }
     summary.interrupted = interrupts.Interrupted();
     summary.seconds =
@@ -239,7 +245,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     } else {
         PrintSummary(summary, args.destination);
     }
-    return summary.AllWhole() ? kDone : kDoneWithFailures;
+    return summary.AllWhole() && !unlistable ? kDone : kDoneWithFailures;
 }
 
 }  // namespace

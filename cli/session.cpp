@@ -265,6 +265,17 @@ bool ReadBootArea(devices::CVolume& volume, const std::string& name) {
     return false;
 }
 
+std::string UnlistableNote(const devices::CVolume& volume, const std::string& name, bool deep) {
+    const std::string& fileSystem = volume.FileSystem->FileSystemName;
+    if (deep || ListableFileSystem(volume.FileSystem->FileSystemId) || fileSystem.empty() ||
+        fileSystem == "Unknown") {
+        return {};
+    }
+    return TerminalText(name) + ": " + TerminalText(fileSystem) +
+           ", whose files this program cannot list; --deep still finds photos and documents "
+           "by their content";
+}
+
 devices::CVolume* OpenTarget(Session& session, const std::string& target, int number, bool deep) {
     devices::CVolume* disk = session.ResolveTarget(target);
     if (disk == nullptr)
@@ -289,6 +300,12 @@ devices::CVolume* OpenTarget(Session& session, const std::string& target, int nu
         return nullptr;
     // Without a file system or a partition table the listing would be empty, which reads
     // as "nothing was deleted here"; only the sector scan can find anything.
+    if (const std::string note = UnlistableNote(*volume, name, deep);
+        !note.empty() && VolumesOn(session, *volume).empty()) {
+        std::fprintf(stderr, "%s\n", note.c_str());
+        session.SetOpenFailure(kDoneWithFailures);
+        return nullptr;
+    }
     if (!deep && !ListableFileSystem(volume->FileSystem->FileSystemId) &&
         VolumesOn(session, *volume).empty()) {
         std::fprintf(stderr, "error: no partition table or file system found on %s; %s\n",

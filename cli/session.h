@@ -37,6 +37,11 @@ class Session {
     }
     bool StopRequested() const { return stopRequested_; }
 
+    // The exit code when OpenTarget found nothing to read: bad input, unless the target
+    // was read and only holds a file system this program cannot list.
+    int OpenFailure() const { return openFailure_; }
+    void SetOpenFailure(int code) { openFailure_ = code; }
+
   private:
     devices::CVolume* FindTarget(const std::string& target);
     void ListDrives();
@@ -45,7 +50,12 @@ class Session {
     std::unique_ptr<devices::CLocalComputer> computer_;
     bool drivesListed_ = false;
     std::atomic<bool> stopRequested_{false};
+    int openFailure_ = kBadInput;
 };
+
+// The line that says a volume's files cannot be listed, for a file system this program
+// names but cannot read (ext4, APFS...); empty for any other volume, or with `deep`.
+std::string UnlistableNote(const devices::CVolume& volume, const std::string& name, bool deep);
 
 // How messages name what TARGET resolved to: the device path of "#N", else TARGET as given.
 std::string TargetName(const std::string& target, devices::CVolume& volume);

@@ -68,16 +68,6 @@ std::uint8_t PartitionTypeCode(const platform::FileSystemProbe& probe) {
     return 0;
 }
 
-std::string FileSystemDisplayName(const platform::FileSystemProbe& probe) {
-    if (probe.type == "vfat" && !probe.version.empty())
-        return probe.version;
-    if (probe.type == "ntfs")
-        return "NTFS";
-    if (probe.type == "exfat")
-        return "exFAT";
-    return probe.type;
-}
-
 }  // namespace
 
 CVolume::CVolume(CLocalComputer& computer, std::uint32_t volumeType)
@@ -439,7 +429,7 @@ void CVolume::QueryLogicalVolume() {
             VolumeLabel =
                 platform::TruncateCodePoints(DeviceText(info->fileSystem->label), kLabelCapacity);
             SerialNumber = SerialFromUuid(info->fileSystem->uuid);
-            const std::string name = FileSystemDisplayName(*info->fileSystem);
+            const std::string name = platform::FileSystemDisplayName(*info->fileSystem);
             if (!name.empty())
                 FileSystem->FileSystemName = name;
         }

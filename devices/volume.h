@@ -136,7 +136,11 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     // kNotReady when fewer than 512 bytes could be read.
     std::uint32_t Analyse_Boot();
     std::uint32_t ReadBootSector();
-    void WalkPartitions();
+    // Whether a partition table was found (its partitions become volumes).
+    bool WalkPartitions();
+    // The name of a file system this program cannot list (ext4, Btrfs, ISO 9660...), from
+    // its superblock, so that it is not shown as no file system at all.
+    void NameForeignFileSystem();
     // An item the sector scan found on this volume.
     void OnFoundItem(filesystems::FoundObject item);
 

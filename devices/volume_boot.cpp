@@ -8,6 +8,7 @@
 #include "devices/partition_table.h"
 #include "devices/volume.h"
 #include "filesystems/boot_record.h"
+#include "platform/blkid_probe.h"
 #include "signatures/signature.h"
 
 namespace duzez::devices {
@@ -82,8 +83,8 @@ std::uint32_t CVolume::Analyse_Boot() {
         }
         ClusterSize = SectorsPerCluster * BytesPerSector;
         // The walk needs the sector count, which an image learns only above.
-        if (id == 0)
-            WalkPartitions();
+        if (id == 0 && !WalkPartitions())
+            NameForeignFileSystem();
         SyncTreeNode();
         return 1;
     } catch (const std::exception&) {
@@ -92,7 +93,22 @@ std::uint32_t CVolume::Analyse_Boot() {
     }
 }
 
-void CVolume::WalkPartitions() {
+void CVolume::NameForeignFileSystem() {
+    // Disks and kernel partitions were probed when the drives were listed.
+    if ((VolumeType != VolumeKind::Image && VolumeType != VolumeKind::Found) || TotalSize == 0)
+        return;
+    const std::uint64_t offset = VolumeType == VolumeKind::Found ? StartOffset : 0;
+    const auto probe = platform::ProbeFileSystemAt(GetDevicePath(), offset, TotalSize);
+    // FAT and NTFS the boot sector names; a probe that sees them where the boot sector
+    // did not is no better guide.
+    if (!probe || probe->type.empty() || probe->type == "vfat" || probe->type == "ntfs")
+        return;
+    FileSystem->FileSystemName = platform::FileSystemDisplayName(*probe);
+    if (VolumeLabel.empty())
+        VolumeLabel = probe->label;
+}
+
+bool CVolume::WalkPartitions() {
     // A disk knows its logical sector size; an image does not, and the walk tries both.
     const std::uint32_t logical = VolumeType == VolumeKind::Physical ? Geometry.BytesPerSector : 0;
     const WalkResult walk = WalkPartitionTables(
@@ -131,6 +147,7 @@ void CVolume::WalkPartitions() {
         record.SignatureId = partition.type;
         computer_.AddFoundVolume(record);
     }
+    return walk.kind != TableKind::None;
 }
 
 void CVolume::OnFoundItem(filesystems::FoundObject item) {

@@ -2,6 +2,7 @@
 
 // What libblkid reads from a device's superblock. The probe opens the device read-only.
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,5 +18,14 @@ struct FileSystemProbe {
 };
 
 std::optional<FileSystemProbe> ProbeFileSystem(const std::filesystem::path& device);
+
+// The file system in `size` bytes from `offset` of a device or image (a partition the
+// kernel has no node for, a volume found in an image); superblocks only.
+std::optional<FileSystemProbe> ProbeFileSystemAt(const std::filesystem::path& path,
+                                                 std::uint64_t offset, std::uint64_t size);
+
+// What a person calls the file system blkid names: "FAT32", "ext4", "Btrfs", "ISO 9660",
+// "Linux swap", "LUKS"...; the blkid name for one it does not know.
+std::string FileSystemDisplayName(const FileSystemProbe& probe);
 
 }  // namespace duzez::platform

@@ -169,5 +169,38 @@ TEST_F(GptDiskTest, FourKiBLogicalSectorsArePlacedRight) {
         << recover.out;
 }
 
+// File systems this program cannot list are named, never "Unknown, 0 objects": alone,
+// the listing ends with exit 1 and the one line that points to --deep; on a disk, the
+// other partitions are still listed.
+TEST_F(GptDiskTest, FileSystemsThatCannotBeListedAreNamedAndSaySo) {
+    if (!HaveTool("mkfs.ext4") || !HaveTool("mkswap"))
+        GTEST_SKIP() << "e2fsprogs or util-linux mkswap missing";
+    const auto ext4 = dir_ / "ext4.img";
+    ASSERT_TRUE(RunCommand("truncate -s 20M " + Quoted(ext4.string()) + " && mkfs.ext4 -q -F " +
+                           Quoted(ext4.string())));
+    const RunResult alone = Cli("list " + Quoted(ext4.string()));
+    EXPECT_EQ(alone.exitCode, 1) << alone.out;
+    EXPECT_NE(alone.out.find("ext4, whose files this program cannot list; --deep"),
+              std::string::npos)
+        << alone.out;
+    EXPECT_EQ(alone.out.find("Unknown"), std::string::npos) << alone.out;
+    const RunResult info = Cli("info " + Quoted(ext4.string()));
+    EXPECT_NE(info.out.find("fileSystem: ext4"), std::string::npos) << info.out;
+
+    const auto disk = MakeDisk();
+    const auto swap = dir_ / "swap.img";
+    ASSERT_TRUE(RunCommand("truncate -s 20M " + Quoted(swap.string()) + " && mkswap -q " +
+                           Quoted(swap.string()) + " >/dev/null && dd if=" + Quoted(swap.string()) +
+                           " of=" + Quoted(disk.string()) +
+                           " bs=512 seek=83968 conv=notrunc status=none"));
+    const RunResult partitions = Cli("partitions " + Quoted(disk.string()));
+    EXPECT_NE(partitions.out.find("Linux swap"), std::string::npos) << partitions.out;
+    const RunResult list = Cli("list " + Quoted(disk.string()));
+    EXPECT_EQ(list.exitCode, 1) << list.out;
+    EXPECT_NE(list.out.find("Partition 1 (FAT32)/PHOTO.JPG"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("Partition 2 (Linux swap): Linux swap, whose files"), std::string::npos)
+        << list.out;
+}
+
 }  // namespace
 }  // namespace duzez::test
