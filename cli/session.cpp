@@ -87,7 +87,8 @@ std::string CompressedHint(const std::string& target) {
 // The file systems the file-system phase lists.
 bool ListableFileSystem(std::uint32_t id) {
     namespace Ids = filesystems::FileSystemIds;
-    return id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32 || id == Ids::Ntfs;
+    return id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat32 || id == Ids::Ntfs ||
+           id == Ids::ExFat;
 }
 
 }  // namespace

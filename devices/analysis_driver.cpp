@@ -239,6 +239,12 @@ void CLocalComputer::AnalyseFileSystem(CVolume& volume) {
     }
     if (id == Ids::Ntfs)
         rootId = 5;
+    if (id == Ids::ExFat) {
+        // Named by the root directory's first cluster, as on FAT32; entry ids carry a high
+        // bit, so they never meet it.
+        const auto rootCluster = platform::ReadLe<std::uint32_t>(volume.BootSectorBytes(), 96);
+        rootId = rootCluster && *rootCluster >= 2 ? *rootCluster : 2;
+    }
     if (!rootId) {
         log_.LogMessage(core::StringId::NoFileSystemDetected);
     } else {

@@ -4,6 +4,7 @@
 
 #include "core/window_messages.h"
 #include "filesystems/boot_record.h"
+#include "filesystems/exfat/file_system_exfat.h"
 #include "filesystems/fat/file_system_fat.h"
 #include "filesystems/ntfs/file_system_ntfs.h"
 #include "platform/program_folders.h"
@@ -38,6 +39,8 @@ CLocalComputer::CLocalComputer(core::CApp& app, LocalComputerOptions options)
         }
         if (id == Ids::Ntfs)
             return std::make_unique<filesystems::CFileSystem_NTFS>(volume);
+        if (id == Ids::ExFat)
+            return std::make_unique<filesystems::CFileSystem_ExFAT>(volume);
         return nullptr;
     };
 
@@ -243,8 +246,8 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
     auto found = std::make_shared<CVolume>(*this, VolumeKind::Found);
     const auto [id, name] = FileSystemOfPartitionType(record.SignatureId);
     found->FileSystem->FileSystemId = id;
-    found->FileSystem->FileSystemName = name;
-    log_.LogMessage(core::StringId::FoundVolumeAt, name, absolute);
+    if (!name.empty())  // a GPT entry has no MBR type to name it
+        found->FileSystem->FileSystemName = name;
     found->DriveType = DriveCategory::Found;
     found->StartOffset = absolute;
     found->BootSector = placed.bootSector;
@@ -259,6 +262,8 @@ CVolume* CLocalComputer::AddFoundVolume(const filesystems::FoundObject& record) 
     found->VolumeFlags = VolumeFlags::Listed;
     volumes_.AddChild(*parent, *found);
     found->Analyse_Boot();
+    // Named by its boot sector when it has one, else by its partition type.
+    log_.LogMessage(core::StringId::FoundVolumeAt, found->FileSystem->FileSystemName, absolute);
     // What its table does not say, its boot sector does (a volume found by the scan).
     if (found->TotalSectors != 0)
         found->TotalSize = std::min(found->TotalSize, found->TotalSectors * CVolume::kSectorSize);

@@ -23,6 +23,7 @@
 #include "filesystems/file_system.h"
 #include "filesystems/found_object_tree.h"
 #include "filesystems/tree_volume.h"
+#include "platform/blkid_probe.h"
 #include "platform/device_identity.h"
 #include "platform/drive_discovery.h"
 #include "platform/pause_gate.h"
@@ -141,6 +142,8 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     // The name of a file system this program cannot list (ext4, Btrfs, ISO 9660...), from
     // its superblock, so that it is not shown as no file system at all.
     void NameForeignFileSystem();
+    // What libblkid finds in an image's or a found volume's own bytes.
+    std::optional<platform::FileSystemProbe> ProbeOwnRange();
     // An item the sector scan found on this volume.
     void OnFoundItem(filesystems::FoundObject item);
 

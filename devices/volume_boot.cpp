@@ -59,6 +59,18 @@ std::uint32_t CVolume::Analyse_Boot() {
                                                    "boot_fat16->BPB.Small_Sectors == 0");
                 }
             }
+        } else if (id == Ids::ExFat) {
+            if (fields->fatSerial != 0)
+                SerialNumber = (SerialNumber & ~0xFFFFFFFFull) | fields->fatSerial;
+            // Shifts the boot sector bounds (sectors of 512 to 4096 bytes, clusters up to
+            // 32 MiB); counts here are in 512-byte sectors.
+            const unsigned sectorShift = fields->exfatSectorShift;
+            const unsigned clusterShift = fields->exfatClusterShift;
+            if (sectorShift >= 9 && sectorShift <= 12 && sectorShift + clusterShift <= 25) {
+                SectorsPerCluster = 1u << (sectorShift + clusterShift - 9);
+                if (TotalSectors == 0 && fields->exfatVolumeLength < (1ull << 48))
+                    TotalSectors = fields->exfatVolumeLength << (sectorShift - 9);
+            }
         } else if (id == Ids::Ntfs) {
             // A serial number whose high half is zero is not taken.
             if ((fields->ntfsSerial >> 32) != 0)
@@ -82,6 +94,11 @@ std::uint32_t CVolume::Analyse_Boot() {
             TotalClusters = TotalSectors / SectorsPerCluster;
         }
         ClusterSize = SectorsPerCluster * BytesPerSector;
+        // exFAT keeps its label in the root directory, not in the boot sector.
+        if (id == Ids::ExFat && VolumeLabel.empty()) {
+            if (const auto probe = ProbeOwnRange(); probe && probe->type == "exfat")
+                VolumeLabel = probe->label;
+        }
         // The walk needs the sector count, which an image learns only above.
         if (id == 0 && !WalkPartitions())
             NameForeignFileSystem();
@@ -93,12 +110,19 @@ std::uint32_t CVolume::Analyse_Boot() {
     }
 }
 
-void CVolume::NameForeignFileSystem() {
+std::optional<platform::FileSystemProbe> CVolume::ProbeOwnRange() {
     // Disks and kernel partitions were probed when the drives were listed.
     if ((VolumeType != VolumeKind::Image && VolumeType != VolumeKind::Found) || TotalSize == 0)
-        return;
+        return std::nullopt;
     const std::uint64_t offset = VolumeType == VolumeKind::Found ? StartOffset : 0;
-    const auto probe = platform::ProbeFileSystemAt(GetDevicePath(), offset, TotalSize);
+    const std::string& path = GetDevicePath();  // a found volume's is its disk's
+    if (path.empty())
+        return std::nullopt;
+    return platform::ProbeFileSystemAt(path, offset, TotalSize);
+}
+
+void CVolume::NameForeignFileSystem() {
+    const auto probe = ProbeOwnRange();
     // FAT and NTFS the boot sector names; a probe that sees them where the boot sector
     // did not is no better guide.
     if (!probe || probe->type.empty() || probe->type == "vfat" || probe->type == "ntfs")

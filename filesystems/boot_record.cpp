@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "filesystems/file_system.h"
 #include "platform/byte_order.h"
 #include "platform/code_page.h"
 
@@ -18,6 +19,10 @@ std::uint32_t DetectFileSystem(std::span<const std::uint8_t> boot) {
     std::uint32_t id = 0;
     if (TextAt(boot, 3, "NTFS    "))
         id = 7;  // offset 3: OEM id
+    if (TextAt(boot, 3, "EXFAT   ") && boot.size() >= 512 && boot[510] == 0x55 &&
+        boot[511] == 0xAA) {
+        id = FileSystemIds::ExFat;
+    }
     if (TextAt(boot, 82, "FAT32   "))
         id = 11;  // offset 82: FAT32 type text
     if (TextAt(boot, 54, "FAT16   "))
@@ -38,11 +43,18 @@ std::optional<BootFields> ReadBootFields(std::span<const std::uint8_t> boot, std
     fields.smallSectors = *ReadLe<std::uint16_t>(boot, 19);
     fields.largeSectors = *ReadLe<std::uint32_t>(boot, 32);
     const bool fat32 = id == 11;
-    fields.fatSerial = *ReadLe<std::uint32_t>(boot, fat32 ? 67 : 39);
-    std::string label = platform::Cp437ToUtf8(boot.subspan(fat32 ? 71 : 43, 11));
-    while (!label.empty() && (label.back() == ' ' || label.back() == '\0'))
-        label.pop_back();
-    fields.fatLabel = label;
+    if (id == FileSystemIds::ExFat) {
+        fields.fatSerial = *ReadLe<std::uint32_t>(boot, 100);
+        fields.exfatVolumeLength = *ReadLe<std::uint64_t>(boot, 72);
+        fields.exfatSectorShift = boot[108];
+        fields.exfatClusterShift = boot[109];
+    } else {
+        fields.fatSerial = *ReadLe<std::uint32_t>(boot, fat32 ? 67 : 39);
+        std::string label = platform::Cp437ToUtf8(boot.subspan(fat32 ? 71 : 43, 11));
+        while (!label.empty() && (label.back() == ' ' || label.back() == '\0'))
+            label.pop_back();
+        fields.fatLabel = label;
+    }
     fields.ntfsTotalSectors = *ReadLe<std::uint64_t>(boot, 40);
     fields.ntfsSerial = *ReadLe<std::uint64_t>(boot, 72);
     return fields;

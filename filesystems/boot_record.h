@@ -10,9 +10,9 @@
 
 namespace duzez::filesystems {
 
-// The file-system id the boot bytes describe: 7 NTFS, 11 FAT32, 4 FAT16, 1 FAT12, 0 none.
-// When several type texts are present the later test wins: FAT12 over FAT16 over FAT32
-// over NTFS.
+// The file-system id the boot bytes describe: 7 NTFS, 0x107 exFAT, 11 FAT32, 4 FAT16,
+// 1 FAT12, 0 none. When several type texts are present the later test wins: FAT12 over
+// FAT16 over FAT32 over exFAT over NTFS.
 std::uint32_t DetectFileSystem(std::span<const std::uint8_t> boot);
 
 struct BootFields {
@@ -20,11 +20,16 @@ struct BootFields {
     std::uint8_t sectorsPerCluster = 0;  // offset 13
     std::uint16_t smallSectors = 0;      // offset 19
     std::uint32_t largeSectors = 0;      // offset 32
-    std::uint32_t fatSerial = 0;         // offset 39 (FAT12/16) or 67 (FAT32)
-    std::string fatLabel;                // offset 43 or 71, 11 bytes CP437, trailing blanks cut
+    std::uint32_t fatSerial = 0;         // offset 39 (FAT12/16), 67 (FAT32) or 100 (exFAT)
+    std::string fatLabel;                // offset 43 or 71, 11 bytes CP437, trailing blanks cut;
+                                         // empty for exFAT, whose label is in its root
     std::uint64_t ntfsTotalSectors = 0;  // offset 40, in the boot sector's own sectors
     std::uint64_t ntfsSerial = 0;        // offset 72
     char oemName[9] = {};                // offset 3, 8 bytes
+    // exFAT: offsets 11-63 are zero; its geometry is in powers of two further on.
+    std::uint64_t exfatVolumeLength = 0;  // offset 72, in the boot sector's own sectors
+    std::uint8_t exfatSectorShift = 0;    // offset 108: bytes per sector = 1 << shift
+    std::uint8_t exfatClusterShift = 0;   // offset 109: sectors per cluster = 1 << shift
 };
 
 // The fields for the file system `id`; nullopt when fewer than 512 bytes are given.

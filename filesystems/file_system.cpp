@@ -17,6 +17,8 @@ std::string CFileSystem::NameForId(std::uint32_t id) {
         case FileSystemIds::Fat32:
         case FileSystemIds::Fat32Lba:
             return "FAT32";
+        case FileSystemIds::ExFat:
+            return "exFAT";
         default:
             return "Unknown";
     }

@@ -24,6 +24,8 @@ constexpr std::uint32_t Ntfs = 7;
 constexpr std::uint32_t Fat32 = 11;
 constexpr std::uint32_t Fat32Lba = 12;
 constexpr std::uint32_t NtfsAlternative = 128;
+// exFAT shares MBR type 0x07 with NTFS, so it gets an id of its own.
+constexpr std::uint32_t ExFat = 0x107;
 }  // namespace FileSystemIds
 
 struct SectorRange {
@@ -45,7 +47,7 @@ class CFileSystem {
   public:
     virtual ~CFileSystem() = default;
 
-    // The display name for an id: "FAT12", "FAT16", "FAT32", "NTFS", else "Unknown".
+    // The display name for an id: "FAT12", "FAT16", "FAT32", "NTFS", "exFAT", else "Unknown".
     static std::string NameForId(std::uint32_t id);
     virtual void SetFileSystemName(std::uint32_t id) { FileSystemName = NameForId(id); }
     // Lists the volume's objects; the generic analyser knows none.
