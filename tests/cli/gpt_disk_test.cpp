@@ -1,5 +1,5 @@
-// GPT disks made with sfdisk, as every current installer partitions them: FAT32 and NTFS
-// partitions listed and recovered by name, a damaged primary table read from its backup,
+// GPT disks made with sfdisk, as every current installer partitions them: FAT32, NTFS and
+// exFAT partitions listed and recovered by name, a damaged primary table read from its backup,
 // a wiped backup ignored, both copies gone, and 4096-byte logical sectors.
 
 #include <gtest/gtest.h>
@@ -28,7 +28,8 @@ class GptDiskTest : public ::testing::Test {
             RunCommand("truncate -s 64M " + Quoted(disk.string()) + " && printf 'label: gpt\\n" +
                        "start=2048, size=81920, type=" + kBasicData + ", name=\"Photos\"\\n" +
                        "start=83968, size=40960, type=" + kBasicData +
-                       ", name=\"Documents\"\\n' | " + "sfdisk -q " + Quoted(disk.string())));
+                       ", name=\"Documents\"\\nstart=124928, size=2048, type=" + kBasicData +
+                       ", name=\"Card\"\\n' | sfdisk -q " + Quoted(disk.string())));
         WriteFile(dir_ / "PHOTO.JPG", Pattern(300000, 7));
         WriteFile(dir_ / "REPORT.PDF", Pattern(120000, 9));
         const auto first = dir_ / (name + ".p1");
@@ -49,6 +50,17 @@ class GptDiskTest : public ::testing::Test {
                                    Quoted(second.string()) + " " +
                                    Quoted((dir_ / "REPORT.PDF").string()) + " ::/"));
         }
+        // An exFAT card from the shared test images (made by another tool, with files).
+        const auto card = std::filesystem::path(__FILE__)
+                              .parent_path()
+                              .parent_path()
+                              .parent_path()
+                              .parent_path() /
+                          "shared" / "testdata" / "obhq-exfat" / "exfat.img.gz";
+        exfat_ =
+            std::filesystem::exists(card) &&
+            RunCommand("gzip -dc " + Quoted(card.string()) + " | dd of=" + Quoted(disk.string()) +
+                       " bs=512 seek=124928 conv=notrunc status=none");
         EXPECT_TRUE(RunCommand(
             "dd if=" + Quoted(first.string()) + " of=" + Quoted(disk.string()) +
             " bs=512 seek=2048 conv=notrunc status=none && dd if=" + Quoted(second.string()) +
@@ -59,6 +71,7 @@ class GptDiskTest : public ::testing::Test {
 
     TempFolder dir_;
     bool ntfs_ = false;
+    bool exfat_ = false;
 };
 
 TEST_F(GptDiskTest, PartitionsAreNamedAndTheirFilesRecoveredByteForByte) {
@@ -86,6 +99,13 @@ TEST_F(GptDiskTest, PartitionsAreNamedAndTheirFilesRecoveredByteForByte) {
     const auto second = dir_ / "out" / ("Partition 2 (" + SecondFileSystem() + ")");
     EXPECT_EQ(ReadFile(second / "REPORT.PDF"), Pattern(120000, 9)) << recover.out;
 
+    if (exfat_) {
+        EXPECT_NE(partitions.out.find("exFAT"), std::string::npos) << partitions.out;
+        EXPECT_EQ(
+            ReadFile(dir_ / "out" / "Partition 3 (exFAT, Test image)" / "dir1" / "file2").size(),
+            13u)
+            << recover.out;
+    }
     const RunResult one = Cli("list " + Quoted(disk.string()) + " --volume 2");
     EXPECT_EQ(one.exitCode, 0) << one.out;
     EXPECT_NE(one.out.find("REPORT.PDF"), std::string::npos) << one.out;
