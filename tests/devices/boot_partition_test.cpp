@@ -151,7 +151,7 @@ TEST_F(BootTest, TablesMadeBySfdiskIncludingAPartitionBeyond4GiB) {
                    "start=9437184, size=8192, type=b\\n' | sfdisk -q '" +
                    disk.string() + "'"));
     CVolume* image = Load(disk);
-    // The names come from the partition types; the empty partitions hold no boot sector.
+    // The names come from the boot sectors; the empty Linux partition holds none.
     std::vector<std::pair<std::uint64_t, std::string>> found;
     for (CVolume* v : FoundOn(*image))
         found.emplace_back(v->StartOffset, v->FileSystem->FileSystemName);
@@ -159,7 +159,7 @@ TEST_F(BootTest, TablesMadeBySfdiskIncludingAPartitionBeyond4GiB) {
     const std::vector<std::pair<std::uint64_t, std::string>> expected = {
         {2048ull * 512, "FAT32"},
         {22528ull * 512, "NTFS"},
-        {45056ull * 512, ""},
+        {45056ull * 512, "Unknown"},
         {55296ull * 512, "FAT16"},
         {9437184ull * 512, "FAT32"}};
     EXPECT_EQ(found, expected);

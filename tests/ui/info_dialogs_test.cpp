@@ -32,6 +32,9 @@ QString Row(const VolumeInformationDialog& dialog, int page, const QString& labe
 class VolumeInformationTest : public AnalysedCardTest {};
 
 TEST_F(VolumeInformationTest, DescribesTheCardAsMkfsMadeIt) {
+    // The analysis thread sets the state last, after the program stopped being busy.
+    ASSERT_TRUE(WaitUntil(
+        [this] { return volume_->VolumeState.load() == devices::VolumeStatus::Ready; }, 10000));
     VolumeInformationDialog dialog(*volume_, machine_->App().Languages());
     using Page = VolumeInformationDialog;
     EXPECT_EQ(Row(dialog, Page::kGeneral, "FileSystem:"), QStringLiteral("FAT16"));
