@@ -1,5 +1,6 @@
 #include <charconv>
 
+#include "platform/text_encoding.h"
 #include "signatures/signature.h"
 
 namespace duzez::signatures {
@@ -34,15 +35,17 @@ void ApplyItem(std::string_view item, SignaturePattern& pattern, std::size_t& en
     if (form == '"' || form == '\'') {
         if (value.size() < 2)
             return;
-        const std::string_view bytes = value.substr(1, value.size() - 2);
-        if (offset >= static_cast<long long>(kSectorBytes) || at + bytes.size() >= kSectorBytes) {
+        // One byte per UTF-16 unit, its low byte, as the files were written: a non-ASCII
+        // character must not shift the positions after it by its UTF-8 length.
+        const std::u16string units = platform::Utf8ToUtf16(value.substr(1, value.size() - 2));
+        if (offset >= static_cast<long long>(kSectorBytes) || at + units.size() >= kSectorBytes) {
             return;
         }
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            pattern.Value[at + i] = static_cast<std::uint8_t>(bytes[i]);
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            pattern.Value[at + i] = static_cast<std::uint8_t>(units[i] & 0xFF);
             pattern.Mask[at + i] = 0xFF;
         }
-        end = std::max(end, at + bytes.size());
+        end = std::max(end, at + units.size());
     } else if (form == '#' || form == '$') {
         long long number = 0;
         if (!ReadNumber(value.substr(1), form == '#' ? 10 : 16, number))

@@ -1,5 +1,6 @@
 #include "signatures/structure_probes.h"
 
+#include "signatures/end_walks.h"
 #include "signatures/file_bytes.h"
 #include "signatures/tiff_end.h"
 
@@ -198,6 +199,10 @@ std::optional<std::uint64_t> WalkToEnd(std::int32_t formatId, std::uint64_t star
             return IsoMediaEnd(bytes, limit);
         }
         default:
+            if (const EndWalkEntry* entry = FindEndWalk(formatId)) {
+                FileBytes bytes(start, bounded(entry->bound), read);
+                return entry->walk(bytes);
+            }
             return std::nullopt;
     }
 }

@@ -7,6 +7,7 @@
 
 #include "filesystems/found_object.h"
 #include "platform/registry_store.h"
+#include "platform/text_encoding.h"
 #include "signatures/sector_matcher.h"
 #include "tests/support/temp_folder.h"
 
@@ -201,6 +202,33 @@ TEST_F(DatabaseTest, FastMatcherAgreesWithTestingEverySignature) {
         matcher.Match(sector, fast);
         ASSERT_EQ(fast, slow) << "round " << round;
     }
+}
+
+// A quoted pattern takes one byte per UTF-16 unit of an imported file, so "é" is one
+// byte (0xE9) and what follows it stays where the file put it.
+TEST_F(DatabaseTest, AQuotedPatternOfAnImportedFileTakesOneByteEachCharacter) {
+    const std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\Quarnel\\Duzez\\1.0\\Signatures\\01000]\r\n"
+        "\"Title\"=\"Caf\u00e9 notes\"\r\n"
+        "\"Signature01\"=\"0='Caf\u00e9!',6=$41\"\r\n";
+    // As Windows exports it: UTF-16LE with its byte-order mark.
+    const std::vector<std::uint8_t> units = platform::Utf8ToUtf16Le(text);
+    const std::string file = "\xFF\xFE" + std::string(units.begin(), units.end());
+    const auto path = dir_ / "imported.reg";
+    test::WriteFile(path, file);
+    std::string error;
+    ASSERT_TRUE(store_.ImportFile(path, &error)) << error;
+    const Signature* format = Load().FindSignatureById(1000);
+    ASSERT_NE(format, nullptr);
+    ASSERT_EQ(format->Patterns.size(), 1u);
+    const auto& pattern = format->Patterns[0];
+    EXPECT_EQ(pattern.CompareLength, 7u);
+    const std::uint8_t expected[] = {'C', 'a', 'f', 0xE9, '!', 0, 'A'};
+    for (std::size_t i = 0; i < sizeof expected; ++i)
+        EXPECT_EQ(pattern.Value[i], expected[i]) << i;
+    EXPECT_EQ(pattern.Mask[5], 0);
+    EXPECT_EQ(pattern.Mask[6], 0xFF);
 }
 
 }  // namespace

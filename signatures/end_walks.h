@@ -1,0 +1,28 @@
+#pragma once
+
+// The end-of-file walks of the formats whose structure says where a file ends, one file
+// per format, registered in one table with the bound each walk may read to.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "signatures/file_bytes.h"
+
+namespace duzez::signatures {
+
+// The file's size from its start, or nullopt when the structure is broken or reaches
+// beyond `bytes.Limit()`.
+using EndWalk = std::optional<std::uint64_t> (*)(FileBytes& bytes);
+
+struct EndWalkEntry {
+    std::int32_t formatId;
+    std::uint64_t bound;  // bytes from the file's start the walk may read
+    EndWalk walk;
+};
+
+// The walk registered for `formatId`, or nullptr.
+const EndWalkEntry* FindEndWalk(std::int32_t formatId);
+std::span<const EndWalkEntry> EndWalks();
+
+}  // namespace duzez::signatures
