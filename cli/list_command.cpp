@@ -48,8 +48,9 @@ std::string FlagText(const FoundObject& object) {
 namespace {
 
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
-               int foundNumber, bool deletedOnly, bool deep, bool json) {
+               int foundNumber, bool deletedOnly, bool deep, bool json, bool photosByCapture) {
     Session session(options);
+    session.Computer().SetPhotosNamedByCapture(photosByCapture);
     CVolume* volume = foundNumber != 0 ? OpenFoundVolume(session, target, foundNumber)
                                        : OpenTarget(session, target, volumeNumber, deep);
     if (volume == nullptr)
@@ -148,6 +149,7 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
         bool deletedOnly = false;
         bool deep = false;
         bool json = false;
+        std::string carvedNames = "capture";
     };
     auto args = std::make_shared<Arguments>();
     CLI::App* list =
@@ -161,10 +163,14 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
     list->add_flag("--deleted-only", args->deletedOnly, "Only deleted folders and files");
     list->add_flag("--deep", args->deep, "Also search every sector for files by their signatures");
     list->add_flag("--json", args->json, "One JSON document on stdout");
+    list->add_option("--carved-names", args->carvedNames,
+                     "Names of photos found by their signatures: capture (EXIF date, time and "
+                     "camera) or offset")
+        ->check(CLI::IsMember({"capture", "offset"}));
     list->callback([&body, &options, args] {
         body = [&options, args] {
             return ListVolume(options, args->target, args->volume, args->found, args->deletedOnly,
-                              args->deep, args->json);
+                              args->deep, args->json, args->carvedNames != "offset");
         };
     });
 }

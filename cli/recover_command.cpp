@@ -104,6 +104,7 @@ struct RecoverArguments {
     bool json = false;
     std::string match;
     std::string sizeMethod = "next-any";
+    std::string carvedNames = "capture";
 };
 
 // Fills the engine's list with what the options select; counts the rest.
@@ -168,6 +169,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     }
     Session session(options);
     auto& computer = session.Computer();
+    computer.SetPhotosNamedByCapture(args.carvedNames != "offset");
     recovery::CRecovery engine(computer);
     // The handlers name the session and the engine: they go before those do.
     const InterruptWatch::Handlers handlers(interrupts, [&session] { session.RequestStop(); });
@@ -264,6 +266,11 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
                         "The Nth volume a search of every sector finds (as 'find-lost' lists "
                         "them): a lost partition");
     recover->add_flag("--deep", args->deep, "Also recover files found by their signatures");
+    recover
+        ->add_option("--carved-names", args->carvedNames,
+                     "Names of photos found by their signatures: capture (their EXIF date, time "
+                     "and camera, the default) or offset (prefix and position, IMG_215769088.jpg)")
+        ->check(CLI::IsMember({"capture", "offset"}));
     recover->add_flag("--deleted-only", args->deletedOnly, "Only deleted files");
     recover->add_flag("--include-system", args->includeSystem,
                       "Also write the file system's own files (NTFS $MFT, $LogFile...)");

@@ -93,7 +93,9 @@ class SignatureScanner : public ChunkScanner {
                         // one that reads its block anew.
                         if (!scanned_.Abandoned())
                             volume.OnFoundItem(std::move(item));
-                    }) {}
+                    }) {
+        analyser_.SetPhotoNaming(volume.Computer().PhotosNamedByCapture());
+    }
     std::span<std::uint8_t> Buffer() override { return analyser_.ScanBuffer(); }
     bool ReadsWhileScanning() const override { return true; }
     void StartChunk(std::uint64_t firstSector, std::uint32_t sectors) override {

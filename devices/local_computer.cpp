@@ -1,6 +1,8 @@
 #include "devices/local_computer.h"
 
 #include <cassert>
+#include <fstream>
+#include <iterator>
 
 #include "core/window_messages.h"
 #include "filesystems/boot_record.h"
@@ -8,6 +10,8 @@
 #include "filesystems/fat/file_system_fat.h"
 #include "filesystems/ntfs/file_system_ntfs.h"
 #include "platform/program_folders.h"
+#include "platform/registry_store.h"
+#include "platform/text_encoding.h"
 
 namespace duzez::devices {
 namespace {
@@ -96,18 +100,56 @@ void CLocalComputer::ForgetVolumes(const std::vector<std::shared_ptr<CVolume>>& 
     }
 }
 
+namespace {
+
+// The sections of a shipped format file whose format keys `store` lacks, as a file of
+// their own: formats added by a newer program reach a store an older one filled, while
+// the formats already there keep the user's choices.
+std::string MissingFormatSections(const std::string& shipped,
+                                  const platform::RegistryStore& store) {
+    constexpr std::string_view kRoot = "HKEY_CURRENT_USER\\";
+    std::string missing;
+    std::size_t at = shipped.find("\n[");
+    while (at != std::string::npos) {
+        const std::size_t open = at + 1;
+        const std::size_t close = shipped.find(']', open);
+        if (close == std::string::npos)
+            break;
+        const std::size_t next = shipped.find("\n[", close);
+        std::string_view key = std::string_view(shipped).substr(open + 1, close - open - 1);
+        if (key.starts_with(kRoot))
+            key.remove_prefix(kRoot.size());
+        if (!store.KeyExists(key))
+            missing +=
+                shipped.substr(open, (next == std::string::npos ? shipped.size() : next) - open) +
+                "\n";
+        at = next;
+    }
+    return missing;
+}
+
+}  // namespace
+
 bool CLocalComputer::LoadSignatures() {
     bool imported = true;
     const std::string key =
         app_.GetRegistryPath() + "\\" + std::string(signatures::SignatureDatabase::kSubkey);
+    const auto shipped = platform::FindProgramData("signatures.reg");
+    std::string error = "signatures.reg is not installed beside the program";
     if (!app_.Store().KeyExists(key)) {
-        const auto shipped = platform::FindProgramData("signatures.reg");
-        std::string error = "signatures.reg is not installed beside the program";
         imported = shipped && app_.Store().ImportFile(*shipped, &error);
-        if (!imported) {
-            log_.LogError("The file formats could not be installed: %s", error);
-        }
+    } else if (shipped) {
+        std::ifstream in(*shipped, std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                              std::istreambuf_iterator<char>());
+        const std::string missing =
+            MissingFormatSections(platform::DecodeTextFile(bytes).text, app_.Store());
+        if (!missing.empty())
+            imported = app_.Store().ImportText("Windows Registry Editor Version 5.00\n\n" + missing,
+                                               &error);
     }
+    if (!imported)
+        log_.LogError("The file formats could not be installed: %s", error);
     signatures_.LoadDatabase();
     return imported;
 }

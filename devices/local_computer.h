@@ -125,6 +125,11 @@ class CLocalComputer {
     void BeginBackgroundWork();
     void EndBackgroundWork();
 
+    // Carved photos are named by their capture time and camera (the default), or by
+    // their offset as they always were; set before a sector phase starts.
+    void SetPhotosNamedByCapture(bool byCapture) { photosNamedByCapture_ = byCapture; }
+    bool PhotosNamedByCapture() const { return photosNamedByCapture_.load(); }
+
   private:
     void RunPhaseThread(CVolume& volume, const char* failureText, std::function<void()> body);
     void ReadAllSectors(CVolume& volume, std::atomic<bool>& done, ScannerWatch& watch);
@@ -151,6 +156,7 @@ class CLocalComputer {
 
     CVolumesList volumes_;
     std::unique_ptr<platform::MediaMonitor> monitor_;
+    std::atomic<bool> photosNamedByCapture_{true};
 };
 
 }  // namespace duzez::devices

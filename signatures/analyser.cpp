@@ -1,5 +1,6 @@
 #include "signatures/analyser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -7,6 +8,7 @@
 #include "core/log.h"
 #include "platform/byte_order.h"
 #include "platform/thread_priority.h"
+#include "signatures/exif_reader.h"
 #include "signatures/probes.h"
 #include "signatures/signature_database.h"
 #include "signatures/structure_probes.h"
@@ -107,6 +109,48 @@ bool CAnalyser::WaitChunkDone(std::chrono::milliseconds limit) {
     return changed_.wait_for(lock, limit, [this] { return done_; });
 }
 
+namespace {
+
+constexpr std::int32_t kJpeg = 300;
+constexpr std::uint64_t kExifBytes = 64 * 1024;  // where cameras put their EXIF block
+constexpr std::uint64_t kUnixToFileTime = 11644473600ull;
+
+bool IsTiffPhoto(std::int32_t format) {
+    return format == 303 || format == 310 || format == 312 || format == 313;
+}
+
+}  // namespace
+
+void CAnalyser::DescribePhoto(filesystems::FoundObject& item, const SectorReader& read) const {
+    const std::int32_t format = item.SignatureId;
+    if (format != kJpeg && !IsTiffPhoto(format))
+        return;
+    const std::uint64_t length =
+        (std::min<std::uint64_t>(item.Size, kExifBytes) + kSectorBytes - 1) / kSectorBytes;
+    std::vector<std::uint8_t> head(length * kSectorBytes);
+    const std::uint32_t got = read(head, item.Start / kSectorBytes, length);
+    head.resize(std::min<std::uint64_t>({got, head.size(), item.Size}));
+    const auto facts = format == kJpeg ? ReadJpegExif(head) : ReadTiffExif(head);
+    if (!facts)
+        return;
+    const Signature* signature = database_.FindSignatureById(format);
+    std::string extension =
+        signature != nullptr ? SignatureDatabase::FirstExtension(*signature) : std::string();
+    // A TIFF-based RAW is written as what it is (CR2, NEF, ARW, DNG...), not as TIFF.
+    if (!facts->rawKind.empty())
+        extension = facts->rawKind;
+    const std::string name = PhotoName(*facts);
+    if (!name.empty()) {
+        item.SetName(extension.empty() ? name : name + "." + extension);
+    } else if (!facts->rawKind.empty() && signature != nullptr) {
+        item.SetName(signature->Prefix + "_" + std::to_string(item.Start) + "." + extension);
+    }
+    // The capture time, not the time of the recovery, is the photo's time.
+    if (facts->capturedUnix && *facts->capturedUnix >= 0)
+        item.Modified =
+            (static_cast<std::uint64_t>(*facts->capturedUnix) + kUnixToFileTime) * 10000000ull;
+}
+
 void CAnalyser::ScanChunk() {
     const auto patterns = database_.PatternsReadLock();
     std::vector<const Signature*> matches;
@@ -138,6 +182,8 @@ void CAnalyser::ScanChunk() {
                     FindStructuralEnd(item.SignatureId, item.Start, volume_.VolumeSize(), read)) {
                 item.Size = *end;
                 item.Flags &= static_cast<std::uint16_t>(~Flags::ExtentToNext);
+                if (photosByCapture_.load())
+                    DescribePhoto(item, read);
             } else if (item.SignatureId == FormatIds::SizeAtByte2 && item.Size >= 54 &&
                        item.Size <= volume_.VolumeSize() - item.Start) {
                 item.Flags &= static_cast<std::uint16_t>(~Flags::ExtentToNext);  // BMP's own size

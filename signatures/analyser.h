@@ -17,6 +17,7 @@
 
 #include "filesystems/analysed_volume.h"
 #include "filesystems/found_object.h"
+#include "signatures/probes.h"
 #include "signatures/sector_matcher.h"
 
 namespace duzez::signatures {
@@ -43,12 +44,17 @@ class CAnalyser {
     bool WaitChunkDone(std::chrono::milliseconds limit);
     // One block, on the calling thread.
     void ScanChunk();
+    // Carved photos named by their EXIF capture time and camera, with their capture time
+    // as their file time (the default), or left to the format's prefix and the offset.
+    void SetPhotoNaming(bool byCapture) { photosByCapture_ = byCapture; }
 
   private:
     void Run();
     void ScanBlockGuarded();
     // One log line for a block whose scan failed; null `what` for no memory.
     void LogBlockFailure(const char* what) noexcept;
+    // Name, file time and RAW type of a carved photo from its EXIF data.
+    void DescribePhoto(filesystems::FoundObject& item, const SectorReader& read) const;
     bool Running() const { return volume_.AnalysisRunning() && !stop_.load(); }
 
     const SignatureDatabase& database_;
@@ -66,6 +72,7 @@ class CAnalyser {
     bool work_ = false;  // WorkEvent
     bool done_ = true;   // DoneEvent
     std::atomic<bool> stop_{false};
+    std::atomic<bool> photosByCapture_{true};
     std::thread worker_;
 };
 

@@ -1,13 +1,37 @@
 #include "signatures/end_walks.h"
 
+#include "signatures/compound_end.h"
+#include "signatures/mp3_end.h"
+#include "signatures/ogg_end.h"
+#include "signatures/pdf_end.h"
+#include "signatures/rar_end.h"
+#include "signatures/sevenzip_end.h"
+#include "signatures/sqlite_end.h"
+#include "signatures/zip_end.h"
+
 #include <algorithm>
 #include <array>
 
 namespace duzez::signatures {
 namespace {
 
-// Sorted by format id.
-constexpr std::array<EndWalkEntry, 0> kWalks{};
+constexpr std::uint64_t kMiB = 1024 * 1024;
+constexpr std::uint64_t kGiB = 1024 * kMiB;
+
+// Sorted by format id. The bounds are how far a walk may read; the walks of formats
+// that declare their sizes read headers only, PDF's reads every byte to its %%EOF.
+constexpr std::array kWalks{
+    EndWalkEntry{100, 4 * kGiB, &CompoundDocumentEnd},  // header and FAT only
+    EndWalkEntry{411, 512 * kMiB, &Mp3End},             // MP3
+    EndWalkEntry{413, 1 * kGiB, &OggEnd},               // every page's CRC
+    EndWalkEntry{600, 512 * kMiB, &PdfEnd},             // PDF
+    EndWalkEntry{700, 16 * kGiB, &ZipEnd},              // ZIP, JAR, APK, EPUB
+    EndWalkEntry{701, 4 * kGiB, &ZipEnd},               // Office Open XML
+    EndWalkEntry{702, 4 * kGiB, &ZipEnd},               // OpenDocument
+    EndWalkEntry{703, 16 * kGiB, &RarEnd},              // RAR 4 and 5
+    EndWalkEntry{704, 16 * kGiB, &SevenZipEnd},         // 7-Zip
+    EndWalkEntry{706, 64 * kGiB, &SqliteEnd},           // SQLite
+};
 
 }  // namespace
 

@@ -2,57 +2,13 @@
 
 #include "signatures/end_walks.h"
 #include "signatures/file_bytes.h"
+#include "signatures/jpeg_end.h"
 #include "signatures/tiff_end.h"
 
 namespace duzez::signatures {
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
-
-std::optional<std::uint64_t> JpegEnd(FileBytes& bytes) {
-    std::uint64_t at = 2;  // after FF D8
-    while (true) {
-        const auto ff = bytes.At(at);
-        if (!ff || *ff != 0xFF)
-            return std::nullopt;
-        auto marker = bytes.At(at + 1);
-        while (marker && *marker == 0xFF) {  // fill bytes
-            ++at;
-            marker = bytes.At(at + 1);
-        }
-        if (!marker)
-            return std::nullopt;
-        if (*marker == 0xD9)
-            return at + 2;
-        if ((*marker >= 0xD0 && *marker <= 0xD7) || *marker == 0x01) {
-            at += 2;
-            continue;
-        }
-        const auto length = bytes.Big16(at + 2);
-        if (!length || *length < 2)
-            return std::nullopt;
-        at += 2 + *length;
-        if (*marker != 0xDA)
-            continue;
-        // Entropy-coded data: runs to the next marker that is not a stuffed zero or a
-        // restart.
-        while (true) {
-            const auto b = bytes.At(at);
-            if (!b)
-                return std::nullopt;
-            if (*b == 0xFF) {
-                const auto next = bytes.At(at + 1);
-                if (!next)
-                    return std::nullopt;
-                if (*next != 0x00 && !(*next >= 0xD0 && *next <= 0xD7) && *next != 0xFF)
-                    break;
-                at += *next == 0xFF ? 1 : 2;
-                continue;
-            }
-            ++at;
-        }
-    }
-}
 
 std::optional<std::uint64_t> PngEnd(FileBytes& bytes) {
     std::uint64_t at = 8;

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
 #include "tests/support/temp_folder.h"
 
@@ -73,6 +74,118 @@ TEST(CameraCard, PhotosOfAWipedCardComeBackByteIdentical) {
     for (const auto& hash : originals)
         EXPECT_TRUE(recovered.count(hash)) << "a photo is missing or differs\n" << report;
     EXPECT_EQ(recovered.size(), originals.size()) << "nothing but the photos\n" << report;
+}
+
+// Documents and archives carved from a wiped card end where their own structure says,
+// not at the next file's start: no slack, no garbage, byte-identical.
+TEST(CameraCard, DocumentsAndArchivesOfAWipedCardComeBackWithoutTrailingBytes) {
+    for (const char* tool : {"mkfs.fat", "mcopy", "zip", "qpdf", "sqlite3", "7z", "sha256sum"}) {
+        if (!duzez::test::HaveTool(tool))
+            GTEST_SKIP() << tool << " missing";
+    }
+    duzez::test::TempFolder dir;
+    const fs::path card = dir / "card.img";
+    ASSERT_TRUE(RunCommand("mkfs.fat -C -F 16 -s 8 '" + card.string() + "' 40960"));
+    duzez::test::WriteFile(dir / "notes.txt", duzez::test::Pattern(30000, 4));
+    duzez::test::WriteFile(dir / "data.bin", duzez::test::Pattern(70000, 5));
+    const std::string d = "'" + dir.path().string() + "/";
+    ASSERT_TRUE(RunCommand("cd " + d +
+                           "' && echo 'a comment' | zip -q -z ARCHIVE.ZIP notes.txt data.bin"
+                           " && qpdf --empty REPORT.PDF && sqlite3 PHONE.DB 'create table t(a,b);"
+                           " insert into t values(1, zeroblob(9000));' && 7z a -bd -bso0 PACK.7Z "
+                           "notes.txt >/dev/null"));
+    const std::vector<std::string> files = {"ARCHIVE.ZIP", "REPORT.PDF", "PHONE.DB", "PACK.7Z"};
+    std::set<std::string> originals;
+    for (const auto& name : files) {
+        ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + card.string() + "' " + d + name +
+                               "' ::/"));
+        originals.insert(Sha256(dir / name));
+    }
+    const std::string bytes = ReadFile(card);
+    std::string wiped(bytes.size(), '\0');
+    wiped.replace(0, 512, bytes.substr(0, 512));
+    for (const auto& name : files) {
+        const std::string file = ReadFile(dir / name);
+        const std::size_t at = bytes.find(file);
+        ASSERT_NE(at, std::string::npos) << name;
+        wiped.replace(at, file.size(), file);
+    }
+    duzez::test::WriteFile(card, wiped);
+
+    const fs::path out = dir / "recovered";
+    const std::string report = duzez::test::CommandOutput(
+        "XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' recover '" +
+        card.string() + "' '" + out.string() + "' --deep 2>&1");
+    std::set<std::string> recovered;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        if (entry.is_regular_file())
+            recovered.insert(Sha256(entry.path()));
+    }
+    for (const auto& hash : originals)
+        EXPECT_TRUE(recovered.count(hash)) << "a file is missing or differs\n" << report;
+}
+
+// Carved photos are named by their capture time and camera, a second one of the same
+// second gets " (2)", and their file time is the capture time; --carved-names offset
+// keeps the names by position.
+TEST(CameraCard, CarvedPhotosAreNamedByTheirCaptureTimeAndCamera) {
+    for (const char* tool : {"mkfs.fat", "mcopy", "convert", "exiftool", "sha256sum"}) {
+        if (!duzez::test::HaveTool(tool))
+            GTEST_SKIP() << tool << " missing";
+    }
+    duzez::test::TempFolder dir;
+    const fs::path card = dir / "card.img";
+    ASSERT_TRUE(RunCommand("mkfs.fat -C -F 16 '" + card.string() + "' 20000 >/dev/null"));
+    const std::string d = "'" + dir.path().string() + "/";
+    ASSERT_TRUE(RunCommand("cd " + d +
+                           "' && convert -size 640x480 plasma:fractal A.JPG && "
+                           "convert -size 320x200 gradient:red-blue B.JPG && "
+                           "convert -size 200x100 xc:green C.JPG && exiftool -q "
+                           "-overwrite_original -DateTimeOriginal='2023:07:14 10:32:05' "
+                           "-Make=Canon -Model='Canon EOS 80D' A.JPG B.JPG"));
+    const std::vector<std::string> files = {"A.JPG", "B.JPG", "C.JPG"};
+    for (const auto& name : files) {
+        ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + card.string() + "' " + d + name +
+                               "' ::/"));
+    }
+    const std::string bytes = ReadFile(card);
+    std::string wiped(bytes.size(), '\0');
+    wiped.replace(0, 512, bytes.substr(0, 512));
+    std::map<std::string, std::size_t> offsets;
+    for (const auto& name : files) {
+        const std::string file = ReadFile(dir / name);
+        const std::size_t at = bytes.find(file);
+        ASSERT_NE(at, std::string::npos) << name;
+        wiped.replace(at, file.size(), file);
+        offsets[name] = at;
+    }
+    duzez::test::WriteFile(card, wiped);
+    const std::string cli = "XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' ";
+
+    const fs::path out = dir / "named";
+    const std::string report = duzez::test::CommandOutput(cli + "recover '" + card.string() +
+                                                          "' '" + out.string() + "' --deep 2>&1");
+    const fs::path first = out / "2023-07-14 10-32-05 Canon EOS 80D.jpg";
+    const fs::path second = out / "2023-07-14 10-32-05 Canon EOS 80D (2).jpg";
+    ASSERT_TRUE(fs::exists(first)) << report;
+    ASSERT_TRUE(fs::exists(second)) << report;
+    EXPECT_EQ(std::set<std::string>({Sha256(first), Sha256(second)}),
+              std::set<std::string>({Sha256(dir / "A.JPG"), Sha256(dir / "B.JPG")}));
+    // Without EXIF the name by position stands.
+    EXPECT_TRUE(fs::exists(out / ("IMG_" + std::to_string(offsets["C.JPG"]) + ".jpg"))) << report;
+    // The capture time is the file's time (taken as UTC where no offset is written).
+    EXPECT_EQ(duzez::test::CommandOutput("TZ=UTC date -r '" + first.string() + "' '+%F %T'"),
+              "2023-07-14 10:32:05\n");
+
+    const fs::path byOffset = dir / "by-offset";
+    const std::string plain =
+        duzez::test::CommandOutput(cli + "recover '" + card.string() + "' '" + byOffset.string() +
+                                   "' --deep --carved-names offset 2>&1");
+    for (const auto& name : files) {
+        EXPECT_TRUE(fs::exists(byOffset / ("IMG_" + std::to_string(offsets[name]) + ".jpg")))
+            << name << "\n"
+            << plain;
+    }
 }
 
 }  // namespace

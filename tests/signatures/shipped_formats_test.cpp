@@ -146,6 +146,7 @@ TEST_F(ShippedFormats, HeadersOfFormatsWithoutAToolHere) {
                      {30, "mimetypeapplication/vnd.oasis.opendocument.text"}})},
         {703, Bytes({{0, std::string("Rar!\x1a\x07\x01\0", 8)}})},
         {704, Bytes({{0, "7z\xBC\xAF\x27\x1C"}})},
+        {706, Bytes({{0, std::string("SQLite format 3\0\x10\0", 18)}})},
         {504, Bytes({{0,
                       "\x01"
                       "CD001\x01"}})},
