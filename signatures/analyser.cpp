@@ -151,6 +151,31 @@ void CAnalyser::DescribePhoto(filesystems::FoundObject& item, const SectorReader
             (static_cast<std::uint64_t>(*facts->capturedUnix) + kUnixToFileTime) * 10000000ull;
 }
 
+void CAnalyser::NameByBrand(filesystems::FoundObject& item,
+                            std::span<const std::uint8_t, kSectorBytes> sector) const {
+    const std::int32_t format = item.SignatureId;
+    const bool isoMedia = format == 400 || format == 401 || format == 402 || format == 317;
+    if (!isoMedia || item.Is(Flags::Named) || std::memcmp(sector.data() + 4, "ftyp", 4) != 0)
+        return;
+    // The major brand says what the file is: a QuickTime movie, a Canon CR3, a HEIC photo.
+    static constexpr std::pair<const char*, const char*> kBrands[] = {
+        {"qt  ", "mov"},  {"crx ", "cr3"},  {"heic", "heic"}, {"heix", "heic"}, {"heim", "heic"},
+        {"heis", "heic"}, {"hevc", "heic"}, {"hevx", "heic"}, {"mif1", "heic"}, {"avif", "avif"},
+        {"avis", "avif"}, {"3gp4", "3gp"},  {"3gp5", "3gp"},  {"3gp6", "3gp"},  {"3gp7", "3gp"},
+        {"3g2a", "3g2"},  {"M4A ", "m4a"},  {"M4V ", "m4v"},  {"isom", "mp4"},  {"iso2", "mp4"},
+        {"mp41", "mp4"},  {"mp42", "mp4"},  {"avc1", "mp4"},  {"MSNV", "mp4"},  {"dash", "mp4"},
+    };
+    const Signature* signature = database_.FindSignatureById(format);
+    if (signature == nullptr)
+        return;
+    for (const auto& [brand, extension] : kBrands) {
+        if (std::memcmp(sector.data() + 8, brand, 4) == 0) {
+            item.SetName(signature->Prefix + "_" + std::to_string(item.Start) + "." + extension);
+            return;
+        }
+    }
+}
+
 void CAnalyser::ScanChunk() {
     const auto patterns = database_.PatternsReadLock();
     std::vector<const Signature*> matches;
@@ -188,6 +213,7 @@ void CAnalyser::ScanChunk() {
                        item.Size <= volume_.VolumeSize() - item.Start) {
                 item.Flags &= static_cast<std::uint16_t>(~Flags::ExtentToNext);  // BMP's own size
             }
+            NameByBrand(item, sector);
             if (item.SignatureId == FormatIds::NtfsFileRecord) {
                 if (std::memcmp(sector.data(), "FILE", 4) != 0)
                     continue;

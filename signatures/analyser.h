@@ -55,6 +55,9 @@ class CAnalyser {
     void LogBlockFailure(const char* what) noexcept;
     // Name, file time and RAW type of a carved photo from its EXIF data.
     void DescribePhoto(filesystems::FoundObject& item, const SectorReader& read) const;
+    // The extension an ISO media file's major brand calls for (mov, cr3, heic, avif...).
+    void NameByBrand(filesystems::FoundObject& item,
+                     std::span<const std::uint8_t, kSectorBytes> sector) const;
     bool Running() const { return volume_.AnalysisRunning() && !stop_.load(); }
 
     const SignatureDatabase& database_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -17,6 +18,27 @@ using duzez::test::RunCommand;
 
 std::string Sha256(const fs::path& file) {
     return duzez::test::CommandOutput("sha256sum '" + file.string() + "'").substr(0, 64);
+}
+
+// Wipes the FATs, every directory and all free space of `card`: only the boot sector and
+// the files' own bytes survive. Where each file lies on the card, or nothing when one of
+// them is not contiguous there.
+std::optional<std::map<std::string, std::size_t>> WipeAllBut(
+    const fs::path& card, const fs::path& folder, const std::vector<std::string>& files) {
+    const std::string bytes = ReadFile(card);
+    std::string wiped(bytes.size(), '\0');
+    wiped.replace(0, 512, bytes.substr(0, 512));
+    std::map<std::string, std::size_t> offsets;
+    for (const auto& name : files) {
+        const std::string file = ReadFile(folder / name);
+        const std::size_t at = bytes.find(file);
+        if (at == std::string::npos)
+            return std::nullopt;
+        wiped.replace(at, file.size(), file);
+        offsets[name] = at;
+    }
+    duzez::test::WriteFile(card, wiped);
+    return offsets;
 }
 
 TEST(CameraCard, PhotosOfAWipedCardComeBackByteIdentical) {
@@ -49,18 +71,10 @@ TEST(CameraCard, PhotosOfAWipedCardComeBackByteIdentical) {
     ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i '" + card.string() +
                            "' ::/DCIM/100CANON/IMG_0002.JPG ::/DCIM/100CANON/IMG_0006.PNG"));
 
-    // Wipe the FATs, every directory and all free space: only the boot sector and the
-    // photos' own bytes survive.
-    std::string bytes = ReadFile(card);
-    std::string wiped(bytes.size(), '\0');
-    wiped.replace(0, 512, bytes.substr(0, 512));
-    for (const auto& [name, source] : photos) {
-        const std::string photo = ReadFile(dir / name);
-        const std::size_t at = bytes.find(photo);
-        ASSERT_NE(at, std::string::npos) << name << " is not contiguous on the card";
-        wiped.replace(at, photo.size(), photo);
-    }
-    duzez::test::WriteFile(card, wiped);
+    std::vector<std::string> names;
+    for (const auto& [name, source] : photos)
+        names.push_back(name);
+    ASSERT_TRUE(WipeAllBut(card, dir.path(), names)) << "a photo is not contiguous on the card";
 
     const fs::path out = dir / "recovered";
     const std::string report = duzez::test::CommandOutput(
@@ -101,16 +115,7 @@ TEST(CameraCard, DocumentsAndArchivesOfAWipedCardComeBackWithoutTrailingBytes) {
                                "' ::/"));
         originals.insert(Sha256(dir / name));
     }
-    const std::string bytes = ReadFile(card);
-    std::string wiped(bytes.size(), '\0');
-    wiped.replace(0, 512, bytes.substr(0, 512));
-    for (const auto& name : files) {
-        const std::string file = ReadFile(dir / name);
-        const std::size_t at = bytes.find(file);
-        ASSERT_NE(at, std::string::npos) << name;
-        wiped.replace(at, file.size(), file);
-    }
-    duzez::test::WriteFile(card, wiped);
+    ASSERT_TRUE(WipeAllBut(card, dir.path(), files)) << "a file is not contiguous on the card";
 
     const fs::path out = dir / "recovered";
     const std::string report = duzez::test::CommandOutput(
@@ -148,18 +153,9 @@ TEST(CameraCard, CarvedPhotosAreNamedByTheirCaptureTimeAndCamera) {
         ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + card.string() + "' " + d + name +
                                "' ::/"));
     }
-    const std::string bytes = ReadFile(card);
-    std::string wiped(bytes.size(), '\0');
-    wiped.replace(0, 512, bytes.substr(0, 512));
-    std::map<std::string, std::size_t> offsets;
-    for (const auto& name : files) {
-        const std::string file = ReadFile(dir / name);
-        const std::size_t at = bytes.find(file);
-        ASSERT_NE(at, std::string::npos) << name;
-        wiped.replace(at, file.size(), file);
-        offsets[name] = at;
-    }
-    duzez::test::WriteFile(card, wiped);
+    auto wiped = WipeAllBut(card, dir.path(), files);
+    ASSERT_TRUE(wiped) << "a photo is not contiguous on the card";
+    auto& offsets = *wiped;
     const std::string cli = "XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' ";
 
     const fs::path out = dir / "named";

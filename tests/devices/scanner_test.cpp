@@ -156,6 +156,38 @@ TEST_F(ScannerTest, SwitchedOffFormatsYieldNothing) {
     EXPECT_TRUE(Carved(*volume).empty());
 }
 
+// An ISO media file is named by what its major brand says it is, whichever of the four
+// ISO formats matched it.
+TEST_F(ScannerTest, IsoMediaFilesTakeTheExtensionTheirMajorBrandCallsFor) {
+    const auto box = [](const std::string& brand) {
+        return std::string("\0\0\0\x18", 4) + "ftyp" + brand + std::string("\0\0\0\0", 4) + brand +
+               "isom";
+    };
+    CVolume* volume = Volume(100, {{10, box("qt  ")},
+                                   {20, box("crx ")},
+                                   {30, box("heic")},
+                                   {40, box("avif")},
+                                   {50, box("3gp4")},
+                                   {60, box("isom")},
+                                   {70, box("zzzz")}});
+    Scan(*volume);
+    std::map<std::uint64_t, std::string> names;
+    for (const FoundObject* object : Carved(*volume))
+        names[object->Start / 512] = std::string(object->GetName());
+    const auto extension = [&names](std::uint64_t sector) {
+        const std::string& name = names[sector];
+        return name.substr(name.rfind('.') + 1);
+    };
+    EXPECT_EQ(extension(10), "mov");
+    EXPECT_EQ(extension(20), "cr3");
+    EXPECT_EQ(extension(30), "heic");
+    EXPECT_EQ(extension(40), "avif");
+    EXPECT_EQ(extension(50), "3gp");
+    EXPECT_EQ(extension(60), "mp4");
+    EXPECT_EQ(extension(70), "mp4") << "an unknown brand keeps its format's extension";
+    EXPECT_EQ(names[10], "VID_5120.mov");
+}
+
 TEST_F(ScannerTest, FindLostDisksAddsVolumesAndNoFiles) {
     if (!test::HaveTool("mkfs.fat"))
         GTEST_SKIP() << "mkfs.fat is not installed";

@@ -10,6 +10,7 @@
 #include "signatures/sevenzip_end.h"
 #include "signatures/sqlite_end.h"
 #include "signatures/zip_end.h"
+#include "tests/signatures/memory_reader.h"
 #include "tests/support/temp_folder.h"
 
 namespace duzez::signatures {
@@ -19,13 +20,7 @@ using Walk = std::optional<std::uint64_t> (*)(FileBytes&);
 
 constexpr std::uint64_t kStart = 4096;
 
-std::string Noise(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string out(size, '\0');
-    for (auto& c : out)
-        c = static_cast<char>(random());
-    return out;
-}
+using test::Noise;
 
 // A volume in memory: noise, the file at kStart, then the start of a JPEG and more noise,
 // as when the next file on the disk begins right after.
@@ -36,18 +31,7 @@ struct Volume {
     // The walk over the volume from kStart, limited to `limit` bytes (the rest of the
     // volume when 0).
     std::optional<std::uint64_t> End(Walk walk, std::uint64_t limit = 0) {
-        const SectorReader read = [this](std::span<std::uint8_t> buffer, std::uint64_t sector,
-                                         std::uint64_t count) -> std::uint32_t {
-            sectorsRead += count;
-            if (sector * 512 >= bytes.size() || count * 512 > buffer.size())
-                return 0;
-            const std::size_t take =
-                std::min<std::size_t>(count * 512, bytes.size() - sector * 512);
-            std::fill(buffer.begin(), buffer.end(), 0);
-            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512), take,
-                        buffer.begin());
-            return static_cast<std::uint32_t>(count * 512);
-        };
+        const SectorReader read = test::MemoryReader(bytes, nullptr, &sectorsRead);
         FileBytes fileBytes(kStart, limit != 0 ? limit : bytes.size() - kStart, read);
         return walk(fileBytes);
     }

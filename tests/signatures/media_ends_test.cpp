@@ -10,6 +10,7 @@
 #include "signatures/jpeg_end.h"
 #include "signatures/mp3_end.h"
 #include "signatures/ogg_end.h"
+#include "tests/signatures/memory_reader.h"
 #include "tests/support/temp_folder.h"
 
 namespace duzez::signatures {
@@ -19,13 +20,7 @@ using Walk = std::optional<std::uint64_t> (*)(FileBytes&);
 
 constexpr std::uint64_t kStart = 8192;
 
-std::string Noise(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string out(size, '\0');
-    for (auto& c : out)
-        c = static_cast<char>(random());
-    return out;
-}
+using test::Noise;
 
 // The start of a JPEG that was written right after the file on the volume.
 std::string NextFile() {
@@ -41,18 +36,7 @@ struct Volume {
     }
     // The walk over the file, to the volume's end or to `limit` bytes from the file's start.
     std::optional<std::uint64_t> End(Walk walk, std::optional<std::uint64_t> limit = {}) {
-        const SectorReader reader = [this](std::span<std::uint8_t> buffer, std::uint64_t sector,
-                                           std::uint64_t count) -> std::uint32_t {
-            if (sector * 512 >= bytes.size())
-                return 0;
-            const std::size_t take =
-                std::min<std::size_t>(count * 512, bytes.size() - sector * 512);
-            std::fill(buffer.begin(), buffer.end(), 0);
-            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512), take,
-                        buffer.begin());
-            read += take;
-            return static_cast<std::uint32_t>(count * 512);
-        };
+        const SectorReader reader = test::MemoryReader(bytes, &read);
         FileBytes file(kStart, limit.value_or(bytes.size() - kStart), reader);
         return walk(file);
     }

@@ -5,6 +5,7 @@
 #include <array>
 #include <random>
 
+#include "tests/signatures/memory_reader.h"
 #include "tests/support/temp_folder.h"
 
 namespace duzez::signatures {
@@ -19,17 +20,7 @@ struct Volume {
         std::copy(file.begin(), file.end(), bytes.begin() + 4096);
     }
     std::optional<std::uint64_t> End(std::int32_t format) {
-        const SectorReader read = [this](std::span<std::uint8_t> buffer, std::uint64_t sector,
-                                         std::uint64_t count) -> std::uint32_t {
-            if (sector * 512 >= bytes.size())
-                return 0;
-            const std::size_t take =
-                std::min<std::size_t>(count * 512, bytes.size() - sector * 512);
-            std::fill(buffer.begin(), buffer.end(), 0);
-            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512), take,
-                        buffer.begin());
-            return static_cast<std::uint32_t>(count * 512);
-        };
+        const SectorReader read = test::MemoryReader(bytes);
         return FindStructuralEnd(format, 4096, bytes.size(), read);
     }
     std::vector<std::uint8_t> bytes;

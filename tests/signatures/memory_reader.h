@@ -1,0 +1,45 @@
+#pragma once
+
+// What the end-walk tests read volumes in memory through: a sector reader over bytes, and
+// noise to put around the files.
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+
+#include "signatures/probes.h"
+
+namespace duzez::test {
+
+// Reads 512-byte sectors of `bytes` (a std::string or a vector of bytes); past the end
+// reads as zeros, from past the end nothing. Counts what was asked for.
+template <typename Bytes>
+signatures::SectorReader MemoryReader(const Bytes& bytes, std::uint64_t* bytesRead = nullptr,
+                          std::uint64_t* sectorsRead = nullptr) {
+    return [&bytes, bytesRead, sectorsRead](std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                            std::uint64_t count) -> std::uint32_t {
+        if (sectorsRead != nullptr)
+            *sectorsRead += count;
+        if (sector * 512 >= bytes.size() || count * 512 > buffer.size())
+            return 0;
+        const std::size_t take = std::min<std::size_t>(count * 512, bytes.size() - sector * 512);
+        std::fill(buffer.begin(), buffer.end(), 0);
+        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512), take,
+                    buffer.begin());
+        if (bytesRead != nullptr)
+            *bytesRead += take;
+        return static_cast<std::uint32_t>(count * 512);
+    };
+}
+
+inline std::string Noise(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string out(size, '\0');
+    for (auto& c : out)
+        c = static_cast<char>(random());
+    return out;
+}
+
+}  // namespace duzez::test
