@@ -151,11 +151,15 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
     computer_.Log().LogMessage(StringId::ProgramRunning);
     // The first idle moment: the drives once more, and "My Computer".
     QTimer::singleShot(0, this, [this] {
-        if (!firstIdleDone_) {
-            firstIdleDone_ = true;
-            RescanDrives();
-            explorer_->SetMode(ViewMode::MyComputer, true);
-        }
+        if (firstIdleDone_)
+            return;
+        firstIdleDone_ = true;
+        // Whatever was opened before this moment (an image given on the command line, a
+        // search) stays in view.
+        if (explorer_->Mode() != ViewMode::MyComputer)
+            return;
+        RescanDrives();
+        explorer_->SetMode(ViewMode::MyComputer, true);
     });
     UpdateCommands();
 }
