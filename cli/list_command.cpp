@@ -10,6 +10,7 @@
 #include "cli/session.h"
 #include "cli/terminal_text.h"
 #include "filesystems/found_object_tree.h"
+#include "recovery/photo_verdicts.h"
 
 namespace duzez::cli {
 namespace {
@@ -40,6 +41,11 @@ std::string FlagText(const FoundObject& object) {
         text += ", folder";
     if (object.Is(ObjectFlags::FoundBySignature))
         text += ", found by signature";
+    if (const auto verdict = recovery::VerdictOf(object);
+        verdict != signatures::PhotoVerdict::Unchecked) {
+        text += ", ";
+        text += signatures::VerdictName(verdict);
+    }
     return text;
 }
 
@@ -48,7 +54,8 @@ std::string FlagText(const FoundObject& object) {
 namespace {
 
 int ListVolume(const GlobalOptions& options, const std::string& target, int volumeNumber,
-               int foundNumber, bool deletedOnly, bool deep, bool json, bool photosByCapture) {
+               int foundNumber, bool deletedOnly, bool deep, bool json, bool photosByCapture,
+               bool verdicts) {
     Session session(options);
     session.Computer().SetPhotosNamedByCapture(photosByCapture);
     CVolume* volume = foundNumber != 0 ? OpenFoundVolume(session, target, foundNumber)
@@ -77,6 +84,15 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
         const std::vector<VolumePart> found =
             AnalyseFoundVolumes(session, part, deep, listedStarts);
         parts.insert(parts.end(), found.begin(), found.end());
+        if (verdicts) {
+            // Deleted and carved photos: the live ones are as good as the file system.
+            std::vector<FoundObject*> photos;
+            for (FoundObject* object : part.volume->FoundObjectTree->ListedObjects()) {
+                if (object->Is(ObjectFlags::Deleted))
+                    photos.push_back(object);
+            }
+            recovery::JudgePhotos(*part.volume, photos, &session.StopFlag());
+        }
         folders += part.volume->FoldersFound.load();
         files += part.volume->FilesFound.load();
         const std::string& prefix = part.folder;
@@ -104,6 +120,7 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
                     {"overwritten", object->Is(ObjectFlags::Overwritten)},
                     {"folder", object->Is(ObjectFlags::Folder)},
                     {"foundBySignature", object->Is(ObjectFlags::FoundBySignature)},
+                    {"verdict", signatures::VerdictName(recovery::VerdictOf(*object))},
                     {"created", TimeText(object->Created)},
                     {"modified", TimeText(object->Modified)},
                     {"accessed", TimeText(object->Accessed)},
@@ -150,6 +167,7 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
         bool deep = false;
         bool json = false;
         std::string carvedNames = "capture";
+        bool verdicts = false;
     };
     auto args = std::make_shared<Arguments>();
     CLI::App* list =
@@ -163,6 +181,9 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
     list->add_flag("--deleted-only", args->deletedOnly, "Only deleted folders and files");
     list->add_flag("--deep", args->deep, "Also search every sector for files by their signatures");
     list->add_flag("--json", args->json, "One JSON document on stdout");
+    list->add_flag("--verdicts", args->verdicts,
+                   "Check every deleted or carved photo (JPEG, PNG, GIF, TIFF, RAW): intact, "
+                   "truncated or damaged; reads each one");
     list->add_option("--carved-names", args->carvedNames,
                      "Names of photos found by their signatures: capture (EXIF date, time and "
                      "camera) or offset")
@@ -170,7 +191,8 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
     list->callback([&body, &options, args] {
         body = [&options, args] {
             return ListVolume(options, args->target, args->volume, args->found, args->deletedOnly,
-                              args->deep, args->json, args->carvedNames != "offset");
+                              args->deep, args->json, args->carvedNames != "offset",
+                              args->verdicts);
         };
     });
 }

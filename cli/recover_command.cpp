@@ -3,10 +3,13 @@
 #include <fnmatch.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <map>
 #include <thread>
 
 #include "cli/commands.h"
@@ -15,6 +18,7 @@
 #include "cli/session.h"
 #include "cli/terminal_text.h"
 #include "filesystems/found_object_tree.h"
+#include "recovery/photo_verdicts.h"
 #include "recovery/recovery.h"
 
 namespace duzez::cli {
@@ -105,7 +109,49 @@ struct RecoverArguments {
     std::string match;
     std::string sizeMethod = "next-any";
     std::string carvedNames = "capture";
+    bool intactOnly = false;
 };
+
+// --intact-only: the photos among the selection are judged first, and only the intact
+// ones stay; what is no photo stays as selected.
+void KeepIntactPhotos(Session& session, devices::CVolume& volume, recovery::CRecovery& engine,
+                      RecoverySummary& summary) {
+    auto& list = engine.RecoveryList;
+    recovery::JudgePhotos(volume, list, &session.StopFlag());
+    const auto end = std::remove_if(list.begin(), list.end(), [](const FoundObject* object) {
+        return recovery::IsJudgedFormat(object->SignatureId) &&
+               recovery::VerdictOf(*object) != signatures::PhotoVerdict::Intact;
+    });
+    summary.notIntactLeftOut += static_cast<std::size_t>(list.end() - end);
+    list.erase(end, list.end());
+}
+
+// The photos just written, judged from their files: what the person got is what counts.
+void JudgeWrittenPhotos(recovery::CRecovery& engine) {
+    std::map<const FoundObject*, std::filesystem::path> written;
+    for (const recovery::FileResult& result : engine.Results) {
+        if (!result.path.empty() && (result.outcome == recovery::FileOutcome::Recovered))
+            written[result.object] = result.path;
+    }
+    for (FoundObject* object : engine.RecoveryList) {
+        const auto found = written.find(object);
+        if (found == written.end() || !recovery::IsJudgedFormat(object->SignatureId) ||
+            recovery::VerdictOf(*object) != signatures::PhotoVerdict::Unchecked) {
+            continue;
+        }
+        std::ifstream in(found->second, std::ios::binary);
+        std::vector<std::uint8_t> bytes;
+        std::error_code error;
+        const auto size = std::filesystem::file_size(found->second, error);
+        if (error || size == 0 || size > recovery::kMaxJudgedBytes)
+            continue;
+        bytes.resize(size);
+        if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
+            continue;
+        object->Verdict =
+            static_cast<std::uint8_t>(signatures::JudgePhoto(object->SignatureId, bytes).verdict);
+    }
+}
 
 // Fills the engine's list with what the options select; counts the rest.
 // Files carved where a found volume lists a file (`listedStarts`) are written under their
@@ -146,9 +192,15 @@ void SuggestNextStep(const RecoverArguments& args, const RecoverySummary& summar
         std::printf("Found no files in the file system.\n");
     } else {
         std::printf("Found %zu files; none selected (%zu not selected).\n", summary.found,
-                    summary.notSelected);
+                    summary.notSelected + summary.notIntactLeftOut);
     }
-    if (!args.deep) {
+    if (summary.notIntactLeftOut != 0) {
+        std::printf(
+            "%zu photos were left out as truncated, damaged or unreadable "
+            "(--intact-only); without it they are written as they are.\n",
+            summary.notIntactLeftOut);
+    }
+    if (!args.deep && summary.notIntactLeftOut == 0) {
         std::printf(
             "No %sfiles in the file system; --deep searches the free space for photos "
             "by their content.\n",
@@ -212,6 +264,8 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
             std::fprintf(stderr, "The analysis was stopped; recovering what it found so far.\n");
         engine.RecoveryList.clear();
         Select(args, *part.volume, engine, summary, listedStarts);
+        if (args.intactOnly)
+            KeepIntactPhotos(session, *part.volume, engine, summary);
         if (engine.RecoveryList.empty())
             continue;
         const bool stoppedBefore = interrupts.Count() != 0;
@@ -228,6 +282,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         ShowProgress(engine);
         engine.Wait();
         interrupts.OnSecond({});
+        JudgeWrittenPhotos(engine);
         TallyResults(engine, summary);
         results.insert(results.end(), engine.Results.begin(), engine.Results.end());
         if (engine.DestinationFull)
@@ -266,6 +321,9 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
                         "The Nth volume a search of every sector finds (as 'find-lost' lists "
                         "them): a lost partition");
     recover->add_flag("--deep", args->deep, "Also recover files found by their signatures");
+    recover->add_flag("--intact-only", args->intactOnly,
+                      "Only photos that decode whole (JPEG, PNG, GIF, TIFF and RAW); other "
+                      "files as selected");
     recover
         ->add_option("--carved-names", args->carvedNames,
                      "Names of photos found by their signatures: capture (their EXIF date, time "

@@ -4,6 +4,7 @@
 
 #include "cli/session.h"
 #include "filesystems/found_object.h"
+#include "recovery/photo_verdicts.h"
 
 namespace duzez::cli {
 namespace {
@@ -50,6 +51,19 @@ void TallyResults(const recovery::CRecovery& engine, RecoverySummary& summary) {
                     ++summary.recoveredDeleted;
                 else
                     ++summary.recoveredLive;
+                switch (recovery::VerdictOf(*result.object)) {
+                    case signatures::PhotoVerdict::Intact:
+                        ++summary.photosIntact;
+                        break;
+                    case signatures::PhotoVerdict::Truncated:
+                        ++summary.photosTruncated;
+                        break;
+                    case signatures::PhotoVerdict::Damaged:
+                        ++summary.photosDamaged;
+                        break;
+                    case signatures::PhotoVerdict::Unchecked:
+                        break;
+                }
                 break;
             case FileOutcome::Incomplete:
                 ++summary.incomplete;
@@ -78,6 +92,10 @@ void PrintSummary(const RecoverySummary& s, const std::string& destination) {
         found += ", " + Plural(s.systemLeftOut, "file-system file", "file-system files") +
                  " left out (--include-system writes them)";
     }
+    if (s.notIntactLeftOut != 0) {
+        found += ", " + Plural(s.notIntactLeftOut, "photo", "photos") +
+                 " not intact left out (--intact-only)";
+    }
     if (s.overwrittenLeftOut != 0) {
         found += ", " + std::to_string(s.overwrittenLeftOut) +
                  " overwritten left out (another file now holds their clusters; "
@@ -100,6 +118,10 @@ void PrintSummary(const RecoverySummary& s, const std::string& destination) {
     if (s.notWritten != 0)
         outcome += "; " + std::to_string(s.notWritten) + " not written";
     std::printf("%s.\n", outcome.c_str());
+    if (s.photosIntact + s.photosTruncated + s.photosDamaged != 0) {
+        std::printf("Photos checked: %zu intact, %zu truncated, %zu damaged.\n", s.photosIntact,
+                    s.photosTruncated, s.photosDamaged);
+    }
     std::printf("%s in %.1f s into %s\n", HumanSize(s.bytes).c_str(), s.seconds,
                 destination.c_str());
     if (s.destinationFull) {
@@ -130,7 +152,8 @@ nlohmann::ordered_json SummaryJson(const RecoverySummary& s,
              {"outcome", OutcomeName(result.outcome)},
              {"path", result.path.empty() ? nlohmann::ordered_json(nullptr)
                                           : nlohmann::ordered_json(result.path.string())},
-             {"unreadableSectors", result.unreadableSectors}});
+             {"unreadableSectors", result.unreadableSectors},
+             {"verdict", VerdictName(recovery::VerdictOf(*result.object))}});
     }
     return {{"destination", destination},
             {"found", s.found},
@@ -147,6 +170,10 @@ nlohmann::ordered_json SummaryJson(const RecoverySummary& s,
             {"alreadyRecovered", s.alreadyRecovered},
             {"failed", s.failed},
             {"notWritten", s.notWritten},
+            {"notIntactLeftOut", s.notIntactLeftOut},
+            {"photosIntact", s.photosIntact},
+            {"photosTruncated", s.photosTruncated},
+            {"photosDamaged", s.photosDamaged},
             {"destinationFull", s.destinationFull},
             {"interrupted", s.interrupted},
             {"bytes", s.bytes},

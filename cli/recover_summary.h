@@ -26,7 +26,12 @@ struct RecoverySummary {
     std::size_t incomplete = 0;
     std::size_t alreadyRecovered = 0;
     std::size_t failed = 0;
-    std::size_t notWritten = 0;  // the run stopped before them
+    std::size_t notWritten = 0;        // the run stopped before them
+    std::size_t notIntactLeftOut = 0;  // photos --intact-only left out
+    // Recovered photos by verdict.
+    std::size_t photosIntact = 0;
+    std::size_t photosTruncated = 0;
+    std::size_t photosDamaged = 0;
     std::uint64_t bytes = 0;
     double seconds = 0;
     bool destinationFull = false;

@@ -36,6 +36,7 @@ class Session {
         app_.AnalysisRunning = false;
     }
     bool StopRequested() const { return stopRequested_; }
+    const std::atomic<bool>& StopFlag() const { return stopRequested_; }
 
     // The exit code when OpenTarget found nothing to read: bad input, unless the target
     // was read and only holds a file system this program cannot list.

@@ -38,6 +38,7 @@ struct FoundObject {
     std::uint16_t Flags = 0;
     std::uint16_t Attributes = 0;  // FAT attribute byte
     std::int16_t SignatureId = 0;  // low 16 bits of the format's number; 0 = none
+    std::uint8_t Verdict = 0;      // a photo's verdict once judged; 0 = unchecked
     std::uint64_t Id = 0;
     std::uint64_t ParentId = 0;
     std::uint64_t Created = 0;  // FILETIME; 0 = none

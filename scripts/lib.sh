@@ -22,7 +22,7 @@ ensure_packages() {
 
 # What every build needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev
-                libblkid-dev libudev-dev qt6-base-dev libgl-dev zlib1g-dev)
+                libblkid-dev libudev-dev qt6-base-dev libgl-dev zlib1g-dev libjpeg62-turbo-dev)
 # What the windows need to look the same on every machine (screenshots, widget tests).
 UI_PACKAGES=(fonts-dejavu-core)
 # What the tests, benchmarks and fuzz harnesses add.

@@ -184,4 +184,54 @@ TEST(CameraCard, CarvedPhotosAreNamedByTheirCaptureTimeAndCamera) {
     }
 }
 
+// Deleted photos are judged: one whole, one cut short, one with its middle overwritten.
+// The listing and the summary say which is which, and --intact-only writes the whole one.
+TEST(CameraCard, DeletedPhotosAreJudgedIntactTruncatedOrDamaged) {
+    for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "convert"}) {
+        if (!duzez::test::HaveTool(tool))
+            GTEST_SKIP() << tool << " missing";
+    }
+    duzez::test::TempFolder dir;
+    const fs::path card = dir / "card.img";
+    ASSERT_TRUE(RunCommand("mkfs.fat -C -F 16 '" + card.string() + "' 20000 >/dev/null"));
+    ASSERT_TRUE(RunCommand("convert -size 1200x900 plasma:fractal -quality 90 '" +
+                           (dir / "GOOD.JPG").string() + "'"));
+    const std::string good = ReadFile(dir / "GOOD.JPG");
+    std::string damaged = good;
+    damaged.replace(damaged.size() / 2, 4096, duzez::test::Pattern(4096, 9));
+    duzez::test::WriteFile(dir / "DAMAGED.JPG", damaged);
+    duzez::test::WriteFile(dir / "CUT.JPG", good.substr(0, good.size() * 6 / 10));
+    for (const char* name : {"GOOD.JPG", "DAMAGED.JPG", "CUT.JPG"}) {
+        ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + card.string() + "' '" +
+                               (dir / name).string() + "' ::/"));
+    }
+    ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mdel -i '" + card.string() +
+                           "' ::/GOOD.JPG ::/DAMAGED.JPG ::/CUT.JPG"));
+    const std::string cli = "XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' ";
+
+    const std::string list =
+        duzez::test::CommandOutput(cli + "list '" + card.string() + "' --verdicts 2>&1");
+    const auto line = [&list](const std::string& name) {
+        const std::size_t at = list.find(name);
+        return at == std::string::npos ? std::string() : list.substr(at, list.find('\n', at) - at);
+    };
+    EXPECT_NE(line("_OOD.JPG").find("intact"), std::string::npos) << list;
+    EXPECT_NE(line("_AMAGED.JPG").find("damaged"), std::string::npos) << list;
+    EXPECT_NE(line("_UT.JPG").find("truncated"), std::string::npos) << list;
+
+    const std::string all = duzez::test::CommandOutput(cli + "recover '" + card.string() + "' '" +
+                                                       (dir / "all").string() + "' 2>&1");
+    EXPECT_NE(all.find("Photos checked: 1 intact, 1 truncated, 1 damaged."), std::string::npos)
+        << all;
+    const std::string intact =
+        duzez::test::CommandOutput(cli + "recover '" + card.string() + "' '" +
+                                   (dir / "intact").string() + "' --intact-only 2>&1");
+    std::vector<std::string> written;
+    for (const auto& entry : fs::directory_iterator(dir / "intact"))
+        written.push_back(entry.path().filename().string());
+    ASSERT_EQ(written.size(), 1u) << intact;
+    EXPECT_EQ(ReadFile(dir / "intact" / written[0]), good);
+    EXPECT_NE(intact.find("2 photos not intact left out"), std::string::npos) << intact;
+}
+
 }  // namespace
