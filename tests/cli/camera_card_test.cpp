@@ -41,6 +41,22 @@ std::optional<std::map<std::string, std::size_t>> WipeAllBut(
     return offsets;
 }
 
+// `recover --deep` of `card` into a folder of `home`: the hashes of the files written, and
+// what the command printed.
+std::set<std::string> RecoverDeep(const fs::path& card, const fs::path& home, std::string& report) {
+    const fs::path out = home / "recovered";
+    report = duzez::test::CommandOutput("XDG_CONFIG_HOME='" + home.string() +
+                                        "' '" DUZEZ_CLI_PATH "' recover '" + card.string() + "' '" +
+                                        out.string() + "' --deep 2>&1");
+    std::set<std::string> recovered;
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(out, error)) {
+        if (entry.is_regular_file())
+            recovered.insert(Sha256(entry.path()));
+    }
+    return recovered;
+}
+
 TEST(CameraCard, PhotosOfAWipedCardComeBackByteIdentical) {
     if (!duzez::test::HaveTool("mkfs.fat") || !duzez::test::HaveTool("mcopy") ||
         !RunCommand("convert -version | grep -q ImageMagick") ||
@@ -76,15 +92,8 @@ TEST(CameraCard, PhotosOfAWipedCardComeBackByteIdentical) {
         names.push_back(name);
     ASSERT_TRUE(WipeAllBut(card, dir.path(), names)) << "a photo is not contiguous on the card";
 
-    const fs::path out = dir / "recovered";
-    const std::string report = duzez::test::CommandOutput(
-        "XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' recover '" +
-        card.string() + "' '" + out.string() + "' --deep 2>&1");
-    std::set<std::string> recovered;
-    for (const auto& entry : fs::recursive_directory_iterator(out)) {
-        if (entry.is_regular_file())
-            recovered.insert(Sha256(entry.path()));
-    }
+    std::string report;
+    const std::set<std::string> recovered = RecoverDeep(card, dir.path(), report);
     for (const auto& hash : originals)
         EXPECT_TRUE(recovered.count(hash)) << "a photo is missing or differs\n" << report;
     EXPECT_EQ(recovered.size(), originals.size()) << "nothing but the photos\n" << report;
@@ -117,15 +126,8 @@ TEST(CameraCard, DocumentsAndArchivesOfAWipedCardComeBackWithoutTrailingBytes) {
     }
     ASSERT_TRUE(WipeAllBut(card, dir.path(), files)) << "a file is not contiguous on the card";
 
-    const fs::path out = dir / "recovered";
-    const std::string report = duzez::test::CommandOutput(
-        "XDG_CONFIG_HOME='" + dir.path().string() + "' '" DUZEZ_CLI_PATH "' recover '" +
-        card.string() + "' '" + out.string() + "' --deep 2>&1");
-    std::set<std::string> recovered;
-    for (const auto& entry : fs::recursive_directory_iterator(out)) {
-        if (entry.is_regular_file())
-            recovered.insert(Sha256(entry.path()));
-    }
+    std::string report;
+    const std::set<std::string> recovered = RecoverDeep(card, dir.path(), report);
     for (const auto& hash : originals)
         EXPECT_TRUE(recovered.count(hash)) << "a file is missing or differs\n" << report;
 }
