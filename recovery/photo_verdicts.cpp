@@ -10,7 +10,8 @@ namespace duzez::recovery {
 
 bool IsJudgedFormat(std::int32_t format) {
     return format == 300 || format == 301 || format == 302 || format == 303 || format == 310 ||
-           format == 312 || format == 313;
+           format == 312 || format == 313 || format == 317 || format == 400 || format == 401 ||
+           format == 402;
 }
 
 void JudgePhotos(filesystems::TreeVolume& volume,

@@ -13,7 +13,7 @@
 
 namespace duzez::recovery {
 
-// JPEG, PNG, GIF, TIFF and the TIFF-based RAW formats.
+// JPEG, PNG, GIF, TIFF and the TIFF-based RAW formats, HEIF and the ISO media files.
 bool IsJudgedFormat(std::int32_t format);
 
 // Reads each photo among `objects` (at most kMaxJudgedBytes of it) and stores its verdict

@@ -17,6 +17,8 @@
 
 #include <jerror.h>
 
+#include "signatures/iso_media_verdict.h"
+
 namespace duzez::signatures {
 namespace {
 
@@ -863,6 +865,11 @@ VerdictDetail JudgePhoto(std::int32_t format, std::span<const std::uint8_t> file
         case 312:  // ORF
         case 313:  // RW2
             return TiffCheck(file, deadline).Run();
+        case 317:  // HEIF, AVIF
+        case 400:  // MPEG-4, CR3
+        case 401:  // QuickTime
+        case 402:  // 3GPP
+            return JudgeIsoMedia(file);
         default:
             return Make(PhotoVerdict::Unchecked, 0, "a format that is not checked");
     }

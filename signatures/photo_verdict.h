@@ -26,8 +26,9 @@ struct VerdictDetail {
     std::string reason;  // one short phrase, such as "corrupt data after row 312"
 };
 
-// Judges `file` as format 300 (JPEG, decoded), 301 (PNG), 302 (GIF), or 303, 310, 312, 313
-// (TIFF and the RAW formats built on it, whose structure only is checked). Any other format,
+// Judges `file` as format 300 (JPEG, decoded), 301 (PNG), 302 (GIF), 303, 310, 312, 313
+// (TIFF and the RAW formats built on it) or 317, 400, 401, 402 (HEIF and the ISO media
+// files), whose structure only is checked. Any other format,
 // an image too large to check safely, or work past `budget` gives Unchecked.
 VerdictDetail JudgePhoto(std::int32_t format, std::span<const std::uint8_t> file,
                          std::chrono::milliseconds budget = std::chrono::seconds(5));

@@ -589,8 +589,8 @@ TEST(PhotoVerdict, NamesAndUncheckedFormats) {
     EXPECT_STREQ(VerdictName(PhotoVerdict::Intact), "intact");
     EXPECT_STREQ(VerdictName(PhotoVerdict::Truncated), "truncated");
     EXPECT_STREQ(VerdictName(PhotoVerdict::Damaged), "damaged");
-    EXPECT_EQ(Judge(400, Noise(100, 1)).verdict, PhotoVerdict::Unchecked);
-    EXPECT_EQ(Judge(317, Noise(100, 1)).verdict, PhotoVerdict::Unchecked);
+    EXPECT_EQ(Judge(411, Noise(100, 1)).verdict, PhotoVerdict::Unchecked) << "MP3";
+    EXPECT_EQ(Judge(700, Noise(100, 1)).verdict, PhotoVerdict::Unchecked) << "ZIP";
 }
 
 TEST_F(Photos, MutatedPhotosNeverCrashOrOverreach) {
@@ -612,6 +612,43 @@ TEST_F(Photos, MutatedPhotosNeverCrashOrOverreach) {
             EXPECT_EQ(Judge(999, bytes).verdict, PhotoVerdict::Unchecked);
         }
     }
+}
+
+// ISO media (HEIC, CR3, MP4, MOV): judged by their boxes, since the index a player needs
+// is what a cut-short camera file lacks.
+std::string Box(const std::string& type, const std::string& body) {
+    const auto size = static_cast<std::uint32_t>(8 + body.size());
+    return std::string{static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                       static_cast<char>(size >> 8), static_cast<char>(size)} +
+           type + body;
+}
+
+TEST(IsoMediaVerdict, BoxesDecideIntactTruncatedAndDamaged) {
+    constexpr std::int32_t kMp4 = 400;
+    const std::string ftyp = Box("ftyp", "isom" + std::string(4, '\0') + "isommp41");
+    const std::string mdat = Box("mdat", Noise(50000, 3));
+    const std::string moov = Box("moov", Box("mvhd", std::string(100, '\0')));
+    EXPECT_EQ(Judge(kMp4, ftyp + mdat + moov).verdict, PhotoVerdict::Intact);
+    EXPECT_EQ(Judge(317, ftyp + Box("meta", std::string(40, '\0')) + mdat).verdict,
+              PhotoVerdict::Intact);
+    // Cut inside the data, or before the index a camera writes last.
+    const std::string whole = ftyp + mdat + moov;
+    const auto cut = Judge(kMp4, whole.substr(0, ftyp.size() + 20000));
+    EXPECT_EQ(cut.verdict, PhotoVerdict::Truncated);
+    EXPECT_EQ(cut.goodBytes, ftyp.size());
+    EXPECT_EQ(Judge(kMp4, ftyp + mdat).verdict, PhotoVerdict::Truncated);
+    // A box header that is none, and a box smaller than its header.
+    std::string garbled = whole;
+    garbled.replace(ftyp.size() + 4, 4, "\x01\x02\x03\x04");
+    EXPECT_EQ(Judge(kMp4, garbled).verdict, PhotoVerdict::Damaged);
+    std::string tiny = whole;
+    tiny.replace(ftyp.size(), 4, std::string("\0\0\0\x03", 4));
+    EXPECT_EQ(Judge(kMp4, tiny).verdict, PhotoVerdict::Damaged);
+    EXPECT_EQ(Judge(kMp4, mdat + moov).verdict, PhotoVerdict::Damaged) << "no ftyp first";
+    // A 64-bit size that claims more than there is.
+    const std::string large = ftyp + std::string("\0\0\0\x01", 4) + "mdat" +
+                              std::string("\x7F\0\0\0\0\0\0\0", 8) + Noise(100, 4);
+    EXPECT_EQ(Judge(kMp4, large).verdict, PhotoVerdict::Truncated);
 }
 
 }  // namespace
