@@ -18,15 +18,8 @@ using filesystems::FoundObject;
 namespace ObjectFlags = filesystems::ObjectFlags;
 using test::CommandOutput;
 using test::HaveTool;
+using test::RandomBytes;
 using test::RunCommand;
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-    std::string data(size, '\0');
-    std::mt19937 random(seed);
-    for (auto& c : data)
-        c = static_cast<char>(random());
-    return data;
-}
 
 // One record as The Sleuth Kit's fls -r -p lists it.
 struct FlsEntry {

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <random>
 #include <span>
 #include <string>
 
 #include "signatures/probes.h"
+#include "tests/support/temp_folder.h"
 
 namespace duzez::test {
 
@@ -17,7 +17,7 @@ namespace duzez::test {
 // reads as zeros, from past the end nothing. Counts what was asked for.
 template <typename Bytes>
 signatures::SectorReader MemoryReader(const Bytes& bytes, std::uint64_t* bytesRead = nullptr,
-                          std::uint64_t* sectorsRead = nullptr) {
+                                      std::uint64_t* sectorsRead = nullptr) {
     return [&bytes, bytesRead, sectorsRead](std::span<std::uint8_t> buffer, std::uint64_t sector,
                                             std::uint64_t count) -> std::uint32_t {
         if (sectorsRead != nullptr)
@@ -35,11 +35,7 @@ signatures::SectorReader MemoryReader(const Bytes& bytes, std::uint64_t* bytesRe
 }
 
 inline std::string Noise(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string out(size, '\0');
-    for (auto& c : out)
-        c = static_cast<char>(random());
-    return out;
+    return RandomBytes(size, seed);
 }
 
 }  // namespace duzez::test

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace duzez::test {
@@ -58,6 +59,14 @@ std::vector<std::uint8_t> ToUtf16LeWithBom(const std::string& ascii) {
         out.push_back(0);
     }
     return out;
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::string data(size, '\0');
+    std::mt19937 random(seed);
+    for (auto& c : data)
+        c = static_cast<char>(random());
+    return data;
 }
 
 }  // namespace duzez::test

@@ -47,6 +47,8 @@ bool HaveTool(const std::string& name);
 std::string CommandOutput(const std::string& command);
 // `size` bytes that differ from any other seed's and repeat nowhere a sector apart.
 std::string Pattern(std::size_t size, unsigned seed);
+// `size` bytes of noise from a seeded generator: the same for the same seed.
+std::string RandomBytes(std::size_t size, unsigned seed);
 // A sparse file of `bytes`.
 void MakeSparseFile(const std::filesystem::path& path, std::uint64_t bytes);
 
