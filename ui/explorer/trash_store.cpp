@@ -1,6 +1,5 @@
 #include "ui/explorer/trash_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -21,9 +20,16 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/folder_fd.h"
+
 namespace duzez::ui {
 
 namespace {
+
+using Fd = platform::UniqueFd;
+using platform::FolderNames;
+using platform::OpenFolder;
+using platform::OpenSubfolder;
 
 namespace fs = std::filesystem;
 
@@ -32,73 +38,6 @@ constexpr const char* kInfoSuffix = ".trashinfo";
 constexpr off_t kMaxInfoBytes = 64 * 1024;
 // Names tried under "(restored N)" before giving up on a crowded folder.
 constexpr int kMaxAttempts = 1000;
-
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    void Reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
-// A listing of the folder behind `fd`, on a descriptor of its own.
-DirHandle ListFolder(int fd) {
-    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return {};
-    DIR* dir = ::fdopendir(copy);
-    if (dir == nullptr) {
-        ::close(copy);
-        return {};
-    }
-    return DirHandle(dir);
-}
-
-std::vector<std::string> FolderNames(int fd) {
-    std::vector<std::string> names;
-    DirHandle dir = ListFolder(fd);
-    if (!dir)
-        return names;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
-    }
-    return names;
-}
-
-Fd OpenFolder(const fs::path& path) {
-    return Fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-}
-
-Fd OpenSubfolder(int dir, const char* name) {
-    return Fd(::openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-}
 
 QString ErrorText(int error) {
     return QString::fromStdString(std::generic_category().message(error));
@@ -200,16 +139,16 @@ std::optional<TrashInfo> ParseInfo(std::string_view text) {
 
 // The info file's bytes, when it is a regular file of a sensible size.
 std::optional<std::string> ReadInfoFile(int infoDir, const std::string& fileName) {
-    Fd fd(::openat(infoDir, fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.Valid())
+    const Fd fd = platform::OpenFileIn(infoDir, fileName.c_str());
+    if (!fd)
         return std::nullopt;
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInfoBytes)
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInfoBytes)
         return std::nullopt;
     std::string text;
     char buffer[4096];
     for (;;) {
-        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -335,11 +274,8 @@ int MoveNoReplace(int srcDir, const std::string& srcName, int dstDir, const std:
         if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0)
             return errno;
     } else {
-        const int fd = ::openat(dstDir, dstName.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0)
+        if (!platform::CreateFileIn(dstDir, dstName.c_str(), 0600))
             return errno;
-        ::close(fd);
     }
     if (::renameat(srcDir, srcName.c_str(), dstDir, dstName.c_str()) == 0)
         return 0;
@@ -355,11 +291,11 @@ bool RemoveTree(int dir, const std::string& name) {
         return errno == ENOENT;
     if (S_ISDIR(st.st_mode)) {
         Fd sub = OpenSubfolder(dir, name.c_str());
-        if (!sub.Valid())
+        if (!sub)
             return false;
         bool all = true;
-        for (const auto& child : FolderNames(sub.Get()))
-            all = RemoveTree(sub.Get(), child) && all;
+        for (const auto& child : FolderNames(sub.get()))
+            all = RemoveTree(sub.get(), child) && all;
         if (!all)
             return false;
         return ::unlinkat(dir, name.c_str(), AT_REMOVEDIR) == 0;
@@ -398,23 +334,22 @@ int CopyTree(int srcDir, const std::string& srcName, int dstDir, const std::stri
     const mode_t mode = st.st_mode & 0777;
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (S_ISREG(st.st_mode)) {
-        Fd in(::openat(srcDir, srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!in.Valid())
+        const Fd in = platform::OpenFileIn(srcDir, srcName.c_str());
+        if (!in)
             return errno;
-        Fd out(::openat(dstDir, dstName.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!out.Valid())
+        Fd out = platform::CreateFileIn(dstDir, dstName.c_str(), 0600);
+        if (!out)
             return errno;
-        int error = CopyFileData(in.Get(), out.Get());
-        if (error == 0 && ::fsync(out.Get()) != 0)
+        int error = CopyFileData(in.get(), out.get());
+        if (error == 0 && ::fsync(out.get()) != 0)
             error = errno;
         if (error != 0) {
-            out.Reset();
+            out.reset();
             ::unlinkat(dstDir, dstName.c_str(), 0);
             return error == EEXIST ? EIO : error;
         }
-        ::fchmod(out.Get(), mode);
-        ::futimens(out.Get(), times);
+        ::fchmod(out.get(), mode);
+        ::futimens(out.get(), times);
         return 0;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -432,26 +367,26 @@ int CopyTree(int srcDir, const std::string& srcName, int dstDir, const std::stri
     if (!S_ISDIR(st.st_mode))
         return EOPNOTSUPP;  // devices, pipes and sockets are not copied
     Fd in = OpenSubfolder(srcDir, srcName.c_str());
-    if (!in.Valid())
+    if (!in)
         return errno;
     if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0)
         return errno;
     Fd out = OpenSubfolder(dstDir, dstName.c_str());
-    int error = out.Valid() ? 0 : errno;
+    int error = static_cast<bool>(out) ? 0 : errno;
     if (error == 0) {
-        for (const auto& child : FolderNames(in.Get())) {
-            error = CopyTree(in.Get(), child, out.Get(), child);
+        for (const auto& child : FolderNames(in.get())) {
+            error = CopyTree(in.get(), child, out.get(), child);
             if (error != 0)
                 break;
         }
     }
     if (error != 0) {
-        out.Reset();
+        out.reset();
         RemoveTree(dstDir, dstName);
         return error == EEXIST ? EIO : error;
     }
-    ::fchmod(out.Get(), mode);
-    ::futimens(out.Get(), times);
+    ::fchmod(out.get(), mode);
+    ::futimens(out.get(), times);
     return 0;
 }
 
@@ -477,21 +412,21 @@ class ParentWalk {
     Outcome Walk(const TrashItem& item, const Place& place, const RestoreAnswers& answers) {
         shown_ = place.anchor;
         parent_ = OpenFolder(place.anchor);
-        if (!parent_.Valid())
+        if (!parent_)
             return Fail(errno);
         for (const auto& part : place.parents) {
-            Fd next = OpenSubfolder(parent_.Get(), part.c_str());
-            if (!next.Valid() && errno == ENOENT) {
-                if (::mkdirat(parent_.Get(), part.c_str(), 0777) == 0)
-                    created_.emplace_back(Fd(::fcntl(parent_.Get(), F_DUPFD_CLOEXEC, 0)), part);
+            Fd next = OpenSubfolder(parent_.get(), part.c_str());
+            if (!next && errno == ENOENT) {
+                if (::mkdirat(parent_.get(), part.c_str(), 0777) == 0)
+                    created_.emplace_back(platform::Duplicate(parent_.get()), part);
                 else if (errno != EEXIST)
                     return Fail(errno);
-                next = OpenSubfolder(parent_.Get(), part.c_str());
+                next = OpenSubfolder(parent_.get(), part.c_str());
             }
-            if (!next.Valid()) {
+            if (!next) {
                 const int error = errno;
                 struct stat st {};
-                if (::fstatat(parent_.Get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                if (::fstatat(parent_.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
                     !S_ISLNK(st.st_mode))
                     return Fail(error);
                 // Links the system owns (such as a moved /home) are part of the machine;
@@ -500,14 +435,13 @@ class ParentWalk {
                 if (!systemLink) {
                     std::string target(4096, '\0');
                     const ssize_t length =
-                        ::readlinkat(parent_.Get(), part.c_str(), target.data(), target.size());
+                        ::readlinkat(parent_.get(), part.c_str(), target.data(), target.size());
                     target.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
                     if (!answers.followLink || !answers.followLink(item, shown_ / part, target))
                         return Outcome::Cancelled;
                 }
-                next =
-                    Fd(::openat(parent_.Get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-                if (!next.Valid())
+                next = OpenSubfolder(parent_.get(), part.c_str(), true);
+                if (!next)
                     return Fail(errno);
             }
             parent_ = std::move(next);
@@ -519,11 +453,11 @@ class ParentWalk {
     // Takes away the folders made for a restore that did not happen.
     void RemoveCreated() {
         for (auto it = created_.rbegin(); it != created_.rend(); ++it)
-            ::unlinkat(it->first.Get(), it->second.c_str(), AT_REMOVEDIR);
+            ::unlinkat(it->first.get(), it->second.c_str(), AT_REMOVEDIR);
         created_.clear();
     }
 
-    int Parent() const { return parent_.Get(); }
+    int Parent() const { return parent_.get(); }
     const fs::path& Folder() const { return shown_; }
     int Error() const { return error_; }
 
@@ -642,28 +576,28 @@ fs::path ResolveTrashPath(const TrashRoot& root, const std::string& pathValue) {
 std::vector<TrashItem> ListTrash(const TrashRoot& root) {
     std::vector<TrashItem> items;
     const Fd trash = OpenFolder(root.folder);
-    if (!trash.Valid())
+    if (!trash)
         return items;
-    const Fd info = OpenSubfolder(trash.Get(), "info");
-    const Fd files = OpenSubfolder(trash.Get(), "files");
-    if (!info.Valid() || !files.Valid())
+    const Fd info = OpenSubfolder(trash.get(), "info");
+    const Fd files = OpenSubfolder(trash.get(), "files");
+    if (!info || !files)
         return items;
     const std::string_view suffix = kInfoSuffix;
-    for (const auto& fileName : FolderNames(info.Get())) {
+    for (const auto& fileName : FolderNames(info.get())) {
         if (fileName.size() <= suffix.size() ||
             fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0)
             continue;
         const std::string name = fileName.substr(0, fileName.size() - suffix.size());
         if (!ValidItemName(name))
             continue;
-        const auto text = ReadInfoFile(info.Get(), fileName);
+        const auto text = ReadInfoFile(info.get(), fileName);
         if (!text)
             continue;
         const auto parsed = ParseInfo(*text);
         if (!parsed)
             continue;
         struct stat st {};
-        if (::fstatat(files.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (::fstatat(files.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;  // an info file whose item is gone
         TrashItem item;
         item.name = name;
@@ -715,13 +649,13 @@ RestoreResult RestoreTrashItem(const TrashItem& item, const RestoreAnswers& answ
         return fail(RestoreStatus::Refused,
                     QStringLiteral("\"%1\" is not a trash item name.").arg(shownName));
     const Fd trash = OpenFolder(item.root.folder);
-    const Fd files = trash.Valid() ? OpenSubfolder(trash.Get(), "files") : Fd();
-    const Fd info = trash.Valid() ? OpenSubfolder(trash.Get(), "info") : Fd();
-    if (!files.Valid() || !info.Valid())
+    const Fd files = static_cast<bool>(trash) ? OpenSubfolder(trash.get(), "files") : Fd();
+    const Fd info = static_cast<bool>(trash) ? OpenSubfolder(trash.get(), "info") : Fd();
+    if (!files || !info)
         return fail(RestoreStatus::Failed,
                     QStringLiteral("The trash folder %1 cannot be opened: %2")
                         .arg(Shown(item.root.folder), ErrorText(errno)));
-    const auto text = ReadInfoFile(info.Get(), item.name + kInfoSuffix);
+    const auto text = ReadInfoFile(info.get(), item.name + kInfoSuffix);
     const auto parsed = text ? ParseInfo(*text) : std::nullopt;
     if (!text)
         return fail(RestoreStatus::Failed,
@@ -732,7 +666,7 @@ RestoreResult RestoreTrashItem(const TrashItem& item, const RestoreAnswers& answ
                     QStringLiteral("The trash does not record a safe place to put \"%1\" back.")
                         .arg(shownName));
     struct stat st {};
-    if (::fstatat(files.Get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(files.get(), item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return fail(RestoreStatus::Failed,
                     QStringLiteral("\"%1\" is no longer in the trash.").arg(shownName));
     const bool folder = S_ISDIR(st.st_mode);
@@ -754,7 +688,7 @@ RestoreResult RestoreTrashItem(const TrashItem& item, const RestoreAnswers& answ
 
     std::string target = place->leaf;
     bool copied = false;
-    int error = PutBack(files.Get(), item.name, walk.Parent(), target, folder, copied);
+    int error = PutBack(files.get(), item.name, walk.Parent(), target, folder, copied);
     if (error == EEXIST || error == ENOTEMPTY) {
         int attempt = 1;
         while (attempt <= kMaxAttempts &&
@@ -770,7 +704,7 @@ RestoreResult RestoreTrashItem(const TrashItem& item, const RestoreAnswers& answ
         // Someone may take the proposed name meanwhile; the next free one is as agreed.
         for (; attempt <= kMaxAttempts; ++attempt) {
             target = RestoredName(place->leaf, folder, attempt);
-            error = PutBack(files.Get(), item.name, walk.Parent(), target, folder, copied);
+            error = PutBack(files.get(), item.name, walk.Parent(), target, folder, copied);
             if (error != EEXIST && error != ENOTEMPTY)
                 break;
         }
@@ -783,7 +717,7 @@ RestoreResult RestoreTrashItem(const TrashItem& item, const RestoreAnswers& answ
     }
     result.status = RestoreStatus::Restored;
     result.restoredTo = walk.Folder() / target;
-    if (copied && !RemoveTree(files.Get(), item.name)) {
+    if (copied && !RemoveTree(files.get(), item.name)) {
         // The copy is whole; keep the info file so the remains in the trash stay listed.
         result.leftInTrash = true;
         result.error = QStringLiteral(
@@ -792,7 +726,7 @@ RestoreResult RestoreTrashItem(const TrashItem& item, const RestoreAnswers& answ
                            .arg(shownName);
         return result;
     }
-    if (::unlinkat(info.Get(), (item.name + kInfoSuffix).c_str(), 0) != 0)
+    if (::unlinkat(info.get(), (item.name + kInfoSuffix).c_str(), 0) != 0)
         result.error =
             QStringLiteral("\"%1\" was restored, but its trash record could not be removed: %2")
                 .arg(shownName, ErrorText(errno));

@@ -55,11 +55,10 @@ bool UdisksAvailable() {
 
 std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::string& path,
                                                                 std::string& error) {
-    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd)
-        return platform::DeviceFromDescriptor(std::move(fd), error);
-    const int openError = errno;
-    error = std::strerror(openError);
+    errno = 0;
+    if (auto device = local_->Open(path, error))
+        return device;
+    const int openError = errno;  // the open's own, which the message leaves alone
     struct stat info {};
     if ((openError != EACCES && openError != EPERM) || !askingAllowed_ ||
         ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) {

@@ -21,6 +21,8 @@ class UdisksDeviceOpener : public platform::DeviceOpener {
 
   private:
     std::atomic<bool> askingAllowed_{false};
+    // What the user may open already needs no asking.
+    const std::unique_ptr<platform::DeviceOpener> local_ = platform::MakeLocalDeviceOpener();
 };
 
 // The udisks2 object path of a block device ("/dev/sdb1" ->
