@@ -12,6 +12,7 @@
 #include "platform/byte_order.h"
 #include "platform/thread_priority.h"
 #include "signatures/analyser.h"
+#include "signatures/rejoined_photos.h"
 
 namespace duzez::devices {
 namespace {
@@ -134,6 +135,28 @@ void LogAnalysisDuration(core::CLog& log, std::chrono::milliseconds elapsed) {
     const auto ms = elapsed.count();
     log.LogMessage(core::StringId::AnalysisDuration, static_cast<int>(ms / 60000),
                    static_cast<int>((ms / 1000) % 60));
+}
+
+// Photos a camera wrote in two pieces around other files, looked for once every carved
+// file's place is known. The views read the objects meanwhile: they change under the lock.
+void RejoinPhotoPieces(CVolume& volume, core::CLog& log, const std::atomic<bool>& running) {
+    if (volume.FoundObjectTree == nullptr)
+        return;
+    filesystems::FoundObjectTree& tree = *volume.FoundObjectTree;
+    const std::vector<filesystems::FoundObject*> objects = tree.ListedObjects();
+    const bool clustersKnown = volume.FileSystem != nullptr &&
+                               volume.FileSystem->FileSystemId != filesystems::FileSystemIds::None;
+    const std::vector<signatures::Rejoined> rejoined =
+        signatures::FindRejoinedPhotos(volume, objects, clustersKnown ? volume.ClusterSize : 0,
+                                       [&running] { return !running.load(); });
+    if (rejoined.empty())
+        return;
+    {
+        const auto lock = tree.WriteLock();
+        for (const signatures::Rejoined& found : rejoined)
+            signatures::Rejoin(found);
+    }
+    log.LogInfo("Photos rejoined from two pieces: " + std::to_string(rejoined.size()));
 }
 
 std::unique_ptr<ChunkScanner> MakeSignatureScanner(CVolume& volume) {
@@ -375,6 +398,14 @@ void CLocalComputer::AnalyseSectors(CVolume& volume) {
         }
         lock.unlock();
         reader.join();
+        // The reader lowers the running flag when it ends; raised again, a stop still ends
+        // the rejoining.
+        const bool scannedAll =
+            volume.ProgressPosition.load() >= volume.TotalSize / CVolume::kSectorSize;
+        if (scannedAll && !app_.AnalysisRunning.exchange(true)) {
+            RejoinPhotoPieces(volume, log_, app_.AnalysisRunning);
+            app_.AnalysisRunning = false;
+        }
     }
     volume.VolumeState = VolumeStatus::Ready;
     volume.SectorPhaseRunning = 0;

@@ -1,7 +1,8 @@
 #pragma once
 
-// One found folder or file: a fixed record whose data is one extent of its volume. Volumes
-// and found objects share Start/Size/Flags/Id/ParentId, so the views list both alike.
+// One found folder or file: a fixed record whose data is one extent of its volume (a carved
+// photo rejoined from two pieces has two). Volumes and found objects share
+// Start/Size/Flags/Id/ParentId, so the views list both alike.
 
 #include <cstdint>
 #include <string>
@@ -46,6 +47,10 @@ struct FoundObject {
     std::uint64_t Accessed = 0;
     std::string Name;  // UTF-8; empty unless Named
     std::uint32_t ViewItem = 0xFFFFFFFF;
+    // A carved file found in two pieces: its first FirstPieceSize bytes lie at Start, the
+    // rest from SecondPieceStart on. 0: one piece.
+    std::uint64_t FirstPieceSize = 0;
+    std::uint64_t SecondPieceStart = 0;
 
     // Every field 0, except Size and ViewItem all ones.
     void InitObject() { *this = FoundObject{}; }
@@ -55,6 +60,7 @@ struct FoundObject {
 
     bool Is(std::uint16_t flag) const { return (Flags & flag) != 0; }
     bool IsSpecial() const { return static_cast<std::int64_t>(Id) < 0; }
+    bool InTwoPieces() const { return FirstPieceSize != 0 && FirstPieceSize < Size; }
 };
 
 }  // namespace duzez::filesystems

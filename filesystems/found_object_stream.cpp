@@ -27,7 +27,7 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
     if (first < Object.Start || first + count < first)
         return 0;  // offsets overflow
     // A file the file system can follow through its own map (clusters, runs) is read
-    // that way; everything else as one extent.
+    // that way; everything else from its extent, or its two pieces.
     if (CFileSystem* analyser = volume_.FileSystemAnalyser()) {
         const std::uint32_t got = analyser->FileRead(Object, buffer, Position, Damage);
         if (got != CFileSystem::kNotSupported) {
@@ -37,6 +37,29 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
             return got;
         }
     }
+    if (Object.InTwoPieces()) {
+        // The bytes before the joint from the first piece, the rest from the second.
+        const std::uint64_t inFirst = Position < Object.FirstPieceSize
+                                          ? std::min(count, Object.FirstPieceSize - Position)
+                                          : 0;
+        if (inFirst != 0)
+            ReadExtent(first, buffer.first(static_cast<std::size_t>(inFirst)));
+        if (inFirst != count) {
+            const std::uint64_t from =
+                Object.SecondPieceStart + (Position + inFirst) - Object.FirstPieceSize;
+            if (from < Object.SecondPieceStart || from + (count - inFirst) < from)
+                return 0;
+            ReadExtent(from, buffer.subspan(static_cast<std::size_t>(inFirst)));
+        }
+    } else {
+        ReadExtent(first, buffer);
+    }
+    Position += count;
+    return static_cast<std::uint32_t>(count);
+}
+
+void FoundObjectStream::ReadExtent(std::uint64_t first, std::span<std::uint8_t> buffer) {
+    const std::uint64_t count = buffer.size();
     const std::uint64_t firstSector = first / kSector;
     const std::uint64_t lastSector = (first + count - 1) / kSector;
     const std::uint64_t sectors = lastSector - firstSector + 1;
@@ -49,8 +72,6 @@ std::uint32_t FoundObjectStream::Read(std::span<std::uint8_t> buffer) {
         ReadSectorsSalvaging(volume_, sectors_, firstSector, sectors, Damage);
         std::memcpy(buffer.data(), sectors_.data() + skip, static_cast<std::size_t>(count));
     }
-    Position += count;
-    return static_cast<std::uint32_t>(count);
 }
 
 std::uint64_t FoundObjectStream::Seek(std::uint64_t offset, int origin) {
@@ -70,7 +91,15 @@ std::uint64_t FoundObjectStream::SeekTo(std::uint64_t offset) {
 
 std::uint32_t FoundObjectStream::CheckBounds() const {
     const std::uint64_t total = volume_.VolumeSize();
-    return (Object.Size > total || Object.Start > total) ? kOutOfBounds : 0;
+    if (Object.Size > total || Object.Start > total)
+        return kOutOfBounds;
+    if (Object.InTwoPieces()) {
+        const std::uint64_t second = Object.Size - Object.FirstPieceSize;
+        if (Object.FirstPieceSize > total - Object.Start || Object.SecondPieceStart > total ||
+            second > total - Object.SecondPieceStart)
+            return kOutOfBounds;
+    }
+    return 0;
 }
 
 }  // namespace duzez::filesystems

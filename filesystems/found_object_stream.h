@@ -1,7 +1,7 @@
 #pragma once
 
-// Reads one found object's data: Size bytes from byte Start of its volume, through only
-// the sectors a read needs.
+// Reads one found object's data: Size bytes from byte Start of its volume (or its two
+// pieces, one after the other), through only the sectors a read needs.
 
 #include <cstdint>
 #include <span>
@@ -34,6 +34,9 @@ class FoundObjectStream {
     std::uint32_t CheckBounds() const;
 
   private:
+    // buffer.size() bytes from byte `first` of the volume.
+    void ReadExtent(std::uint64_t first, std::span<std::uint8_t> buffer);
+
     TreeVolume& volume_;
     std::vector<std::uint8_t> sectors_;
 };

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ class FoundObjectTree {
     FoundObjectTree& operator=(const FoundObjectTree&) = delete;
 
     std::shared_lock<std::shared_mutex> ReadLock() const { return std::shared_lock(mutex_); }
+    // For changing fields of objects the views may be reading.
+    std::unique_lock<std::shared_mutex> WriteLock() { return std::unique_lock(mutex_); }
 
     FoundObject& RootFolder() { return root_; }
     // The file-format database the tree names and files objects by; may be null.

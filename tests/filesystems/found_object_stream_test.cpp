@@ -52,6 +52,36 @@ TEST(FoundObjectStream, AnObjectOfOddSizeIsReadToItsLastByte) {
     EXPECT_TRUE(std::equal(all.begin(), all.end(), bytes.begin() + 1536));
 }
 
+TEST(FoundObjectStream, APhotoInTwoPiecesReadsAsOneFile) {
+    const auto bytes = Pattern(16384);
+    test::MemoryVolume volume(bytes);
+    FoundObject object;
+    object.Start = 1024;
+    object.FirstPieceSize = 2048;
+    object.SecondPieceStart = 8192;
+    object.Size = 5000;
+    FoundObjectStream stream(volume, &object);
+    EXPECT_EQ(stream.CheckBounds(), 0u);
+    std::vector<std::uint8_t> expected(bytes.begin() + 1024, bytes.begin() + 3072);
+    expected.insert(expected.end(), bytes.begin() + 8192, bytes.begin() + 8192 + 2952);
+    // Whole, in odd reads that cross the joint, and from within the second piece.
+    std::vector<std::uint8_t> all(5000);
+    EXPECT_EQ(stream.Read(all), 5000u);
+    EXPECT_EQ(all, expected);
+    std::vector<std::uint8_t> across(777);
+    stream.SeekTo(1500);
+    EXPECT_EQ(stream.Read(across), 777u);
+    EXPECT_TRUE(std::equal(across.begin(), across.end(), expected.begin() + 1500));
+    std::vector<std::uint8_t> later(100);
+    stream.SeekTo(4000);
+    EXPECT_EQ(stream.Read(later), 100u);
+    EXPECT_TRUE(std::equal(later.begin(), later.end(), expected.begin() + 4000));
+
+    // A second piece that would run past the volume is refused before any read.
+    object.SecondPieceStart = 14000;
+    EXPECT_EQ(FoundObjectStream(volume, &object).CheckBounds(), FoundObjectStream::kOutOfBounds);
+}
+
 TEST(FoundObjectStream, SeekOriginsAndBounds) {
     test::MemoryVolume volume(std::vector<std::uint8_t>(4096));
     FoundObject object;
