@@ -3,13 +3,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/camera_jpeg.h"
 #include "signatures/photo_verdict.h"
 
 namespace {
@@ -17,21 +15,7 @@ namespace {
 using duzez::signatures::JudgePhoto;
 using duzez::signatures::PhotoVerdict;
 
-const std::vector<std::uint8_t>& CameraJpeg() {
-    static const std::vector<std::uint8_t> bytes = [] {
-        const std::string path = "/tmp/duzez-verdict-bench-4000x3000.jpg";
-        std::ifstream probe(path, std::ios::binary);
-        if (!probe) {
-            const std::string make =
-                "convert -seed 1 -size 4000x3000 plasma:fractal -quality 92 '" + path + "'";
-            if (std::system(make.c_str()) != 0)
-                return std::vector<std::uint8_t>{};
-        }
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-    }();
-    return bytes;
-}
+using duzez::bench::CameraJpeg;
 
 void Judge(benchmark::State& state, const std::vector<std::uint8_t>& bytes, PhotoVerdict expected) {
     if (bytes.empty()) {

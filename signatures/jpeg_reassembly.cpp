@@ -19,7 +19,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::int32_t kJpeg = 300;
 constexpr std::uint64_t kSector = 512;
 // The first look at a carved photo; a photo that breaks within it is never read further.
-constexpr std::uint64_t kFirstLook = 1024 * 1024;
+constexpr std::uint64_t kFirstLook = 256 * 1024;
 // A candidate is decoded at least this far past the joint before it is joined.
 constexpr std::uint64_t kTrialBytes = 32 * 1024;
 constexpr std::size_t kMaxCandidates = 16384;
@@ -27,8 +27,11 @@ constexpr std::size_t kMaxCandidates = 16384;
 constexpr std::uint64_t kFirstStretch = 16 * 1024;
 constexpr std::uint64_t kStretch = 256 * 1024;
 // What a candidate is scored on: up to one row of MCUs, within this many bytes.
-constexpr std::uint64_t kScoredMcus = 256;
-constexpr std::uint64_t kScoredBytes = 64 * 1024;
+constexpr std::uint64_t kScoredMcus = 48;
+constexpr std::uint64_t kScoredBytes = 24 * 1024;
+// A candidate whose rows go on from the rows above it as smoothly as the first piece's own
+// rows do is followed at once, before the rest are scored.
+constexpr double kSmoothAsAbove = 1.5;
 constexpr int kNoRestart = -1;
 
 // Bytes [offset, offset + size) of the volume; empty when they cannot be read.
@@ -266,11 +269,23 @@ class Search {
             double jump;
         };
         std::vector<Scored> scored;
+        const double smooth = kSmoothAsAbove * OwnJump(above, atJoint.McusPerRow()) + 1;
+        std::uint64_t followedAtOnce = ~std::uint64_t{0};
         for (const Candidate& candidate : OrderedCandidates(joint, scanStart)) {
             if (followed_ >= bounds_.maxFollowedBytes || Late())
                 break;
-            if (const auto jump = Jump(atJoint, tail, candidate.at, above))
-                scored.push_back({candidate.at, *jump});
+            const auto jump = Jump(atJoint, tail, candidate.at, above);
+            if (!jump)
+                continue;
+            if (*jump <= smooth && followedAtOnce == ~std::uint64_t{0}) {
+                followedAtOnce = candidate.at;
+                if (FollowsToEnd(atJoint, tail, candidate.at, joint)) {
+                    if (auto pieces = Join(joint, candidate.at))
+                        return pieces;
+                }
+                continue;
+            }
+            scored.push_back({candidate.at, *jump});
         }
         std::stable_sort(scored.begin(), scored.end(),
                          [](const Scored& a, const Scored& b) { return a.jump < b.jump; });
@@ -286,6 +301,20 @@ class Search {
                 return pieces;
         }
         return std::nullopt;
+    }
+
+    // The mean change of DC value from the MCU above over the first piece's last row.
+    static double OwnJump(const std::vector<std::int16_t>& dc, std::uint64_t row) {
+        if (row == 0 || dc.size() <= row)
+            return 0;
+        double total = 0;
+        std::size_t compared = 0;
+        for (std::size_t m =
+                 std::max<std::size_t>(row, dc.size() - std::min<std::size_t>(row, 256));
+             m < dc.size(); ++m, ++compared) {
+            total += std::abs(dc[m] - dc[m - row]);
+        }
+        return compared == 0 ? 0 : total / static_cast<double>(compared);
     }
 
     // The mean change of DC value between each MCU decoded from `second` on and the MCU
