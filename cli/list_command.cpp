@@ -46,7 +46,22 @@ std::string FlagText(const FoundObject& object) {
         text += ", ";
         text += signatures::VerdictName(verdict);
     }
+    if (object.InTwoPieces())
+        text += ", rejoined from 2 pieces";
     return text;
+}
+
+// Where the object's bytes lie: one extent, or two for a photo rejoined from two pieces.
+nlohmann::ordered_json Pieces(const FoundObject& object) {
+    auto pieces = nlohmann::ordered_json::array();
+    if (object.InTwoPieces()) {
+        pieces.push_back({{"start", object.Start}, {"size", object.FirstPieceSize}});
+        pieces.push_back(
+            {{"start", object.SecondPieceStart}, {"size", object.Size - object.FirstPieceSize}});
+    } else if (object.Size != filesystems::kUnknownSize) {
+        pieces.push_back({{"start", object.Start}, {"size", object.Size}});
+    }
+    return pieces;
 }
 
 }  // namespace
@@ -124,7 +139,8 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
                     {"created", TimeText(object->Created)},
                     {"modified", TimeText(object->Modified)},
                     {"accessed", TimeText(object->Accessed)},
-                    {"start", object->Start}});
+                    {"start", object->Start},
+                    {"pieces", Pieces(*object)}});
             } else {
                 // A placeholder folder or a carved file whose end is unknown has no size yet.
                 const std::string size =

@@ -117,6 +117,12 @@ TEST_F(FragmentedCard, TwoPiecePhotosComeBackWholeAndThreePiecesAreNotJoinedWron
     ASSERT_NE(line, std::string::npos) << listing;
     const std::string threeLine = listing.substr(line, listing.find('\n', line) - line);
     EXPECT_EQ(threeLine.find("intact"), std::string::npos) << threeLine;
+    std::size_t rejoined = 0;
+    for (std::size_t at = listing.find("rejoined from 2 pieces"); at != std::string::npos;
+         at = listing.find("rejoined from 2 pieces", at + 1)) {
+        ++rejoined;
+    }
+    EXPECT_EQ(rejoined, 3u) << listing;
 }
 
 }  // namespace
