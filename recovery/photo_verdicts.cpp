@@ -1,9 +1,8 @@
 #include "recovery/photo_verdicts.h"
 
-#include <algorithm>
-#include <thread>
 #include <vector>
 
+#include "core/work_share.h"
 #include "filesystems/found_object_stream.h"
 
 namespace duzez::recovery {
@@ -25,28 +24,20 @@ void JudgePhotos(filesystems::TreeVolume& volume,
             photos.push_back(object);
         }
     }
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        std::vector<std::uint8_t> bytes;
-        for (std::size_t i = next++; i < photos.size(); i = next++) {
-            if (stop != nullptr && stop->load())
-                return;
+    core::ShareWork(
+        photos.size(),
+        [&](std::size_t i) {
             filesystems::FoundObject& photo = *photos[i];
             filesystems::FoundObjectStream stream(volume, &photo);
-            bytes.resize(photo.Size);
+            std::vector<std::uint8_t> bytes(photo.Size);
             const std::uint32_t got = stream.Read(bytes);
             // Unreadable sectors read as zeros: what is judged then is not the photo.
             if (got != bytes.size() || stream.Damage.unreadableSectors != 0)
-                continue;
+                return;
             photo.Verdict =
                 static_cast<std::uint8_t>(signatures::JudgePhoto(photo.SignatureId, bytes).verdict);
-        }
-    };
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    std::vector<std::jthread> threads;
-    for (unsigned n = 1; n < std::min<std::size_t>(workers, photos.size()); ++n)
-        threads.emplace_back(work);
-    work();
+        },
+        [stop] { return stop != nullptr && stop->load(); });
 }
 
 }  // namespace duzez::recovery

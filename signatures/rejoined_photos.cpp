@@ -1,11 +1,10 @@
 #include "signatures/rejoined_photos.h"
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "core/work_share.h"
 #include "signatures/photo_verdict.h"
 
 namespace duzez::signatures {
@@ -111,11 +110,9 @@ std::vector<Rejoined> FindRejoinedPhotos(filesystems::TreeVolume& volume,
     };
 
     std::vector<std::optional<TwoPieces>> found(photos.size());
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t i = next++; i < photos.size(); i = next++) {
-            if (stopRequested && stopRequested())
-                return;
+    core::ShareWork(
+        photos.size(),
+        [&](std::size_t i) {
             const FoundObject& photo = *photos[i];
             PieceSearch search;
             search.start = photo.Start;
@@ -127,15 +124,8 @@ std::vector<Rejoined> FindRejoinedPhotos(filesystems::TreeVolume& volume,
             search.clusterBytes = clusterBytes;
             search.skipOwned = [&owned](std::uint64_t at) { return SkipOwned(owned, at); };
             found[i] = FindSecondPiece(search, read, bounds);
-        }
-    };
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-    {
-        std::vector<std::jthread> threads;
-        for (unsigned n = 1; n < std::min<std::size_t>(workers, photos.size()); ++n)
-            threads.emplace_back(work);
-        work();
-    }
+        },
+        stopRequested);
 
     // Two photos never share a second piece: the one that starts first keeps it.
     std::vector<Span> taken;
