@@ -21,16 +21,17 @@ constexpr std::uint64_t kGiB = 1024 * kMiB;
 // Sorted by format id. The bounds are how far a walk may read; the walks of formats
 // that declare their sizes read headers only, PDF's reads every byte to its %%EOF.
 constexpr std::array kWalks{
-    EndWalkEntry{100, 4 * kGiB, &CompoundDocumentEnd},  // header and FAT only
-    EndWalkEntry{411, 512 * kMiB, &Mp3End},             // MP3
-    EndWalkEntry{413, 1 * kGiB, &OggEnd},               // every page's CRC
-    EndWalkEntry{600, 512 * kMiB, &PdfEnd},             // PDF
-    EndWalkEntry{700, 16 * kGiB, &ZipEnd},              // ZIP, JAR, APK, EPUB
-    EndWalkEntry{701, 4 * kGiB, &ZipEnd},               // Office Open XML
-    EndWalkEntry{702, 4 * kGiB, &ZipEnd},               // OpenDocument
-    EndWalkEntry{703, 16 * kGiB, &RarEnd},              // RAR 4 and 5
-    EndWalkEntry{704, 16 * kGiB, &SevenZipEnd},         // 7-Zip
-    EndWalkEntry{706, 64 * kGiB, &SqliteEnd},           // SQLite
+    EndWalkEntry{100, 4 * kGiB, &CompoundDocumentEnd},           // header and FAT only
+    EndWalkEntry{411, 512 * kMiB, &Mp3End},                      // MP3
+    EndWalkEntry{413, 1 * kGiB, &OggEnd},                        // every page's CRC
+    EndWalkEntry{600, 512 * kMiB, &PdfEnd, kSearchFetchBudget},  // PDF: %%EOF searched
+    // ZIP and those built on it: a streamed entry's descriptor is searched for.
+    EndWalkEntry{700, 16 * kGiB, &ZipEnd, kSearchFetchBudget},  // ZIP, JAR, APK, EPUB
+    EndWalkEntry{701, 4 * kGiB, &ZipEnd, kSearchFetchBudget},   // Office Open XML
+    EndWalkEntry{702, 4 * kGiB, &ZipEnd, kSearchFetchBudget},   // OpenDocument
+    EndWalkEntry{703, 16 * kGiB, &RarEnd},                      // RAR 4 and 5
+    EndWalkEntry{704, 16 * kGiB, &SevenZipEnd},                 // 7-Zip
+    EndWalkEntry{706, 64 * kGiB, &SqliteEnd},                   // SQLite
 };
 
 }  // namespace

@@ -13,15 +13,24 @@ namespace duzez::signatures {
 // The volume's bytes from a file's start, read a window of sectors at a time.
 class FileBytes {
   public:
-    FileBytes(std::uint64_t start, std::uint64_t limit, const SectorReader& read)
-        : start_(start), limit_(limit), read_(read) {}
+    // `fetchBudget` bounds the bytes read in all, for walks that search byte by byte (for an
+    // end marker, a descriptor) through what may be empty space far beyond a broken file.
+    FileBytes(std::uint64_t start, std::uint64_t limit, const SectorReader& read,
+              std::uint64_t fetchBudget = ~std::uint64_t{0})
+        : start_(start), limit_(limit), fetchBudget_(fetchBudget), read_(read) {}
 
-    // The byte at `offset` from the file's start; nullopt beyond the limit or on a read error.
+    // The byte at `offset` from the file's start; nullopt beyond the limit, past the fetch
+    // budget or on a read error.
     std::optional<std::uint8_t> At(std::uint64_t offset) {
         if (offset >= limit_)
             return std::nullopt;
         const std::uint64_t absolute = start_ + offset;
         if (absolute < windowStart_ || absolute >= windowStart_ + window_.size()) {
+            if (fetchBudget_ < kWindow) {
+                window_.clear();
+                return std::nullopt;
+            }
+            fetchBudget_ -= kWindow;
             windowStart_ = absolute / 512 * 512;
             window_.resize(kWindow);
             if (read_(window_, windowStart_ / 512, kWindow / 512) == 0) {
@@ -64,6 +73,7 @@ class FileBytes {
     static constexpr std::size_t kWindow = 65536;
     std::uint64_t start_;
     std::uint64_t limit_;
+    std::uint64_t fetchBudget_;
     const SectorReader& read_;
     std::vector<std::uint8_t> window_;
     std::uint64_t windowStart_ = 0;

@@ -119,8 +119,8 @@ std::optional<std::uint64_t> WalkToEnd(std::int32_t formatId, std::uint64_t star
     const std::uint64_t room = volumeSize - start;
     const auto bounded = [room](std::uint64_t limit) { return std::min(room, limit); };
     switch (formatId) {
-        case 300: {  // JPEG
-            FileBytes bytes(start, bounded(256 * kMiB), read);
+        case 300: {  // JPEG: its scan data is searched for the end marker
+            FileBytes bytes(start, bounded(256 * kMiB), read, kSearchFetchBudget);
             return JpegEnd(bytes);
         }
         case 301: {  // PNG
@@ -156,7 +156,7 @@ std::optional<std::uint64_t> WalkToEnd(std::int32_t formatId, std::uint64_t star
         }
         default:
             if (const EndWalkEntry* entry = FindEndWalk(formatId)) {
-                FileBytes bytes(start, bounded(entry->bound), read);
+                FileBytes bytes(start, bounded(entry->bound), read, entry->fetchBudget);
                 return entry->walk(bytes);
             }
             return std::nullopt;

@@ -109,5 +109,30 @@ TEST(StructuralEnd, BrokenJpegIsLeftToTheEstimate) {
     EXPECT_FALSE(Volume("anything").End(999));
 }
 
+// A broken file followed by a large empty disk: walks that search for an end marker or a
+// descriptor stop after a bounded amount of reading instead of reading the disk.
+TEST(StructuralEnd, SearchesThroughEmptySpaceReadABoundedAmount) {
+    const std::string jpegCut = std::string("\xFF\xD8\xFF\xDA\x00\x02", 6) + "scan data";
+    const std::string pdfCut = "%PDF-1.4\n1 0 obj\n<< >>\nendobj\n";
+    const std::string zipStreamed = std::string("PK\x03\x04\x14\x00\x08\x00\x00\x00", 10) +
+                                    std::string(16, '\0') + std::string("\x01\x00\x00\x00a", 5);
+    constexpr std::uint64_t kDisk = 4ull << 30;
+    for (const auto& [format, file] :
+         {std::pair{300, jpegCut}, std::pair{600, pdfCut}, std::pair{700, zipStreamed}}) {
+        std::uint64_t read = 0;
+        const SectorReader zeros = [&file, &read](std::span<std::uint8_t> buffer,
+                                                  std::uint64_t sector,
+                                                  std::uint64_t count) -> std::uint32_t {
+            read += count * 512;
+            std::fill(buffer.begin(), buffer.end(), 0);
+            if (sector == 0)
+                std::copy(file.begin(), file.end(), buffer.begin());
+            return static_cast<std::uint32_t>(count * 512);
+        };
+        EXPECT_FALSE(FindStructuralEnd(format, 0, kDisk, zeros)) << format;
+        EXPECT_LE(read, 65ull << 20) << format;
+    }
+}
+
 }  // namespace
 }  // namespace duzez::signatures
