@@ -121,15 +121,22 @@ bool IsTiffPhoto(std::int32_t format) {
 
 }  // namespace
 
-void CAnalyser::DescribePhoto(filesystems::FoundObject& item, const SectorReader& read) const {
+void CAnalyser::DescribePhoto(filesystems::FoundObject& item, std::span<const std::uint8_t> chunk,
+                              const SectorReader& read) const {
     const std::int32_t format = item.SignatureId;
     if (format != kJpeg && !IsTiffPhoto(format))
         return;
-    const std::uint64_t length =
-        (std::min<std::uint64_t>(item.Size, kExifBytes) + kSectorBytes - 1) / kSectorBytes;
-    std::vector<std::uint8_t> head(length * kSectorBytes);
-    const std::uint32_t got = read(head, item.Start / kSectorBytes, length);
-    head.resize(std::min<std::uint64_t>({got, head.size(), item.Size}));
+    const std::uint64_t wanted = std::min<std::uint64_t>(item.Size, kExifBytes);
+    // Most photos' EXIF lies within the chunk just scanned: read only when it does not.
+    std::vector<std::uint8_t> readHead;
+    std::span<const std::uint8_t> head = chunk.first(std::min<std::uint64_t>(chunk.size(), wanted));
+    if (head.size() < wanted) {
+        const std::uint64_t length = (wanted + kSectorBytes - 1) / kSectorBytes;
+        readHead.resize(length * kSectorBytes);
+        const std::uint32_t got = read(readHead, item.Start / kSectorBytes, length);
+        readHead.resize(std::min<std::uint64_t>({got, readHead.size(), wanted}));
+        head = readHead;
+    }
     const auto facts = format == kJpeg ? ReadJpegExif(head) : ReadTiffExif(head);
     if (!facts)
         return;
@@ -139,7 +146,7 @@ void CAnalyser::DescribePhoto(filesystems::FoundObject& item, const SectorReader
     // A TIFF-based RAW is written as what it is (CR2, NEF, ARW, DNG...), not as TIFF.
     if (!facts->rawKind.empty())
         extension = facts->rawKind;
-    const std::string name = PhotoName(*facts);
+    const std::string name = photosByCapture_.load() ? PhotoName(*facts) : std::string();
     if (!name.empty()) {
         item.SetName(extension.empty() ? name : name + "." + extension);
     } else if (!facts->rawKind.empty() && signature != nullptr) {
@@ -207,8 +214,9 @@ void CAnalyser::ScanChunk() {
                     FindStructuralEnd(item.SignatureId, item.Start, volume_.VolumeSize(), read)) {
                 item.Size = *end;
                 item.Flags &= static_cast<std::uint16_t>(~Flags::ExtentToNext);
-                if (photosByCapture_.load())
-                    DescribePhoto(item, read);
+                DescribePhoto(
+                    item, scanned_.first(chunkSectors_ * kSectorBytes).subspan(i * kSectorBytes),
+                    read);
             } else if (item.SignatureId == FormatIds::SizeAtByte2 && item.Size >= 54 &&
                        item.Size <= volume_.VolumeSize() - item.Start) {
                 item.Flags &= static_cast<std::uint16_t>(~Flags::ExtentToNext);  // BMP's own size

@@ -54,7 +54,9 @@ class CAnalyser {
     // One log line for a block whose scan failed; null `what` for no memory.
     void LogBlockFailure(const char* what) noexcept;
     // Name, file time and RAW type of a carved photo from its EXIF data.
-    void DescribePhoto(filesystems::FoundObject& item, const SectorReader& read) const;
+    // `chunk` holds the scanned bytes from the item's start on, as far as the chunk goes.
+    void DescribePhoto(filesystems::FoundObject& item, std::span<const std::uint8_t> chunk,
+                       const SectorReader& read) const;
     // The extension an ISO media file's major brand calls for (mov, cr3, heic, avif...).
     void NameByBrand(filesystems::FoundObject& item,
                      std::span<const std::uint8_t, kSectorBytes> sector) const;

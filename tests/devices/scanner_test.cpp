@@ -158,6 +158,32 @@ TEST_F(ScannerTest, SwitchedOffFormatsYieldNothing) {
 
 // An ISO media file is named by what its major brand says it is, whichever of the four
 // ISO formats matched it.
+// A Nikon raw is written as .nef whichever way carved photos are named.
+TEST_F(ScannerTest, RawPhotosTakeTheirOwnExtensionWhenNamedByOffset) {
+    const auto le = [](std::uint32_t v, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return out;
+    };
+    const auto entry = [&le](std::uint16_t tag, std::uint16_t type, std::uint32_t count,
+                             std::uint32_t value) {
+        return le(tag, 2) + le(type, 2) + le(count, 4) + le(value, 4);
+    };
+    std::string tiff = std::string("II*\0", 4) + le(8, 4) + le(3, 2) + entry(0x010F, 2, 18, 100) +
+                       entry(0x0111, 4, 1, 200) + entry(0x0117, 4, 1, 1000) + le(0, 4);
+    tiff.resize(100, '\0');
+    tiff += std::string("NIKON CORPORATION\0", 18);
+    tiff.resize(1200, 'x');
+    CVolume* volume = Volume(100, {{10, tiff}});
+    computer_->SetPhotosNamedByCapture(false);
+    Scan(*volume);
+    const std::vector<FoundObject*> carved = Carved(*volume);
+    ASSERT_EQ(carved.size(), 1u);
+    EXPECT_EQ(carved[0]->Size, 1200u);
+    EXPECT_EQ(carved[0]->GetName(), "IMG_5120.nef");
+}
+
 TEST_F(ScannerTest, IsoMediaFilesTakeTheExtensionTheirMajorBrandCallsFor) {
     const auto box = [](const std::string& brand) {
         return std::string("\0\0\0\x18", 4) + "ftyp" + brand + std::string("\0\0\0\0", 4) + brand +
