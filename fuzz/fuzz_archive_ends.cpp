@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
+#include "fuzz/memory_reader.h"
 #include "signatures/file_bytes.h"
 #include "signatures/pdf_end.h"
 #include "signatures/rar_end.h"
@@ -14,16 +14,7 @@
 #include "signatures/zip_end.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const duzez::signatures::SectorReader read = [&](std::span<std::uint8_t> buffer,
-                                                     std::uint64_t sector,
-                                                     std::uint64_t count) -> std::uint32_t {
-        if (sector * 512 >= size || count * 512 > buffer.size())
-            return 0;
-        std::memset(buffer.data(), 0, buffer.size());
-        std::memcpy(buffer.data(), data + sector * 512,
-                    std::min<std::size_t>(count * 512, size - sector * 512));
-        return static_cast<std::uint32_t>(count * 512);
-    };
+    const duzez::signatures::SectorReader read = duzez::fuzz::MemoryReader({data, size});
     for (const auto walk :
          {&duzez::signatures::ZipEnd, &duzez::signatures::PdfEnd, &duzez::signatures::SevenZipEnd,
           &duzez::signatures::RarEnd, &duzez::signatures::SqliteEnd}) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/memory_reader.h"
 #include "signatures/jpeg_reassembly.h"
 #include "signatures/jpeg_scan_decoder.h"
 
@@ -55,19 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The input as a volume of 512-byte clusters, the photo at its start.
     std::vector<std::uint8_t> volume(bytes.begin(), bytes.end());
     volume.resize((volume.size() + 511) / 512 * 512);
-    std::uint64_t read = 0;
-    const duzez::signatures::SectorReader reader =
-        [&volume, &read](std::span<std::uint8_t> buffer, std::uint64_t sector,
-                         std::uint64_t count) -> std::uint32_t {
-        if (sector * 512 >= volume.size() || count * 512 > buffer.size() ||
-            count > (volume.size() - sector * 512) / 512) {
-            return 0;
-        }
-        read += count * 512;
-        std::copy_n(volume.begin() + static_cast<std::ptrdiff_t>(sector * 512), count * 512,
-                    buffer.begin());
-        return static_cast<std::uint32_t>(count * 512);
-    };
+    const duzez::signatures::SectorReader reader = duzez::fuzz::MemoryReader(volume);
     duzez::signatures::PieceSearch search;
     search.carvedSize = volume.size() / 2;
     search.volumeSize = volume.size();

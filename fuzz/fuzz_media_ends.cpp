@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
+#include "fuzz/memory_reader.h"
 #include "signatures/compound_end.h"
 #include "signatures/file_bytes.h"
 #include "signatures/jpeg_end.h"
@@ -15,16 +15,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using duzez::signatures::FileBytes;
-    const duzez::signatures::SectorReader read = [&](std::span<std::uint8_t> buffer,
-                                                     std::uint64_t sector,
-                                                     std::uint64_t count) -> std::uint32_t {
-        if (sector * 512 >= size)
-            return 0;
-        std::memset(buffer.data(), 0, buffer.size());
-        std::memcpy(buffer.data(), data + sector * 512,
-                    std::min<std::size_t>(count * 512, size - sector * 512));
-        return static_cast<std::uint32_t>(count * 512);
-    };
+    const duzez::signatures::SectorReader read = duzez::fuzz::MemoryReader({data, size});
     // The whole volume, and a bound inside it as a cut-off file meets.
     for (const std::uint64_t limit : {std::uint64_t{size}, std::uint64_t{size} / 2}) {
         for (const auto walk :

@@ -5,23 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
+#include "fuzz/memory_reader.h"
 #include "signatures/probes.h"
 #include "signatures/signature.h"
 #include "signatures/structure_probes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const duzez::signatures::SectorReader read = [&](std::span<std::uint8_t> buffer,
-                                                     std::uint64_t sector,
-                                                     std::uint64_t count) -> std::uint32_t {
-        if (sector * 512 >= size)
-            return 0;
-        std::memset(buffer.data(), 0, buffer.size());
-        std::memcpy(buffer.data(), data + sector * 512,
-                    std::min<std::size_t>(count * 512, size - sector * 512));
-        return static_cast<std::uint32_t>(count * 512);
-    };
+    const duzez::signatures::SectorReader read = duzez::fuzz::MemoryReader({data, size});
     for (const std::int32_t format :
          {300, 301, 302, 303, 310, 312, 313, 317, 400, 401, 402, 403, 410}) {
         const auto end = duzez::signatures::FindStructuralEnd(format, 0, size, read);
