@@ -7,7 +7,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <thread>
@@ -17,7 +16,9 @@
 #include "cli/recover_summary.h"
 #include "cli/session.h"
 #include "cli/terminal_text.h"
+#include "core/work_share.h"
 #include "filesystems/found_object_tree.h"
+#include "platform/file_io.h"
 #include "recovery/photo_verdicts.h"
 #include "recovery/recovery.h"
 
@@ -127,30 +128,31 @@ void KeepIntactPhotos(Session& session, devices::CVolume& volume, recovery::CRec
 }
 
 // The photos just written, judged from their files: what the person got is what counts.
-void JudgeWrittenPhotos(recovery::CRecovery& engine) {
+void JudgeWrittenPhotos(recovery::CRecovery& engine, const std::atomic<bool>& stop) {
     std::map<const FoundObject*, std::filesystem::path> written;
     for (const recovery::FileResult& result : engine.Results) {
         if (!result.path.empty() && (result.outcome == recovery::FileOutcome::Recovered))
             written[result.object] = result.path;
     }
+    std::vector<std::pair<FoundObject*, std::filesystem::path>> photos;
     for (FoundObject* object : engine.RecoveryList) {
         const auto found = written.find(object);
-        if (found == written.end() || !recovery::IsJudgedFormat(object->SignatureId) ||
-            recovery::VerdictOf(*object) != signatures::PhotoVerdict::Unchecked) {
-            continue;
+        if (found != written.end() && recovery::IsJudgedFormat(object->SignatureId) &&
+            recovery::VerdictOf(*object) == signatures::PhotoVerdict::Unchecked) {
+            photos.emplace_back(object, found->second);
         }
-        std::ifstream in(found->second, std::ios::binary);
-        std::vector<std::uint8_t> bytes;
-        std::error_code error;
-        const auto size = std::filesystem::file_size(found->second, error);
-        if (error || size == 0 || size > recovery::kMaxJudgedBytes)
-            continue;
-        bytes.resize(size);
-        if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)))
-            continue;
-        object->Verdict =
-            static_cast<std::uint8_t>(signatures::JudgePhoto(object->SignatureId, bytes).verdict);
     }
+    core::ShareWork(
+        photos.size(),
+        [&photos](std::size_t i) {
+            auto& [object, path] = photos[i];
+            const auto bytes = platform::ReadWholeFile(path, recovery::kMaxJudgedBytes);
+            if (!bytes || bytes->empty())
+                return;
+            object->Verdict = static_cast<std::uint8_t>(
+                signatures::JudgePhoto(object->SignatureId, *bytes).verdict);
+        },
+        [&stop] { return stop.load(); });
 }
 
 // Fills the engine's list with what the options select; counts the rest.
@@ -282,7 +284,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         ShowProgress(engine);
         engine.Wait();
         interrupts.OnSecond({});
-        JudgeWrittenPhotos(engine);
+        JudgeWrittenPhotos(engine, session.StopFlag());
         TallyResults(engine, summary);
         results.insert(results.end(), engine.Results.begin(), engine.Results.end());
         if (engine.DestinationFull)
