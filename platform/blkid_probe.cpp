@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "platform/unique_fd.h"
+
 namespace duzez::platform {
 namespace {
 
@@ -38,27 +40,14 @@ std::optional<FileSystemProbe> Collect(blkid_probe probe) {
     return result;
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 }  // namespace
 
 std::optional<FileSystemProbe> ProbeFileSystemAt(const std::filesystem::path& path,
                                                  std::uint64_t offset, std::uint64_t size) {
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0 || size == 0)
+    if (size == 0)
+        return std::nullopt;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
         return std::nullopt;
     ProbeHandle probe(blkid_new_probe());
     if (!probe || blkid_probe_set_device(probe.get(), fd.get(), static_cast<blkid_loff_t>(offset),
@@ -102,8 +91,7 @@ std::string FileSystemDisplayName(const FileSystemProbe& probe) {
 }
 
 std::optional<FileSystemProbe> ProbeFileSystem(const std::filesystem::path& device) {
-    std::unique_ptr<std::remove_pointer_t<blkid_probe>, ProbeDeleter> probe(
-        blkid_new_probe_from_filename(device.c_str()));
+    ProbeHandle probe(blkid_new_probe_from_filename(device.c_str()));
     if (!probe)
         return std::nullopt;
     blkid_probe_enable_superblocks(probe.get(), 1);

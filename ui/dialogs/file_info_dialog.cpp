@@ -1,4 +1,5 @@
 #include "ui/dialogs/file_info_dialog.h"
+#include "ui/dialogs/plain_label.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -26,14 +27,6 @@ constexpr std::uint64_t kSectorBytes = 512;
 
 QString Utf8(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// Names come from the disk: never rich text.
-QLabel* PlainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
 }
 
 QString Decimal(std::uint64_t value) {

@@ -1,4 +1,5 @@
 #include "ui/dialogs/format_properties_dialog.h"
+#include "ui/dialogs/plain_label.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -17,15 +18,6 @@ namespace {
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// The database's texts come from a store a user may edit: never rich text.
-QLabel* PlainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setWordWrap(true);
-    return label;
 }
 
 HexView* PatternView(const QString& name, QWidget* parent) {
@@ -52,15 +44,16 @@ FormatPropertiesDialog::FormatPropertiesDialog(const signatures::Signature& form
     auto* descriptionForm = new QFormLayout(description);
     const signatures::Signature* group = database.FindGroup(format.GroupId);
     const QString groupTitle = group != nullptr ? Text(group->Title) : Text(format.Group);
-    descriptionForm->addRow(tr("Title:"), PlainLabel(Text(format.Title), description));
-    descriptionForm->addRow(tr("Category:"), PlainLabel(groupTitle, description));
-    descriptionForm->addRow(tr("Description:"), PlainLabel(Text(format.Description), description));
+    descriptionForm->addRow(tr("Title:"), PlainLabel(Text(format.Title), description, true));
+    descriptionForm->addRow(tr("Category:"), PlainLabel(groupTitle, description, true));
+    descriptionForm->addRow(tr("Description:"),
+                            PlainLabel(Text(format.Description), description, true));
     pages->addTab(description, tr("Description"));
 
     auto* technical = new QWidget(pages);
     auto* technicalForm = new QFormLayout(technical);
     const auto add = [technical, technicalForm](const QString& label, const QString& value) {
-        technicalForm->addRow(label, PlainLabel(value, technical));
+        technicalForm->addRow(label, PlainLabel(value, technical, true));
     };
     add(tr("Typical file size:"), tr("%1 KB").arg(format.DefaultSize));
     add(tr("Search order:"), QString::number(format.SearchOrder));

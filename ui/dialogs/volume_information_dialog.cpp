@@ -1,4 +1,5 @@
 #include "ui/dialogs/volume_information_dialog.h"
+#include "ui/dialogs/plain_label.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -27,14 +28,6 @@ QString Text(const core::CLanguages& texts, StringId id) {
 QString SpaceText(std::uint64_t bytes, const core::CLanguages& texts) {
     return SizeText(bytes, false) + QStringLiteral(" (") + QString::number(bytes) +
            QLatin1Char(' ') + Text(texts, StringId::Bytes) + QLatin1Char(')');
-}
-
-// Names and labels come from the disk: never rich text.
-QLabel* PlainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
 }
 
 QWidget* FormPage(const std::vector<std::pair<QString, QString>>& rows, QWidget* parent) {

@@ -336,13 +336,6 @@ void ExploreView::OnTreeCurrentChanged(const QModelIndex& current) {
     emit CurrentChanged();
 }
 
-void ExploreView::ShowVolumeInformation() {
-    if (CVolume* volume = SelectedVolume()) {
-        ShowVolumeInformation(*volume);
-        SetMode(ViewMode::VolumeInformation);
-    }
-}
-
 void ExploreView::ShowVolumeInformation(CVolume& volume) {
     information_->clear();
     for (const auto& [name, value] : VolumeInformation(volume, computer_.App().Languages()))

@@ -84,8 +84,6 @@ class ExploreView : public QWidget {
     // The display filter as the computer's filter record says now (after the Filters
     // dialog); the views show it at once.
     void ApplyDisplayFilter();
-    // The selected volume's properties in the right pane.
-    void ShowVolumeInformation();
     // The find bar: a search of the active volume's objects, its results in the list as
     // they come (the window's quick timer calls UpdateSearch).
     void StartSearch(devices::CVolume& volume);
