@@ -89,11 +89,7 @@ int ListVolume(const GlobalOptions& options, const std::string& target, int volu
         const VolumePart part = parts[index];  // a copy: the list may grow
         if (!part.analysed)
             AnalyseVolume(session, *part.volume, deep);
-        if (const std::string note = UnlistableNote(*part.volume, part.folder, deep);
-            !note.empty() && !part.folder.empty()) {
-            std::fprintf(stderr, "%s\n", note.c_str());
-            unlistable = true;
-        }
+        unlistable = ReportUnlistablePart(part, deep) || unlistable;
         // A disk without a table: the volumes its scan found, by name.
         std::set<std::uint64_t> listedStarts;
         const std::vector<VolumePart> found =

@@ -253,11 +253,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
             break;  // stopped during an earlier part: what it found is written, no more
         if (!part.analysed)
             AnalyseVolume(session, *part.volume, args.deep);
-        if (const std::string note = UnlistableNote(*part.volume, part.folder, args.deep);
-            !note.empty() && !part.folder.empty()) {
-            std::fprintf(stderr, "%s\n", note.c_str());
-            unlistable = true;
-        }
+        unlistable = ReportUnlistablePart(part, args.deep) || unlistable;
         std::set<std::uint64_t> listedStarts;
         const std::vector<VolumePart> found =
             AnalyseFoundVolumes(session, part, args.deep, listedStarts);

@@ -277,6 +277,15 @@ std::string UnlistableNote(const devices::CVolume& volume, const std::string& na
            "by their content";
 }
 
+bool ReportUnlistablePart(const VolumePart& part, bool deep) {
+    if (part.folder.empty())
+        return false;
+    const std::string note = UnlistableNote(*part.volume, part.folder, deep);
+    if (!note.empty())
+        std::fprintf(stderr, "%s\n", note.c_str());
+    return !note.empty();
+}
+
 devices::CVolume* OpenTarget(Session& session, const std::string& target, int number, bool deep) {
     devices::CVolume* disk = session.ResolveTarget(target);
     if (disk == nullptr)

@@ -109,6 +109,9 @@ struct VolumePart {
     bool analysed = false;
 };
 std::vector<VolumePart> PartsOf(Session& session, devices::CVolume& target, int number);
+// Prints the unlistable note of one of a disk's volumes (the target itself says it when
+// opened); whether it did.
+bool ReportUnlistablePart(const VolumePart& part, bool deep);
 
 // After a deep analysis of a whole target that holds no file system and no partition
 // table of its own: the file-system phase of every volume its scan found, each under a
