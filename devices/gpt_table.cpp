@@ -1,5 +1,7 @@
 #include "devices/gpt_table.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -148,20 +150,7 @@ std::string TypeName(const Guid& type) {
 }
 
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes) {
-    static const auto kTable = [] {
-        std::array<std::uint32_t, 256> table{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[n] = c;
-        }
-        return table;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (const std::uint8_t byte : bytes)
-        crc = kTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(::crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
 std::optional<Header> ParseHeader(std::span<const std::uint8_t> sector, std::uint32_t sectorSize,
@@ -229,16 +218,15 @@ std::optional<Table> ReadTable(const SectorReader& read, std::uint64_t totalByte
         return ReadWithSectorSize(read, totalBytes, sectorSize);
     }
     // An image says nothing of its sector size: a sound header at LBA 1 tells.
+    std::optional<Table> fromBackup;
     for (const std::uint32_t size : {512u, 4096u}) {
         auto table = ReadWithSectorSize(read, totalBytes, size);
         if (table && !table->usedBackup)
             return table;
+        if (table && !fromBackup)
+            fromBackup = std::move(table);
     }
-    for (const std::uint32_t size : {512u, 4096u}) {
-        if (auto table = ReadWithSectorSize(read, totalBytes, size))
-            return table;
-    }
-    return std::nullopt;
+    return fromBackup;
 }
 
 bool HasProtectiveEntry(std::span<const std::uint8_t> sector) {

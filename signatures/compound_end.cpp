@@ -24,23 +24,15 @@ struct SectorSet {
     bool operator==(const SectorSet&) const = default;
 };
 
-std::optional<std::uint16_t> Little16(FileBytes& bytes, std::uint64_t at) {
-    const auto lo = bytes.At(at);
-    const auto hi = bytes.At(at + 1);
-    if (!lo || !hi)
-        return std::nullopt;
-    return static_cast<std::uint16_t>((*hi << 8) | *lo);
-}
-
 }  // namespace
 
 std::optional<std::uint64_t> CompoundDocumentEnd(FileBytes& bytes) {
     if (bytes.Big32(0) != 0xD0CF11E0u || bytes.Big32(4) != 0xA1B11AE1u)
         return std::nullopt;
-    const auto major = Little16(bytes, 26);
-    const auto order = Little16(bytes, 28);
-    const auto shift = Little16(bytes, 30);
-    const auto miniShift = Little16(bytes, 32);
+    const auto major = bytes.Little16(26);
+    const auto order = bytes.Little16(28);
+    const auto shift = bytes.Little16(30);
+    const auto miniShift = bytes.Little16(32);
     const auto fatSectors = bytes.Little32(44);
     const auto firstDirectory = bytes.Little32(48);
     const auto firstDifat = bytes.Little32(68);

@@ -58,6 +58,22 @@ class FileBytes {
         return static_cast<std::uint16_t>((*hi << 8) | *lo);
     }
     std::uint64_t Limit() const { return limit_; }
+    std::optional<std::uint16_t> Little16(std::uint64_t offset) {
+        const auto lo = At(offset);
+        const auto hi = offset < limit_ ? At(offset + 1) : std::nullopt;
+        if (!lo || !hi)
+            return std::nullopt;
+        return static_cast<std::uint16_t>((*hi << 8) | *lo);
+    }
+    std::optional<std::uint64_t> Little64(std::uint64_t offset) {
+        if (offset >= limit_)
+            return std::nullopt;
+        const auto lo = Little32(offset);
+        const auto hi = Little32(offset + 4);
+        if (!lo || !hi)
+            return std::nullopt;
+        return (std::uint64_t{*hi} << 32) | *lo;
+    }
     std::optional<std::uint32_t> Little32(std::uint64_t offset) {
         std::uint32_t value = 0;
         for (int i = 3; i >= 0; --i) {

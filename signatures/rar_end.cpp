@@ -8,7 +8,6 @@ namespace duzez::signatures {
 namespace {
 
 using archive_bytes::Crc32;
-using archive_bytes::Little16;
 
 constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 24;
 
@@ -16,10 +15,10 @@ std::optional<std::uint64_t> Rar4End(FileBytes& bytes) {
     const std::uint64_t limit = bytes.Limit();
     std::uint64_t at = 7;  // after the marker block
     for (std::uint64_t block = 0; block < kMaxBlocks; ++block) {
-        const auto crc = Little16(bytes, at);
+        const auto crc = bytes.Little16(at);
         const auto type = bytes.At(at + 2);
-        const auto flags = Little16(bytes, at + 3);
-        const auto size = Little16(bytes, at + 5);
+        const auto flags = bytes.Little16(at + 3);
+        const auto size = bytes.Little16(at + 5);
         if (!crc || !type || !flags || !size || *size < 7 || *size > limit - at)
             return std::nullopt;
         if (*type < 0x73 || *type > 0x7B || (block == 0 && *type != 0x73))

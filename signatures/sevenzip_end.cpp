@@ -24,8 +24,8 @@ std::optional<std::uint64_t> SevenZipEnd(FileBytes& bytes) {
         return std::nullopt;
     if (archive_bytes::Crc32(bytes, 12, 20) != *startCrc)
         return std::nullopt;
-    const auto offset = archive_bytes::Little64(bytes, 12);
-    const auto size = archive_bytes::Little64(bytes, 20);
+    const auto offset = bytes.Little64(12);
+    const auto size = bytes.Little64(20);
     const auto crc = bytes.Little32(28);
     const std::uint64_t limit = bytes.Limit();
     if (!offset || !size || !crc || limit < kStartHeader || *offset > limit - kStartHeader ||

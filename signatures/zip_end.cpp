@@ -23,24 +23,6 @@ constexpr auto kCrcTable = MakeCrcTable();
 
 }  // namespace
 
-std::optional<std::uint16_t> Little16(FileBytes& bytes, std::uint64_t offset) {
-    const auto lo = bytes.At(offset);
-    const auto hi = offset < bytes.Limit() ? bytes.At(offset + 1) : std::nullopt;
-    if (!lo || !hi)
-        return std::nullopt;
-    return static_cast<std::uint16_t>((*hi << 8) | *lo);
-}
-
-std::optional<std::uint64_t> Little64(FileBytes& bytes, std::uint64_t offset) {
-    if (offset >= bytes.Limit())
-        return std::nullopt;
-    const auto lo = bytes.Little32(offset);
-    const auto hi = bytes.Little32(offset + 4);
-    if (!lo || !hi)
-        return std::nullopt;
-    return (std::uint64_t{*hi} << 32) | *lo;
-}
-
 std::optional<std::uint32_t> Crc32(FileBytes& bytes, std::uint64_t offset, std::uint64_t length) {
     if (offset > bytes.Limit() || length > bytes.Limit() - offset)
         return std::nullopt;
@@ -58,8 +40,6 @@ std::optional<std::uint32_t> Crc32(FileBytes& bytes, std::uint64_t offset, std::
 
 namespace {
 
-using archive_bytes::Little16;
-using archive_bytes::Little64;
 
 constexpr std::uint32_t kLocal = 0x04034B50;
 constexpr std::uint32_t kCentral = 0x02014B50;
@@ -115,8 +95,8 @@ class ZipWalk {
         std::uint64_t p = at;
         const std::uint64_t end = at + length;
         while (p + 4 <= end) {
-            const auto id = Little16(bytes_, p);
-            const auto size = Little16(bytes_, p + 2);
+            const auto id = bytes_.Little16(p);
+            const auto size = bytes_.Little16(p + 2);
             if (!id || !size || p + 4 + *size > end)
                 return std::nullopt;
             if (*id == 0x0001)
@@ -128,11 +108,11 @@ class ZipWalk {
 
     // The local entry at `at`; the offset of what follows its data.
     std::optional<std::uint64_t> SkipLocal(std::uint64_t at) {
-        const auto flags = Little16(bytes_, at + 6);
+        const auto flags = bytes_.Little16(at + 6);
         const auto packed32 = bytes_.Little32(at + 18);
         const auto size32 = bytes_.Little32(at + 22);
-        const auto nameLength = Little16(bytes_, at + 26);
-        const auto extraLength = Little16(bytes_, at + 28);
+        const auto nameLength = bytes_.Little16(at + 26);
+        const auto extraLength = bytes_.Little16(at + 28);
         if (!flags || !packed32 || !size32 || !nameLength || !extraLength)
             return std::nullopt;
         const std::uint64_t data = at + 30 + *nameLength + *extraLength;
@@ -146,9 +126,9 @@ class ZipWalk {
                 // Here both sizes are present, the original size first.
                 std::optional<std::uint64_t> wide;
                 if (field->size >= 16)
-                    wide = Little64(bytes_, field->offset + 8);
+                    wide = bytes_.Little64(field->offset + 8);
                 else if (field->size >= 8 && *size32 != kMax32)
-                    wide = Little64(bytes_, field->offset);
+                    wide = bytes_.Little64(field->offset);
                 if (wide)
                     packed = *wide;
             }
@@ -187,7 +167,7 @@ class ZipWalk {
         const auto signed64 = [&]() -> std::optional<std::uint64_t> {
             if (next < data + 24 || bytes_.Little32(next - 24) != kDescriptor)
                 return std::nullopt;
-            const auto packed = Little64(bytes_, next - 16);
+            const auto packed = bytes_.Little64(next - 16);
             if (!packed || *packed != next - 24 - data)
                 return std::nullopt;
             return *packed;
@@ -203,7 +183,7 @@ class ZipWalk {
         const auto bare64 = [&]() -> std::optional<std::uint64_t> {
             if (next < data + 20)
                 return std::nullopt;
-            const auto packed = Little64(bytes_, next - 16);
+            const auto packed = bytes_.Little64(next - 16);
             if (!packed || *packed != next - 20 - data)
                 return std::nullopt;
             return *packed;
@@ -263,7 +243,7 @@ class ZipWalk {
             return std::nullopt;
         if (*signature == kCentral)
             return at;
-        const auto size = Little64(bytes_, at);
+        const auto size = bytes_.Little64(at);
         if (!size || *size < 32 || at + 8 > limit_ || *size > limit_ - at - 8)
             return std::nullopt;
         const std::uint64_t end = at + 8 + *size;
@@ -273,7 +253,7 @@ class ZipWalk {
             if (!b || *b != static_cast<std::uint8_t>(kMagic[i]))
                 return std::nullopt;
         }
-        if (Little64(bytes_, end - 24) != *size)
+        if (bytes_.Little64(end - 24) != *size)
             return std::nullopt;
         return end;
     }
@@ -290,9 +270,9 @@ class ZipWalk {
     bool ReadCentralHeader(std::uint64_t at, std::uint64_t& next) {
         const auto packed32 = bytes_.Little32(at + 20);
         const auto size32 = bytes_.Little32(at + 24);
-        const auto nameLength = Little16(bytes_, at + 28);
-        const auto extraLength = Little16(bytes_, at + 30);
-        const auto commentLength = Little16(bytes_, at + 32);
+        const auto nameLength = bytes_.Little16(at + 28);
+        const auto extraLength = bytes_.Little16(at + 30);
+        const auto commentLength = bytes_.Little16(at + 32);
         const auto offset32 = bytes_.Little32(at + 42);
         if (!packed32 || !size32 || !nameLength || !extraLength || !commentLength || !offset32)
             return false;
@@ -310,14 +290,14 @@ class ZipWalk {
                 if (*size32 == kMax32)
                     p += 8;
                 if (*packed32 == kMax32) {
-                    const auto wide = p + 8 <= end ? Little64(bytes_, p) : std::nullopt;
+                    const auto wide = p + 8 <= end ? bytes_.Little64(p) : std::nullopt;
                     if (!wide)
                         return false;
                     packed = *wide;
                     p += 8;
                 }
                 if (*offset32 == kMax32) {
-                    const auto wide = p + 8 <= end ? Little64(bytes_, p) : std::nullopt;
+                    const auto wide = p + 8 <= end ? bytes_.Little64(p) : std::nullopt;
                     if (!wide)
                         return false;
                     offset = *wide;
@@ -349,7 +329,7 @@ class ZipWalk {
             return std::nullopt;
         const std::uint64_t centralEnd = at;
         if (*signature == kDigitalSignature) {
-            const auto size = Little16(bytes_, at + 4);
+            const auto size = bytes_.Little16(at + 4);
             if (!size)
                 return std::nullopt;
             at += 6 + *size;
@@ -363,17 +343,17 @@ class ZipWalk {
         };
         bool zip64 = false;
         if (*signature == kEnd64) {
-            const auto rest = Little64(bytes_, at + 4);
+            const auto rest = bytes_.Little64(at + 4);
             if (!rest || *rest < 44 || at + 12 > limit_ || *rest > limit_ - at - 12)
                 return std::nullopt;
-            const auto count64 = Little64(bytes_, at + 32);
-            const auto size64 = Little64(bytes_, at + 40);
-            const auto offset64 = Little64(bytes_, at + 48);
+            const auto count64 = bytes_.Little64(at + 32);
+            const auto size64 = bytes_.Little64(at + 40);
+            const auto offset64 = bytes_.Little64(at + 48);
             if (count64 != count || !size64 || !sizeMatches(*size64) || offset64 != start)
                 return std::nullopt;
             const std::uint64_t record = at;
             at += 12 + *rest;
-            if (bytes_.Little32(at) != kLocator64 || Little64(bytes_, at + 8) != record)
+            if (bytes_.Little32(at) != kLocator64 || bytes_.Little64(at + 8) != record)
                 return std::nullopt;
             at += 20;
             signature = bytes_.Little32(at);
@@ -383,10 +363,10 @@ class ZipWalk {
         }
         if (*signature != kEnd)
             return std::nullopt;
-        const auto count16 = Little16(bytes_, at + 10);
+        const auto count16 = bytes_.Little16(at + 10);
         const auto size32 = bytes_.Little32(at + 12);
         const auto offset32 = bytes_.Little32(at + 16);
-        const auto commentLength = Little16(bytes_, at + 20);
+        const auto commentLength = bytes_.Little16(at + 20);
         if (!count16 || !size32 || !offset32 || !commentLength)
             return std::nullopt;
         if (zip64) {

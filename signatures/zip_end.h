@@ -1,6 +1,6 @@
 #pragma once
 
-// Where a ZIP archive ends, and what ZIP, 7z and RAR share: little-endian fields and CRC-32.
+// Where a ZIP archive ends, and what ZIP, 7z and RAR share: CRC-32.
 
 #include <cstdint>
 #include <optional>
@@ -11,8 +11,6 @@ namespace duzez::signatures {
 
 namespace archive_bytes {
 
-std::optional<std::uint16_t> Little16(FileBytes& bytes, std::uint64_t offset);
-std::optional<std::uint64_t> Little64(FileBytes& bytes, std::uint64_t offset);
 // The CRC-32 (reflected 0xEDB88320) of `length` bytes at `offset`; nullopt when any lies
 // beyond the limit.
 std::optional<std::uint32_t> Crc32(FileBytes& bytes, std::uint64_t offset, std::uint64_t length);
