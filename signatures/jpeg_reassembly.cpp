@@ -136,10 +136,14 @@ struct Break {
 std::optional<Break> FindBreak(const PieceSearch& search, const SectorReader& read,
                                const PieceSearchBounds& bounds) {
     const std::uint64_t carved = std::min(search.carvedSize, bounds.maxPhotoBytes);
+    Break found;
     for (std::uint64_t look = std::min(carved, kFirstLook);; look = std::min(carved, look * 4)) {
-        Break found{ReadVolume(read, search.start, look), {}};
-        if (found.file.empty())
+        // Each look reads on from where the last stopped (a whole number of sectors).
+        const std::uint64_t have = found.file.size();
+        const Bytes more = ReadVolume(read, search.start + have, look - have);
+        if (more.empty())
             return std::nullopt;
+        found.file.insert(found.file.end(), more.begin(), more.end());
         found.detail = JudgePhoto(kJpeg, found.file);
         const bool ranOut = found.detail.verdict == PhotoVerdict::Truncated &&
                             found.detail.goodBytes >= found.file.size();
