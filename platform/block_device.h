@@ -44,7 +44,8 @@ class DeviceOpener {
 // image file.
 std::unique_ptr<BlockDevice> DeviceFromDescriptor(UniqueFd fd, std::string& error);
 
-// Opens files and block devices of this machine with O_RDONLY | O_CLOEXEC.
+// Opens files and block devices of this machine with O_RDONLY | O_CLOEXEC. When the open
+// itself fails, errno is left as it said (EACCES for a disk this user may not read).
 std::unique_ptr<DeviceOpener> MakeLocalDeviceOpener();
 
 }  // namespace duzez::platform

@@ -91,7 +91,9 @@ class LocalDeviceOpener : public DeviceOpener {
     std::unique_ptr<BlockDevice> Open(const std::string& path, std::string& error) override {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd) {
-            error = std::strerror(errno);
+            const int code = errno;
+            error = std::strerror(code);
+            errno = code;  // for an opener that asks a service when this user may not open
             return nullptr;
         }
         return DeviceFromDescriptor(std::move(fd), error);

@@ -58,7 +58,7 @@ std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::strin
     errno = 0;
     if (auto device = local_->Open(path, error))
         return device;
-    const int openError = errno;  // the open's own, which the message leaves alone
+    const int openError = errno;  // the open's own: the local opener leaves it so
     struct stat info {};
     if ((openError != EACCES && openError != EPERM) || !askingAllowed_ ||
         ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) {
