@@ -42,6 +42,11 @@ class RecoverSafetyTest : public ::testing::Test {
         return card;
     }
     RunResult Cli(const std::string& arguments) { return RunCli(arguments, dir_.path()); }
+    RunResult Recover(const std::filesystem::path& image, const std::filesystem::path& destination,
+                      const std::string& options = "") {
+        return Cli("recover " + Quoted(image.string()) + " " + Quoted(destination.string()) +
+                   options);
+    }
 
     TempFolder dir_;
 };
@@ -84,8 +89,7 @@ TEST_F(RecoverSafetyTest, AFolderNamedToClimbOutStaysInsideTheDestination) {
     std::filesystem::remove_all("/tmp/" + escape);
     const auto destination = dir_ / "a" / "b" / "out";
 
-    const RunResult result =
-        Cli("recover " + Quoted(card.string()) + " " + Quoted(destination.string()));
+    const RunResult result = Recover(card, destination);
     EXPECT_EQ(result.exitCode, 0) << result.out;
     EXPECT_FALSE(std::filesystem::exists("/tmp/" + escape));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "tmp"));
@@ -113,8 +117,7 @@ TEST_F(RecoverSafetyTest, TheSourceImageIsNeverTouched) {
     // A destination holding a link to the image as the very name a file would take.
     std::filesystem::create_directories(dir_ / "out");
     std::filesystem::create_symlink(image, dir_ / "out" / "PHOTO.JPG");
-    const RunResult beside =
-        Cli("recover " + Quoted(image.string()) + " " + Quoted((dir_ / "out").string()));
+    const RunResult beside = Recover(image, dir_ / "out");
     EXPECT_EQ(beside.exitCode, 0) << beside.out;
     EXPECT_EQ(ReadFile(dir_ / "out" / "PHOTO (2).JPG"), Pattern(30000, 7));
     EXPECT_EQ(Sha256(image), before);
@@ -127,11 +130,10 @@ TEST_F(RecoverSafetyTest, ARunAgainSaysAlreadyRecoveredAndKeepsTheUsersEdits) {
     WriteFile(dir_ / "B.JPG", Pattern(40000, 5));
     const auto card = Card({"mcopy A.JPG B.JPG ::/"});
     const auto out = dir_ / "out";
-    const std::string recover = "recover " + Quoted(card.string()) + " " + Quoted(out.string());
-    ASSERT_EQ(Cli(recover).exitCode, 0);
+    ASSERT_EQ(Recover(card, out).exitCode, 0);
     WriteFile(out / "B.JPG", "edited by the user");
 
-    const RunResult again = Cli(recover + " --json");
+    const RunResult again = Recover(card, out, " --json");
     EXPECT_EQ(again.exitCode, 0) << again.out;
     EXPECT_NE(again.out.find("\"alreadyRecovered\": 1"), std::string::npos) << again.out;
     EXPECT_NE(again.out.find("\"recovered\": 1"), std::string::npos) << again.out;
@@ -166,13 +168,11 @@ TEST_F(RecoverSafetyTest, AChainThatEndsEarlyOrLoopsKeepsItsBytesAndIsReportedIn
         const auto image = dir_ / (name + ".img");
         std::filesystem::copy_file(card, image);
         SetFatEntry(image, 3, next);
-        const std::string recover =
-            "recover " + Quoted(image.string()) + " " + Quoted((dir_ / name).string());
-        const RunResult result = Cli(recover);
+        const RunResult result = Recover(image, dir_ / name);
         EXPECT_EQ(result.exitCode, 1) << result.out;
         EXPECT_NE(result.out.find("1 incomplete"), std::string::npos) << result.out;
         EXPECT_TRUE(ReadFile(dir_ / name / "LONG.JPG") == Pattern(20000, 11));
-        const RunResult again = Cli(recover);
+        const RunResult again = Recover(image, dir_ / name);
         EXPECT_EQ(again.exitCode, 1) << again.out;
         EXPECT_NE(again.out.find("1 incomplete"), std::string::npos) << again.out;
         EXPECT_FALSE(std::filesystem::exists(dir_ / name / "LONG (2).JPG"));
@@ -186,8 +186,7 @@ TEST_F(RecoverSafetyTest, RecoveredFilesCarryTheirDatesAndEmptyFilesAreFiles) {
                            Quoted((dir_ / "DATED.JPG").string()) + " " +
                            Quoted((dir_ / "EMPTY.TXT").string())));
     const auto card = Card({"mmd ::/DOCS", "mcopy -m DATED.JPG EMPTY.TXT ::/DOCS/"});
-    const RunResult result =
-        Cli("recover " + Quoted(card.string()) + " " + Quoted((dir_ / "out").string()));
+    const RunResult result = Recover(card, dir_ / "out");
     EXPECT_EQ(result.exitCode, 0) << result.out;
     EXPECT_NE(result.out.find("Recovered 2 (0 deleted, 2 live)"), std::string::npos) << result.out;
     struct stat info {};
@@ -208,14 +207,12 @@ TEST_F(RecoverSafetyTest, OverwrittenFilesAreShownAndLeftOutUnlessAskedFor) {
     EXPECT_NE(list.out.find("Deleted, overwritten"), std::string::npos) << list.out;
     EXPECT_NE(Cli("list " + Quoted(card.string()) + " --json").out.find("\"overwritten\": true"),
               std::string::npos);
-    const std::string recover =
-        "recover " + Quoted(card.string()) + " " + Quoted((dir_ / "out").string());
-    const RunResult plain = Cli(recover);
+    const RunResult plain = Recover(card, dir_ / "out");
     EXPECT_EQ(plain.exitCode, 0) << plain.out;
     EXPECT_NE(plain.out.find("1 overwritten left out"), std::string::npos) << plain.out;
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "A" / "_LD.JPG"));
     EXPECT_EQ(ReadFile(dir_ / "out" / "NEW.JPG"), Pattern(20000, 5));
-    const RunResult asked = Cli(recover + " --include-overwritten");
+    const RunResult asked = Recover(card, dir_ / "out", " --include-overwritten");
     EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "A" / "_LD.JPG")) << asked.out;
 }
 
@@ -260,8 +257,7 @@ TEST_F(NtfsRecoverTest, SystemFilesStayOutUnlessAskedForAndEmptyFilesCount) {
     WriteFile(mount / "photo.jpg", Pattern(70000, 17));
     ASSERT_TRUE(RunCommand("umount " + Quoted(mount.string())));
 
-    const RunResult users =
-        Cli("recover " + Quoted(image.string()) + " " + Quoted((dir_ / "out").string()));
+    const RunResult users = Recover(image, dir_ / "out");
     EXPECT_EQ(users.exitCode, 0) << users.out;
     EXPECT_NE(users.out.find("file-system files left out"), std::string::npos) << users.out;
     EXPECT_EQ(ReadFile(dir_ / "out" / "photo.jpg"), Pattern(70000, 17));
@@ -270,8 +266,7 @@ TEST_F(NtfsRecoverTest, SystemFilesStayOutUnlessAskedForAndEmptyFilesCount) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "$MFT"));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "$Extend"));
 
-    const RunResult all = Cli("recover " + Quoted(image.string()) + " " +
-                              Quoted((dir_ / "all").string()) + " --include-system");
+    const RunResult all = Recover(image, dir_ / "all", " --include-system");
     EXPECT_EQ(all.exitCode, 0) << all.out;
     EXPECT_GT(std::filesystem::file_size(dir_ / "all" / "$MFT"), 0u);
     // $Secure keeps its descriptors in a named stream; its unnamed data is empty.

@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
 
 #include "filesystems/found_object_stream.h"
 #include "filesystems/found_object_tree.h"
-#include "tests/devices/machine_fixture.h"
+#include "tests/devices/analyser_test_support.h"
 
 namespace duzez::devices {
 namespace {
@@ -26,7 +24,14 @@ std::string Lower(std::string s) {
     return s;
 }
 
-class FatTest : public test::MachineTest {
+// A file of random bytes to put in the test's folder.
+struct NewFile {
+    std::string name;
+    std::size_t bytes;
+    unsigned seed = 1;
+};
+
+class FatTest : public test::AnalyserTest {
   protected:
     void SetUp() override {
         if (!HaveTool("mkfs.fat") || !HaveTool("mcopy"))
@@ -34,64 +39,79 @@ class FatTest : public test::MachineTest {
         ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
     }
 
-    // mkfs.fat, then mtools commands against the image ("::" paths).
-    std::filesystem::path Make(int bits, unsigned kilobytes, const std::vector<std::string>& steps,
-                               const std::string& extra = "") {
+    // `files` in the test's folder, a new image from mkfs.fat, then `steps` run on it.
+    void Make(int bits, unsigned kilobytes, const std::string& extra = "",
+              const std::vector<NewFile>& files = {}, const std::vector<std::string>& steps = {}) {
+        Files(files);
         image_ = dir_ / ("fat" + std::to_string(bits) + ".img");
+        std::filesystem::remove(image_);
         EXPECT_TRUE(RunCommand("mkfs.fat -C -F " + std::to_string(bits) + " " + extra + " '" +
                                image_.string() + "' " + std::to_string(kilobytes)));
-        for (const auto& step : steps)
-            Mtools(MtoolsOn(step));
-        return image_;
+        Mtools(steps);
     }
-    std::string MtoolsOn(const std::string& command) const {
-        return command + " -i '" + image_.string() + "'";
+    // mtools commands against the image: "mcopy A.TXT ::/" runs as "mcopy -i image A.TXT ::/".
+    void Mtools(const std::vector<std::string>& steps) {
+        for (const auto& step : steps) {
+            const std::size_t space = step.find(' ');
+            Shell(step.substr(0, space) + " -i '" + image_.string() + "'" + step.substr(space));
+        }
     }
-    void Mtools(const std::string& command) {
+    void Shell(const std::string& command) {
         ASSERT_TRUE(RunCommand("cd '" + dir_.path().string() + "' && " + command)) << command;
     }
-    void File(const std::string& name, std::size_t bytes, unsigned seed = 1) {
-        std::string data(bytes, '\0');
-        std::mt19937 random(seed);
-        for (auto& c : data)
-            c = static_cast<char>(random());
-        test::WriteFile(dir_ / name, data);
+    void Files(const std::vector<NewFile>& files) {
+        for (const NewFile& file : files) {
+            std::string data(file.bytes, '\0');
+            std::mt19937 random(file.seed);
+            for (auto& c : data)
+                c = static_cast<char>(random());
+            test::WriteFile(dir_ / file.name, data);
+        }
     }
 
-    CVolume* Analyse() {
-        std::string error;
-        CVolume* volume =
-            Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image_, error);
-        EXPECT_NE(volume, nullptr) << error;
-        app_->AnalysisRunning = true;
-        computer_->AnalyseFileSystem(*volume);
-        app_->AnalysisRunning = false;
-        return volume;
-    }
-
-    // The image as a device on which every read touching `badSector` fails, analysed.
-    CVolume* AnalyseWithBadSector(std::uint64_t badSector) {
-        const std::string bytes = test::ReadFile(image_);
-        opener_->Add("/card",
-                     [bytes, badSector] { return test::DeviceWithBadSector(bytes, badSector); });
-        std::string error;
-        CVolume* volume = Computer(false).LoadImage("/card", error);
-        EXPECT_NE(volume, nullptr) << error;
-        if (volume == nullptr)
-            return nullptr;
-        app_->AnalysisRunning = true;
-        computer_->AnalyseFileSystem(*volume);
-        app_->AnalysisRunning = false;
-        return volume;
+    CVolume* Analyse() { return AnalyserTest::Analyse(image_); }
+    CVolume* AnalyseWithBadSector(std::uint64_t sector) {
+        return AnalyserTest::AnalyseWithBadSector(image_, sector);
     }
 
     // The reserved sectors and the sectors of one FAT, from a FAT12/16 boot sector.
     static std::pair<unsigned, unsigned> Fat16Layout(const std::string& bytes) {
-        const auto u16 = [&](std::size_t at) {
-            return static_cast<unsigned>(static_cast<unsigned char>(bytes[at]) |
-                                         (static_cast<unsigned char>(bytes[at + 1]) << 8));
-        };
-        return {u16(14), u16(22)};
+        return {unsigned(test::LeAt(bytes, 14, 2)), unsigned(test::LeAt(bytes, 22, 2))};
+    }
+    // In every FAT of a FAT16 image: the entries of clusters [first, last) set to `value`.
+    static void SetFat16(std::string& bytes, std::size_t first, std::size_t last, unsigned value) {
+        const auto [reserved, perFat] = Fat16Layout(bytes);
+        for (unsigned fat = 0; fat < static_cast<unsigned char>(bytes[16]); ++fat) {
+            for (std::size_t cluster = first; cluster < last; ++cluster)
+                bytes.replace((reserved + fat * perFat) * 512 + cluster * 2, 2, test::Le(value, 2));
+        }
+    }
+    // The object read as one extent from its first cluster, not through its chain.
+    static std::string ReadAsExtent(CVolume& volume, const FoundObject& object) {
+        FoundObject asExtent = object;
+        asExtent.Flags |= ObjectFlags::Deleted;
+        return ReadBack(volume, asExtent);
+    }
+    // Files F<from>.<ext> to F<to - 1>.<ext> of `bytes` each, file i made from seed
+    // i - `seedBase`; their names, each after a space.
+    std::string Numbered(int from, int to, const std::string& ext, std::size_t bytes,
+                         int seedBase) {
+        std::string names;
+        for (int i = from; i < to; ++i) {
+            const std::string name = "F" + std::to_string(i) + "." + ext;
+            Files({{name, bytes, static_cast<unsigned>(i - seedBase)}});
+            names += " " + name;
+        }
+        return names;
+    }
+    // A FAT16 volume of 512-byte clusters: small files of three clusters, some then deleted,
+    // and BIG.BIN written across the gaps.
+    void MakeFragmented(int fillers, const std::vector<int>& deleted, unsigned seed) {
+        Make(16, 20000, "-s 1", {}, {"mcopy" + Numbered(0, fillers, "BIN", 3 * 512, 0) + " ::/"});
+        for (int i : deleted)
+            Mtools({"mdel ::/F" + std::to_string(i) + ".BIN"});
+        Files({{"BIG.BIN", 40000, seed}});
+        Mtools({"mcopy BIG.BIN ::/"});
     }
 
     std::filesystem::path image_;
@@ -101,40 +121,32 @@ TEST_F(FatTest, NamesFoldersAndDeletedEntriesOnEveryVariant) {
     for (const auto& [bits, kilobytes] :
          std::vector<std::pair<int, unsigned>>{{12, 4096}, {16, 20000}, {32, 66000}}) {
         SCOPED_TRACE("FAT" + std::to_string(bits));
-        Make(bits, kilobytes, {});
-        File("Holiday Photo 2024.jpg", 5000);
-        File("SHORT.TXT", 100);
-        File("PHOTO.JPG", 3000);
-        File("gone long name.dat", 700);
-        Mtools(MtoolsOn("mmd") + " ::/DCIM ::/DCIM/100CANON ::/Old ::/Old/Inner");
-        Mtools(MtoolsOn("mcopy") + " 'Holiday Photo 2024.jpg' ::/DCIM/100CANON/");
-        Mtools(MtoolsOn("mcopy") + " SHORT.TXT PHOTO.JPG 'gone long name.dat' ::/");
-        Mtools(MtoolsOn("mcopy") + " SHORT.TXT ::/Old/Inner/KEEP.TXT");
-        Mtools(MtoolsOn("mdel") + " ::/PHOTO.JPG '::/gone long name.dat'");
-        Mtools(MtoolsOn("mdeltree") + " ::/Old");
+        Make(bits, kilobytes, "",
+             {{"Holiday Photo 2024.jpg", 5000},
+              {"SHORT.TXT", 100},
+              {"PHOTO.JPG", 3000},
+              {"gone long name.dat", 700}},
+             {"mmd ::/DCIM ::/DCIM/100CANON ::/Old ::/Old/Inner",
+              "mcopy 'Holiday Photo 2024.jpg' ::/DCIM/100CANON/",
+              "mcopy SHORT.TXT PHOTO.JPG 'gone long name.dat' ::/",
+              "mcopy SHORT.TXT ::/Old/Inner/KEEP.TXT", "mdel ::/PHOTO.JPG '::/gone long name.dat'",
+              "mdeltree ::/Old"});
 
         CVolume* volume = Analyse();
         const auto listing = Listing(*volume);
-        ASSERT_TRUE(listing.count("/DCIM/100CANON/Holiday Photo 2024.jpg"))
-            << testing::PrintToString(listing);
-        const FoundObject* photo = listing.at("/DCIM/100CANON/Holiday Photo 2024.jpg");
-        EXPECT_EQ(photo->Size, 5000u);
-        EXPECT_FALSE(photo->Is(ObjectFlags::Deleted));
-        EXPECT_NE(photo->Modified, 0u);
-        EXPECT_TRUE(listing.at("/DCIM")->Is(ObjectFlags::Folder));
+        const std::string photo = "/DCIM/100CANON/Holiday Photo 2024.jpg";
+        ASSERT_TRUE(ExpectListed(listing, photo, 0, ObjectFlags::Deleted));
+        EXPECT_EQ(listing.at(photo)->Size, 5000u);
+        EXPECT_NE(listing.at(photo)->Modified, 0u);
+        EXPECT_TRUE(ExpectListed(listing, "/DCIM", ObjectFlags::Folder));
         EXPECT_EQ(listing.at("/SHORT.TXT")->Size, 100u);
-
-        ASSERT_TRUE(listing.count("/_HOTO.JPG")) << "a deleted 8.3 name loses its first character";
-        EXPECT_TRUE(listing.at("/_HOTO.JPG")->Is(ObjectFlags::Deleted));
+        // A deleted 8.3 name loses its first character; a deleted long name is kept.
+        ASSERT_TRUE(ExpectListed(listing, "/_HOTO.JPG", ObjectFlags::Deleted));
         EXPECT_EQ(listing.at("/_HOTO.JPG")->Size, 3000u);
-        ASSERT_TRUE(listing.count("/gone long name.dat")) << "a deleted long name is kept";
-        EXPECT_TRUE(listing.at("/gone long name.dat")->Is(ObjectFlags::Deleted));
-
+        EXPECT_TRUE(ExpectListed(listing, "/gone long name.dat", ObjectFlags::Deleted));
         // The deleted folder and what it held.
-        ASSERT_TRUE(listing.count("/Old"));
-        EXPECT_TRUE(listing.at("/Old")->Is(ObjectFlags::Deleted));
-        ASSERT_TRUE(listing.count("/Old/Inner/_EEP.TXT")) << testing::PrintToString(listing);
-        EXPECT_TRUE(listing.at("/Old/Inner")->Is(ObjectFlags::Deleted));
+        for (const char* path : {"/Old", "/Old/Inner", "/Old/Inner/_EEP.TXT"})
+            EXPECT_TRUE(ExpectListed(listing, path, ObjectFlags::Deleted));
         EXPECT_EQ(volume->FoldersFound.load(), 4u);
     }
 }
@@ -144,73 +156,43 @@ TEST_F(FatTest, NamesFoldersAndDeletedEntriesOnEveryVariant) {
 TEST_F(FatTest, FilesWithoutClustersStayInTheirFolders) {
     for (int bits : {16, 32}) {
         SCOPED_TRACE("FAT" + std::to_string(bits));
-        Make(bits, bits == 16 ? 20000 : 66000, {});
+        Make(bits, bits == 16 ? 20000 : 66000);
         test::WriteFile(dir_ / "EMPTY.TXT", "");
         test::WriteFile(dir_ / "empty file.txt", "");
-        Mtools(MtoolsOn("mmd") + " ::/Documents");
-        Mtools(MtoolsOn("mcopy") + " EMPTY.TXT ::/");
-        Mtools(MtoolsOn("mcopy") + " 'empty file.txt' ::/Documents/");
-        Mtools(MtoolsOn("mcopy") + " EMPTY.TXT ::/Documents/GONE.TXT");
-        Mtools(MtoolsOn("mdel") + " ::/Documents/GONE.TXT");
+        Mtools({"mmd ::/Documents", "mcopy EMPTY.TXT ::/", "mcopy 'empty file.txt' ::/Documents/",
+                "mcopy EMPTY.TXT ::/Documents/GONE.TXT", "mdel ::/Documents/GONE.TXT"});
         const auto listing = Listing(*Analyse());
-        EXPECT_TRUE(listing.count("/EMPTY.TXT")) << testing::PrintToString(listing);
-        ASSERT_TRUE(listing.count("/Documents/empty file.txt")) << testing::PrintToString(listing);
+        EXPECT_TRUE(ExpectListed(listing, "/EMPTY.TXT"));
+        ASSERT_TRUE(ExpectListed(listing, "/Documents/empty file.txt"));
         EXPECT_EQ(listing.at("/Documents/empty file.txt")->Size, 0u);
-        ASSERT_TRUE(listing.count("/Documents/_ONE.TXT")) << testing::PrintToString(listing);
-        EXPECT_TRUE(listing.at("/Documents/_ONE.TXT")->Is(ObjectFlags::Deleted));
+        EXPECT_TRUE(ExpectListed(listing, "/Documents/_ONE.TXT", ObjectFlags::Deleted));
         computer_.reset();
     }
 }
 
 TEST_F(FatTest, FragmentedLiveFileReadsBackThroughItsChain) {
-    Make(16, 20000, {}, "-s 1");
-    for (int i = 0; i < 6; ++i)
-        File("F" + std::to_string(i) + ".BIN", 3 * 512, static_cast<unsigned>(i));
-    for (int i = 0; i < 6; ++i)
-        Mtools(MtoolsOn("mcopy") + " F" + std::to_string(i) + ".BIN ::/");
-    for (int i = 1; i < 6; i += 2)
-        Mtools(MtoolsOn("mdel") + " ::/F" + std::to_string(i) + ".BIN");
-    File("BIG.BIN", 40000, 99);
-    Mtools(MtoolsOn("mcopy") + " BIG.BIN ::/");
+    MakeFragmented(6, {1, 3, 5}, 99);
     CVolume* volume = Analyse();
     const auto listing = Listing(*volume);
-    ASSERT_TRUE(listing.count("/BIG.BIN"));
-    filesystems::FoundObjectStream stream(*volume, listing.at("/BIG.BIN"));
-    std::vector<std::uint8_t> data(40000);
-    ASSERT_EQ(stream.Read(data), 40000u);
-    EXPECT_EQ(std::string(data.begin(), data.end()), test::ReadFile(dir_ / "BIG.BIN"));
-    // In two halves across a cluster boundary, as the recovery reads in blocks.
-    stream.SeekTo(0);
-    std::vector<std::uint8_t> first(1000);
-    std::vector<std::uint8_t> rest(39000);
-    ASSERT_EQ(stream.Read(first), 1000u);
-    ASSERT_EQ(stream.Read(rest), 39000u);
-    first.insert(first.end(), rest.begin(), rest.end());
-    EXPECT_EQ(first, data);
+    ASSERT_TRUE(ExpectListed(listing, "/BIG.BIN"));
+    const FoundObject& big = *listing.at("/BIG.BIN");
+    const std::string original = test::ReadFile(dir_ / "BIG.BIN");
+    // Whole and back at the start; in two parts across a cluster boundary, as the recovery
+    // reads in blocks.
+    ExpectReadsInPieces(*volume, big, original, {}, {0});
+    ExpectReadsInPieces(*volume, big, original, {1000});
     // The file is really fragmented: read as one extent it is something else.
-    FoundObject asExtent = *listing.at("/BIG.BIN");
-    asExtent.Flags |= ObjectFlags::Deleted;
-    filesystems::FoundObjectStream extent(*volume, &asExtent);
-    std::vector<std::uint8_t> contiguous(40000);
-    ASSERT_EQ(extent.Read(contiguous), 40000u);
-    EXPECT_NE(contiguous, data);
+    EXPECT_NE(ReadAsExtent(*volume, big), original);
 }
 
 // A bad sector inside a live fragmented file costs that sector: the clusters after it,
 // wherever the chain takes them, still come back.
 TEST_F(FatTest, ABadSectorInAChainCostsOnlyThatSector) {
-    Make(16, 20000, {}, "-s 1");
-    for (int i = 0; i < 4; ++i)
-        File("F" + std::to_string(i) + ".BIN", 3 * 512, static_cast<unsigned>(i));
-    for (int i = 0; i < 4; ++i)
-        Mtools(MtoolsOn("mcopy") + " F" + std::to_string(i) + ".BIN ::/");
-    Mtools(MtoolsOn("mdel") + " ::/F1.BIN");
-    File("BIG.BIN", 40000, 7);
-    Mtools(MtoolsOn("mcopy") + " BIG.BIN ::/");
+    MakeFragmented(4, {1}, 7);
     // The sector (one cluster) that holds bytes 19,968 to 20,479 of BIG.BIN.
     const std::string big = test::ReadFile(dir_ / "BIG.BIN");
-    const std::uint64_t badSector = test::ReadFile(image_).find(big.substr(19968, 512)) / 512;
-    CVolume* volume = AnalyseWithBadSector(badSector);
+    CVolume* volume =
+        AnalyseWithBadSector(test::ReadFile(image_).find(big.substr(19968, 512)) / 512);
     ASSERT_NE(volume, nullptr);
     const auto listing = Listing(*volume);
     ASSERT_TRUE(listing.count("/BIG.BIN"));
@@ -224,84 +206,79 @@ TEST_F(FatTest, ABadSectorInAChainCostsOnlyThatSector) {
 }
 
 TEST_F(FatTest, ABadSectorPastTheEndOfAFileInItsLastClusterCostsNothing) {
-    Make(16, 20000, {}, "-s 4");
-    File("NOTE.TXT", 600, 5);
-    Mtools(MtoolsOn("mcopy") + " NOTE.TXT ::/");
+    Make(16, 20000, "-s 4", {{"NOTE.TXT", 600, 5}}, {"mcopy NOTE.TXT ::/"});
     const std::string note = test::ReadFile(dir_ / "NOTE.TXT");
     const std::uint64_t first = test::ReadFile(image_).find(note.substr(0, 512)) / 512;
     CVolume* volume = AnalyseWithBadSector(first + 2);  // the cluster's third sector
     ASSERT_NE(volume, nullptr);
     const auto listing = Listing(*volume);
-    ASSERT_TRUE(listing.count("/NOTE.TXT"));
+    ASSERT_TRUE(ExpectListed(listing, "/NOTE.TXT"));
     filesystems::ReadDamage damage;
     EXPECT_TRUE(ReadBack(*volume, *listing.at("/NOTE.TXT"), &damage) == note);
     EXPECT_EQ(damage.unreadableSectors, 0u);
 }
 
-// A deleted file's first cluster taken by a new folder: the folder's files stay in it.
+// A deleted file's first cluster taken by a new folder (with or without files of its own):
+// both are listed, sharing an id, each under its own parent, and the folder keeps its files.
 TEST_F(FatTest, AFolderOnTheClusterOfADeletedFileKeepsItsFiles) {
-    Make(16, 20000, {}, "-s 1");
-    File("OLD.JPG", 300, 1);
-    File("B.JPG", 2000, 2);
-    // In a folder of its own, so that the new folder's entry does not take its slot.
-    Mtools(MtoolsOn("mmd") + " ::/A");
-    Mtools(MtoolsOn("mcopy") + " OLD.JPG ::/A/");
-    Mtools(MtoolsOn("mdel") + " ::/A/OLD.JPG");
-    Mtools(MtoolsOn("mmd") + " ::/DCIM");
-    Mtools(MtoolsOn("mcopy") + " B.JPG ::/DCIM/");
-    const auto listing = Listing(*Analyse());
-    ASSERT_TRUE(listing.count("/A/_LD.JPG")) << testing::PrintToString(listing);
-    ASSERT_TRUE(listing.count("/DCIM")) << testing::PrintToString(listing);
-    EXPECT_EQ(listing.at("/A/_LD.JPG")->Id, listing.at("/DCIM")->Id) << "the case this is about";
-    EXPECT_TRUE(listing.count("/DCIM/B.JPG")) << testing::PrintToString(listing);
+    struct Row {
+        NewFile old;
+        std::string folder;
+        NewFile inside;  // none when its name is empty
+    };
+    for (const Row& row : {Row{{"OLD.JPG", 300, 1}, "DCIM", {"B.JPG", 2000, 2}},
+                           Row{{"OLD.TXT", 100, 1}, "NEWDIR", {"", 0}}}) {
+        SCOPED_TRACE(row.folder);
+        computer_.reset();
+        Make(16, 20000, "-s 1", {row.old});
+        // The deleted entry stays in folder A, so the new folder's entry cannot take its slot;
+        // its cluster is the first free one again.
+        Mtools({"mmd ::/A", "mcopy " + row.old.name + " ::/A/", "mdel ::/A/" + row.old.name,
+                "mmd ::/" + row.folder});
+        if (!row.inside.name.empty()) {
+            Files({row.inside});
+            Mtools({"mcopy " + row.inside.name + " ::/" + row.folder + "/"});
+        }
+        const auto listing = Listing(*Analyse());
+        const std::string old = "/A/_" + row.old.name.substr(1);
+        const std::string folder = "/" + row.folder;
+        ASSERT_TRUE(ExpectListed(listing, old, ObjectFlags::Deleted));
+        ASSERT_TRUE(ExpectListed(listing, folder));
+        EXPECT_EQ(listing.at(old)->Id, listing.at(folder)->Id) << "both start at one cluster";
+        EXPECT_EQ(listing.count("/A" + folder), 0u) << "each is filed under its own parent";
+        if (!row.inside.name.empty()) {
+            EXPECT_TRUE(ExpectListed(listing, folder + "/" + row.inside.name));
+        }
+    }
 }
 
 // On FAT32 the root directory may start at any cluster; a folder at cluster 2 is then an
 // ordinary folder.
 TEST_F(FatTest, AFat32RootAwayFromClusterTwoLeavesClusterTwoToItsFolder) {
-    Make(32, 66000, {}, "-s 1");
-    Mtools(MtoolsOn("mmd") + " ::/SUB");
-    File("X.TXT", 100, 3);
-    Mtools(MtoolsOn("mcopy") + " X.TXT ::/SUB/");
+    Make(32, 66000, "-s 1", {{"X.TXT", 100, 3}}, {"mmd ::/SUB", "mcopy X.TXT ::/SUB/"});
     // Swap the root directory (cluster 2) and SUB's directory (its cluster) on the disk.
-    std::fstream disk(image_, std::ios::in | std::ios::out | std::ios::binary);
-    std::vector<unsigned char> boot(512);
-    disk.read(reinterpret_cast<char*>(boot.data()), 512);
-    const auto u16 = [&](std::size_t at) { return unsigned(boot[at] | (boot[at + 1] << 8)); };
-    const auto u32 = [&](std::size_t at) { return u16(at) | (u16(at + 2) << 16); };
-    ASSERT_EQ(u32(44), 2u);
-    const std::uint64_t fatStart = u16(14) * 512ull;
-    const std::uint64_t dataStart = fatStart + boot[16] * u32(36) * 512ull;
-    const auto clusterAt = [&](std::uint32_t c) { return dataStart + (c - 2) * 512ull; };
-    std::vector<char> root(512);
-    disk.seekg(static_cast<std::streamoff>(clusterAt(2)));
-    disk.read(root.data(), 512);
-    const std::string rootText(root.begin(), root.end());
-    const std::size_t entry = rootText.find("SUB        ");
+    std::string bytes = test::ReadFile(image_);
+    const auto at = [&](std::size_t offset, int width) { return test::LeAt(bytes, offset, width); };
+    ASSERT_EQ(at(44, 4), 2u);
+    const std::uint64_t dataStart =
+        (at(14, 2) + static_cast<unsigned char>(bytes[16]) * at(36, 4)) * 512;
+    const auto clusterAt = [&](std::uint64_t c) { return dataStart + (c - 2) * 512; };
+    std::string root = bytes.substr(clusterAt(2), 512);
+    const std::size_t entry = root.find("SUB        ");
     ASSERT_NE(entry, std::string::npos);
-    const std::uint32_t sub = static_cast<unsigned char>(root[entry + 26]) |
-                              (static_cast<unsigned char>(root[entry + 27]) << 8);
+    const std::uint64_t sub = test::LeAt(root, entry + 26, 2);
     ASSERT_GT(sub, 2u);
-    std::vector<char> subDir(512);
-    disk.seekg(static_cast<std::streamoff>(clusterAt(sub)));
-    disk.read(subDir.data(), 512);
-    root[entry + 26] = 2;  // SUB now starts at cluster 2
-    root[entry + 27] = 0;
-    subDir[26] = 2;  // its "." entry
-    subDir[27] = 0;
-    disk.seekp(static_cast<std::streamoff>(clusterAt(sub)));
-    disk.write(root.data(), 512);
-    disk.seekp(static_cast<std::streamoff>(clusterAt(2)));
-    disk.write(subDir.data(), 512);
-    const char rootCluster[4] = {static_cast<char>(sub), static_cast<char>(sub >> 8), 0, 0};
-    disk.seekp(44);
-    disk.write(rootCluster, 4);
-    disk.seekp(6 * 512 + 44);  // the backup boot sector
-    disk.write(rootCluster, 4);
-    disk.close();
+    std::string subDir = bytes.substr(clusterAt(sub), 512);
+    root.replace(entry + 26, 2, test::Le(2, 2));  // SUB now starts at cluster 2
+    subDir.replace(26, 2, test::Le(2, 2));        // its "." entry
+    bytes.replace(clusterAt(sub), 512, root);
+    bytes.replace(clusterAt(2), 512, subDir);
+    bytes.replace(44, 4, test::Le(sub, 4));
+    bytes.replace(6 * 512 + 44, 4, test::Le(sub, 4));  // the backup boot sector
+    test::WriteFile(image_, bytes);
 
     const auto listing = Listing(*Analyse());
-    EXPECT_TRUE(listing.count("/SUB/X.TXT")) << testing::PrintToString(listing);
+    EXPECT_TRUE(ExpectListed(listing, "/SUB/X.TXT"));
     EXPECT_FALSE(listing.count("/X.TXT")) << testing::PrintToString(listing);
 }
 
@@ -310,24 +287,17 @@ TEST_F(FatTest, AFat32RootAwayFromClusterTwoLeavesClusterTwoToItsFolder) {
 TEST_F(FatTest, TheSectorPhaseNeverMakesAListedFileWorse) {
     if (!HaveTool("convert"))
         GTEST_SKIP() << "ImageMagick missing";
-    Make(16, 20000, {}, "-s 1");
+    Make(16, 20000, "-s 1");
     // A hundred small files, every other one deleted: gaps of three clusters to fill.
-    std::string fillers;
     std::string deleted;
-    for (int i = 100; i < 200; ++i) {
-        const std::string name = "F" + std::to_string(i) + ".BIN";
-        File(name, 3 * 512, static_cast<unsigned>(i));
-        fillers += " " + name;
-        if (i % 2 == 0)
-            deleted += " ::/" + name;
-    }
-    Mtools(MtoolsOn("mcopy") + fillers + " ::/");
-    Mtools(MtoolsOn("mdel") + deleted);
+    for (int i = 100; i < 200; i += 2)
+        deleted += " ::/F" + std::to_string(i) + ".BIN";
+    Mtools({"mcopy" + Numbered(100, 200, "BIN", 3 * 512, 0) + " ::/", "mdel" + deleted});
     std::vector<std::string> photos;
     for (int i = 0; i < 6; ++i) {
         const std::string name = "P" + std::to_string(i) + ".JPG";
-        Mtools("convert -size 160x120 plasma:fractal -seed " + std::to_string(i) + " " + name);
-        Mtools(MtoolsOn("mcopy") + " " + name + " ::/");
+        Shell("convert -size 160x120 plasma:fractal -seed " + std::to_string(i) + " " + name);
+        Mtools({"mcopy " + name + " ::/"});
         photos.push_back(name);
     }
     CVolume* volume = Analyse();
@@ -338,47 +308,36 @@ TEST_F(FatTest, TheSectorPhaseNeverMakesAListedFileWorse) {
     int fragmented = 0;
     for (const std::string& name : photos) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(listing.count("/" + name));
+        // Listed, so Live as listed.
+        ASSERT_TRUE(ExpectListed(listing, "/" + name, 0, ObjectFlags::FoundBySignature));
         const FoundObject* photo = listing.at("/" + name);
-        EXPECT_FALSE(photo->Is(ObjectFlags::FoundBySignature)) << "listed, so Live as listed";
         const std::string original = test::ReadFile(dir_ / name);
         ASSERT_EQ(photo->Size, original.size());
         EXPECT_TRUE(ReadBack(*volume, *photo) == original);
         // The photos are really fragmented: as one extent they would be something else.
-        FoundObject asExtent = *photo;
-        asExtent.Flags |= ObjectFlags::Deleted;
-        fragmented += ReadBack(*volume, asExtent) != original ? 1 : 0;
+        fragmented += ReadAsExtent(*volume, *photo) != original ? 1 : 0;
     }
     EXPECT_GE(fragmented, 3);
 }
 
 // A deleted file whose clusters a later file took holds that file's bytes: overwritten.
 TEST_F(FatTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
-    Make(16, 20000, {}, "-s 1");
-    File("OLD.JPG", 3000, 1);
-    File("SPARE.JPG", 2000, 2);
-    File("NEW.JPG", 1000, 3);
-    // In a folder, so that the new file's entry does not take the old one's slot.
-    Mtools(MtoolsOn("mmd") + " ::/A");
-    Mtools(MtoolsOn("mcopy") + " OLD.JPG SPARE.JPG ::/A/");
-    Mtools(MtoolsOn("mdel") + " ::/A/OLD.JPG ::/A/SPARE.JPG");
-    Mtools(MtoolsOn("mcopy") + " NEW.JPG ::/");  // the first free clusters: OLD.JPG's
+    Make(16, 20000, "-s 1", {{"OLD.JPG", 3000, 1}, {"SPARE.JPG", 2000, 2}, {"NEW.JPG", 1000, 3}});
+    // In a folder, so that the new file's entry does not take the old one's slot; the new
+    // file takes the first free clusters: OLD.JPG's.
+    Mtools({"mmd ::/A", "mcopy OLD.JPG SPARE.JPG ::/A/", "mdel ::/A/OLD.JPG ::/A/SPARE.JPG",
+            "mcopy NEW.JPG ::/"});
     const auto listing = Listing(*Analyse());
-    ASSERT_TRUE(listing.count("/A/_LD.JPG")) << testing::PrintToString(listing);
-    ASSERT_TRUE(listing.count("/A/_PARE.JPG")) << testing::PrintToString(listing);
-    EXPECT_TRUE(listing.at("/A/_LD.JPG")->Is(ObjectFlags::Overwritten));
-    EXPECT_FALSE(listing.at("/A/_PARE.JPG")->Is(ObjectFlags::Overwritten));
-    EXPECT_FALSE(listing.at("/NEW.JPG")->Is(ObjectFlags::Overwritten));
+    EXPECT_TRUE(ExpectListed(listing, "/A/_LD.JPG", ObjectFlags::Overwritten));
+    EXPECT_TRUE(ExpectListed(listing, "/A/_PARE.JPG", 0, ObjectFlags::Overwritten));
+    EXPECT_TRUE(ExpectListed(listing, "/NEW.JPG", 0, ObjectFlags::Overwritten));
 }
 
 // A card formatted in the camera: new empty tables and root, the data area untouched. The
 // folders' own directory clusters still say which folder is whose.
 TEST_F(FatTest, AQuickFormattedCardKeepsItsFolders) {
-    Make(16, 20000, {}, "-s 4");
-    Mtools(MtoolsOn("mmd") + " ::/DCIM ::/DCIM/100CANON");
-    File("IMG_0001.JPG", 30000, 1);
-    File("IMG_0002.JPG", 50000, 2);
-    Mtools(MtoolsOn("mcopy") + " IMG_0001.JPG IMG_0002.JPG ::/DCIM/100CANON/");
+    Make(16, 20000, "-s 4", {{"IMG_0001.JPG", 30000, 1}, {"IMG_0002.JPG", 50000, 2}},
+         {"mmd ::/DCIM ::/DCIM/100CANON", "mcopy IMG_0001.JPG IMG_0002.JPG ::/DCIM/100CANON/"});
     ASSERT_TRUE(RunCommand("mkfs.fat -F 16 -s 4 '" + image_.string() + "'"));
     CVolume* volume = Analyse();
     LoadShippedSignatures();
@@ -387,11 +346,9 @@ TEST_F(FatTest, AQuickFormattedCardKeepsItsFolders) {
     const auto listing = Listing(*volume);
     for (const std::string name : {"IMG_0001.JPG", "IMG_0002.JPG"}) {
         SCOPED_TRACE(name);
+        const std::string suffix = "/100CANON/" + name;
         const auto found = std::find_if(listing.begin(), listing.end(), [&](const auto& entry) {
-            const std::string suffix = "/100CANON/" + name;
-            return entry.first.size() > suffix.size() &&
-                   entry.first.compare(entry.first.size() - suffix.size(), suffix.size(), suffix) ==
-                       0;
+            return entry.first.size() > suffix.size() && entry.first.ends_with(suffix);
         });
         ASSERT_NE(found, listing.end()) << testing::PrintToString(listing);
         EXPECT_TRUE(ReadBack(*volume, *found->second) == test::ReadFile(dir_ / name));
@@ -403,20 +360,17 @@ TEST_F(FatTest, AQuickFormattedCardKeepsItsFolders) {
 // (mtools does not, so the test clears it as Windows would): the cluster is found again
 // among the candidates by the free table entry and the JPEG header the name calls for.
 TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
-    Make(32, 40000, {}, "-s 1");
-    File("FILL.BIN", 34 << 20, 9);
+    // SONG.MP3 has no tag: no header its kind could be told by.
+    Make(32, 40000, "-s 1", {{"FILL.BIN", 34 << 20, 9}, {"SONG.MP3", 7000, 8}});
     std::string photo = "\xFF\xD8\xFF\xE0" + std::string(20000, 'p');
     photo += test::ReadFile(dir_ / "FILL.BIN").substr(0, 30000);
     test::WriteFile(dir_ / "PHOTO.JPG", photo);
     test::WriteFile(dir_ / "GONE.JPG", "\xFF\xD8\xFF\xE0" + std::string(9000, 'g'));
-    File("SONG.MP3", 7000, 8);  // no tag: no header a kind could be told by
     const std::string inside = "\xFF\xD8\xFF\xE0" + std::string(3000, 'i');
     test::WriteFile(dir_ / "PIC1.JPG", inside);
-    Mtools(MtoolsOn("mcopy") + " FILL.BIN PHOTO.JPG GONE.JPG SONG.MP3 ::/");
-    Mtools(MtoolsOn("mmd") + " ::/TRIP");
-    Mtools(MtoolsOn("mcopy") + " PIC1.JPG ::/TRIP/");
-    Mtools(MtoolsOn("mdel") + " ::/PHOTO.JPG ::/GONE.JPG ::/SONG.MP3 ::/TRIP/PIC1.JPG");
-    Mtools(MtoolsOn("mrd") + " ::/TRIP");
+    Mtools({"mcopy FILL.BIN PHOTO.JPG GONE.JPG SONG.MP3 ::/", "mmd ::/TRIP",
+            "mcopy PIC1.JPG ::/TRIP/", "mdel ::/PHOTO.JPG ::/GONE.JPG ::/SONG.MP3 ::/TRIP/PIC1.JPG",
+            "mrd ::/TRIP"});
     std::string bytes = test::ReadFile(image_);
     std::uint64_t goneData = 0;
     for (const std::string shortName : {"\xE5HOTO   JPG", "\xE5ONE    JPG", "\xE5ONG    MP3",
@@ -437,79 +391,52 @@ TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
     LoadShippedSignatures();
     CVolume* volume = Analyse();
     const auto listing = Listing(*volume);
-    ASSERT_TRUE(listing.count("/_HOTO.JPG")) << testing::PrintToString(listing);
-    const FoundObject* found = listing.at("/_HOTO.JPG");
-    EXPECT_FALSE(found->Is(ObjectFlags::Overwritten));
-    EXPECT_TRUE(ReadBack(*volume, *found) == photo);
-    ASSERT_TRUE(listing.count("/_ONE.JPG"));
-    EXPECT_TRUE(listing.at("/_ONE.JPG")->Is(ObjectFlags::Overwritten)) << "no candidate fits";
+    EXPECT_TRUE(
+        ExpectReadsBack(*volume, listing, "/_HOTO.JPG", photo, 0, ObjectFlags::Overwritten));
+    // No candidate fits.
+    EXPECT_TRUE(ExpectListed(listing, "/_ONE.JPG", ObjectFlags::Overwritten));
     // One free candidate, whatever its header says: read from there.
-    ASSERT_TRUE(listing.count("/_ONG.MP3"));
-    EXPECT_TRUE(ReadBack(*volume, *listing.at("/_ONG.MP3")) == test::ReadFile(dir_ / "SONG.MP3"));
+    EXPECT_TRUE(ExpectReadsBack(*volume, listing, "/_ONG.MP3", test::ReadFile(dir_ / "SONG.MP3")));
     // A folder is told by its own "." entry, and its photo comes back with it.
-    ASSERT_TRUE(listing.count("/_RIP/_IC1.JPG")) << testing::PrintToString(listing);
-    EXPECT_TRUE(ReadBack(*volume, *listing.at("/_RIP/_IC1.JPG")) == inside);
+    EXPECT_TRUE(ExpectReadsBack(*volume, listing, "/_RIP/_IC1.JPG", inside));
 }
 
 // A folder deleted as Windows deletes one (its entry marked, its clusters and its files'
 // clusters freed, the files' own entries left as they were): the files inside are deleted
 // with it, read from their extent, and overwritten once another file takes their clusters.
 TEST_F(FatTest, FilesInAFolderDeletedAsWindowsDoesAreDeletedToo) {
-    Make(16, 20000, {}, "-s 1");
-    Mtools(MtoolsOn("mmd") + " ::/TRIP");
-    File("BEACH.JPG", 5000, 4);
-    File("DUNES.JPG", 5000, 5);
-    Mtools(MtoolsOn("mcopy") + " BEACH.JPG DUNES.JPG ::/TRIP/");
+    Make(16, 20000, "-s 1", {{"BEACH.JPG", 5000, 4}, {"DUNES.JPG", 5000, 5}},
+         {"mmd ::/TRIP", "mcopy BEACH.JPG DUNES.JPG ::/TRIP/"});
     std::string bytes = test::ReadFile(image_);
     const std::size_t folder = bytes.find("TRIP       ");
     ASSERT_NE(folder, std::string::npos);
     bytes[folder] = static_cast<char>(0xE5);
-    // Both FATs: every cluster after the two reserved entries free again.
-    const auto [reserved, perFat] = Fat16Layout(bytes);
-    for (unsigned fat = 0; fat < static_cast<unsigned char>(bytes[16]); ++fat) {
-        const std::size_t start = (reserved + fat * perFat) * 512;
-        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(start + 4),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(start + perFat * 512), '\0');
-    }
+    // Every cluster after the two reserved entries free again.
+    SetFat16(bytes, 2, Fat16Layout(bytes).second * 256, 0);
     test::WriteFile(image_, bytes);
     CVolume* volume = Analyse();
     auto listing = Listing(*volume);
-    ASSERT_TRUE(listing.count("/_RIP/BEACH.JPG")) << testing::PrintToString(listing);
+    ASSERT_TRUE(ExpectReadsBack(*volume, listing, "/_RIP/BEACH.JPG",
+                                test::ReadFile(dir_ / "BEACH.JPG"), ObjectFlags::Deleted,
+                                ObjectFlags::Overwritten));
     const FoundObject* beach = listing.at("/_RIP/BEACH.JPG");
-    EXPECT_TRUE(beach->Is(ObjectFlags::Deleted));
-    EXPECT_FALSE(beach->Is(ObjectFlags::Overwritten));
-    EXPECT_TRUE(ReadBack(*volume, *beach) == test::ReadFile(dir_ / "BEACH.JPG"));
 
     // Another file takes a cluster of BEACH.JPG's (its table entry becomes an end mark).
-    const std::uint64_t taken = beach->Id + 2;
-    for (unsigned fat = 0; fat < static_cast<unsigned char>(bytes[16]); ++fat) {
-        const std::size_t at = (reserved + fat * perFat) * 512 + taken * 2;
-        bytes[at] = static_cast<char>(0xFF);
-        bytes[at + 1] = static_cast<char>(0xFF);
-    }
+    SetFat16(bytes, beach->Id + 2, beach->Id + 3, 0xFFFF);
     test::WriteFile(image_, bytes);
     computer_.reset();
     listing = Listing(*Analyse());
-    ASSERT_TRUE(listing.count("/_RIP/BEACH.JPG")) << testing::PrintToString(listing);
-    EXPECT_TRUE(listing.at("/_RIP/BEACH.JPG")->Is(ObjectFlags::Overwritten));
-    EXPECT_FALSE(listing.at("/_RIP/DUNES.JPG")->Is(ObjectFlags::Overwritten));
+    EXPECT_TRUE(ExpectListed(listing, "/_RIP/BEACH.JPG", ObjectFlags::Overwritten));
+    EXPECT_TRUE(ExpectListed(listing, "/_RIP/DUNES.JPG", 0, ObjectFlags::Overwritten));
 }
 
 // A directory of several clusters is read whole; an entry after a 0x00 end mark is still
 // looked at; a stop keeps what was listed so far.
 TEST_F(FatTest, LongDirectoriesEndMarksAndAStop) {
-    Make(16, 20000, {}, "-s 1");
-    Mtools(MtoolsOn("mmd") + " ::/MANY");
-    std::string names;
-    for (int i = 0; i < 40; ++i) {
-        const std::string name = "F" + std::to_string(100 + i) + ".TXT";
-        File(name, 100, static_cast<unsigned>(i));
-        names += " " + name;
-    }
-    Mtools(MtoolsOn("mcopy") + names + " ::/MANY/");  // 42 entries: three 512-byte clusters
-    File("A.TXT", 10, 1);
-    File("B.TXT", 10, 2);
-    Mtools(MtoolsOn("mcopy") + " A.TXT B.TXT ::/");
+    // 42 entries in MANY: three 512-byte clusters.
+    Make(16, 20000, "-s 1", {{"A.TXT", 10, 1}, {"B.TXT", 10, 2}},
+         {"mmd ::/MANY", "mcopy" + Numbered(100, 140, "TXT", 100, 100) + " ::/MANY/",
+          "mcopy A.TXT B.TXT ::/"});
     std::string bytes = test::ReadFile(image_);
     bytes[bytes.find("A       TXT")] = '\0';  // A's entry is now an end mark
     test::WriteFile(image_, bytes);
@@ -536,11 +463,8 @@ TEST_F(FatTest, LongDirectoriesEndMarksAndAStop) {
     };
     app_->SetMainWindow(std::make_shared<StopAfter>(*app_, 10));
     computer_.reset();
-    std::string error;
-    CVolume* again = Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image_, error);
-    ASSERT_NE(again, nullptr) << error;
-    app_->AnalysisRunning = true;
-    computer_->AnalyseFileSystem(*again);
+    CVolume* again = Analyse();
+    ASSERT_NE(again, nullptr);
     listing = Listing(*again);
     EXPECT_GE(listing.size(), 9u);
     EXPECT_LE(listing.size(), 11u) << testing::PrintToString(listing);
@@ -548,17 +472,12 @@ TEST_F(FatTest, LongDirectoriesEndMarksAndAStop) {
 
 // A FAT16 root directory that cannot be read: line 194, nothing listed, no crash.
 TEST_F(FatTest, AnUnreadableRootDirectoryIsSaidAndListsNothing) {
-    Make(16, 20000, {}, "-s 1");
-    File("A.TXT", 10, 1);
-    Mtools(MtoolsOn("mcopy") + " A.TXT ::/");
-    const std::string bytes = test::ReadFile(image_);
-    const auto [reserved, perFat] = Fat16Layout(bytes);
+    Make(16, 20000, "-s 1", {{"A.TXT", 10, 1}}, {"mcopy A.TXT ::/"});
+    const auto [reserved, perFat] = Fat16Layout(test::ReadFile(image_));
     CVolume* volume = AnalyseWithBadSector(reserved + 2 * perFat + 1);
     ASSERT_NE(volume, nullptr);
     EXPECT_TRUE(Listing(*volume).empty()) << testing::PrintToString(Listing(*volume));
-    const auto errors = ErrorLines();
-    EXPECT_NE(std::find(errors.begin(), errors.end(), "ERR: FAT Root directory not read!"),
-              errors.end());
+    EXPECT_TRUE(LogHasLine("ERR: FAT Root directory not read!"));
 }
 
 // The boot sector counts in its own sectors: 4096 bytes here, for FAT12 and FAT16.
@@ -566,75 +485,41 @@ TEST_F(FatTest, VolumesWith4096ByteSectorsListAndReadBack) {
     for (const auto& [bits, kilobytes] :
          std::vector<std::pair<int, unsigned>>{{12, 20000}, {16, 65536}}) {
         SCOPED_TRACE("FAT" + std::to_string(bits));
-        Make(bits, kilobytes, {}, "-S 4096");
-        File("P.JPG", 30000, 3);
-        File("Q.JPG", 9000, 4);
-        Mtools(MtoolsOn("mmd") + " ::/DCIM");
-        Mtools(MtoolsOn("mcopy") + " P.JPG Q.JPG ::/DCIM/");
-        Mtools(MtoolsOn("mdel") + " ::/DCIM/Q.JPG");
+        Make(bits, kilobytes, "-S 4096", {{"P.JPG", 30000, 3}, {"Q.JPG", 9000, 4}},
+             {"mmd ::/DCIM", "mcopy P.JPG Q.JPG ::/DCIM/", "mdel ::/DCIM/Q.JPG"});
         CVolume* volume = Analyse();
         const auto listing = Listing(*volume);
-        ASSERT_TRUE(listing.count("/DCIM/P.JPG")) << testing::PrintToString(listing);
-        ASSERT_TRUE(listing.count("/DCIM/_.JPG")) << testing::PrintToString(listing);
-        for (const auto& [path, name] : std::vector<std::pair<std::string, std::string>>{
-                 {"/DCIM/P.JPG", "P.JPG"}, {"/DCIM/_.JPG", "Q.JPG"}}) {
-            EXPECT_TRUE(ReadBack(*volume, *listing.at(path)) == test::ReadFile(dir_ / name))
-                << path;
-        }
+        EXPECT_TRUE(
+            ExpectReadsBack(*volume, listing, "/DCIM/P.JPG", test::ReadFile(dir_ / "P.JPG")));
+        EXPECT_TRUE(
+            ExpectReadsBack(*volume, listing, "/DCIM/_.JPG", test::ReadFile(dir_ / "Q.JPG")));
         computer_.reset();
     }
 }
 
 TEST_F(FatTest, HostileTableAndDirectoriesGiveAPartialListing) {
-    Make(16, 20000, {}, "-s 1");
-    Mtools(MtoolsOn("mmd") + " ::/A");
-    File("X.TXT", 100);
-    Mtools(MtoolsOn("mcopy") + " X.TXT ::/A/");
+    Make(16, 20000, "-s 1", {{"X.TXT", 100}}, {"mmd ::/A", "mcopy X.TXT ::/A/"});
     // Point the directory's cluster at itself in both FATs: a chain that loops.
-    std::fstream disk(image_, std::ios::in | std::ios::out | std::ios::binary);
-    std::vector<char> boot(512);
-    disk.read(boot.data(), 512);
-    const unsigned reserved =
-        static_cast<unsigned char>(boot[14]) | (static_cast<unsigned char>(boot[15]) << 8);
-    const unsigned perFat =
-        static_cast<unsigned char>(boot[22]) | (static_cast<unsigned char>(boot[23]) << 8);
-    for (unsigned copy = 0; copy < 2; ++copy) {
-        disk.seekp((reserved + copy * perFat) * 512 + 2 * 2);
-        disk.put(2).put(0);  // cluster 2 -> cluster 2
-    }
-    disk.close();
-    CVolume* volume = Analyse();
-    const auto listing = Listing(*volume);
-    EXPECT_TRUE(listing.count("/A/X.TXT"));
+    std::string bytes = test::ReadFile(image_);
+    SetFat16(bytes, 2, 3, 2);
+    test::WriteFile(image_, bytes);
+    EXPECT_TRUE(Listing(*Analyse()).count("/A/X.TXT"));
 }
 
 TEST_F(FatTest, AgreesWithTheSleuthKit) {
     if (!HaveTool("fls"))
         GTEST_SKIP() << "The Sleuth Kit is not installed";
-    Make(32, 66000, {});
-    File("Kept Photo.jpg", 2000);
-    File("DELETED.JPG", 2000);
-    Mtools(MtoolsOn("mmd") + " ::/Trip ::/Trip/Day1");
-    Mtools(MtoolsOn("mcopy") + " 'Kept Photo.jpg' DELETED.JPG ::/Trip/Day1/");
-    Mtools(MtoolsOn("mdel") + " ::/Trip/Day1/DELETED.JPG");
+    Make(32, 66000, "", {{"Kept Photo.jpg", 2000}, {"DELETED.JPG", 2000}},
+         {"mmd ::/Trip ::/Trip/Day1", "mcopy 'Kept Photo.jpg' DELETED.JPG ::/Trip/Day1/",
+          "mdel ::/Trip/Day1/DELETED.JPG"});
     const auto listing = Listing(*Analyse());
 
-    FILE* pipe = ::popen(("fls -r -p '" + image_.string() + "'").c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
     std::set<std::string> live;
     std::set<std::string> deleted;
-    char line[1024];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::string text(line);
-        if (text.rfind("v/v", 0) == 0 || text.rfind("V/V", 0) == 0 ||
-            text.find("Volume Label") != std::string::npos)
-            continue;
-        const bool gone = text.find(" * ") != std::string::npos;
-        const std::string path =
-            text.substr(text.find('\t') + 1, text.find('\n') - text.find('\t') - 1);
-        (gone ? deleted : live).insert(Lower("/" + path));
+    for (const auto& line : test::FlsLines("-r -p", image_)) {
+        if (Lower(line.type) != "v/v" && line.name.find("Volume Label") == std::string::npos)
+            (line.deleted ? deleted : live).insert(Lower("/" + line.name));
     }
-    ::pclose(pipe);
     std::set<std::string> ours_live;
     std::set<std::string> ours_deleted;
     for (const auto& [path, object] : listing) {
@@ -651,12 +536,6 @@ TEST_F(FatTest, AgreesWithTheSleuthKit) {
     }
 }
 
-}  // namespace
-}  // namespace duzez::devices
-
-namespace duzez::devices {
-namespace {
-
 // The FAT images of the shared test data: the same names as The Sleuth Kit finds. Two
 // differences are by design. Paths are not compared: where a deleted folder's first
 // cluster now belongs to another folder, the two share an id here and the entries of that
@@ -667,134 +546,70 @@ namespace {
 TEST_F(FatTest, SameNamesAsTheSleuthKitOnTheSharedImages) {
     if (!HaveTool("fls"))
         GTEST_SKIP() << "The Sleuth Kit is not installed";
-    const auto data = std::filesystem::path(DUZEZ_SOURCE_DIR_DEFAULT).parent_path() / "shared" /
-                      "testdata" / "sleuthkit_test_data";
-    for (const char* name : {"6-undel-fat/6-fat-undel.dd.gz", "5-fat-daylight/daylight.dd.gz",
-                             "9-fat-label/9-fat-label.dd.gz", "2-kwsrch-fat/fat-img-kw.dd.gz"}) {
+    // A deleted 8.3 name's first character is lost ('_' here); names are compared without
+    // a leading underscore on both sides.
+    const auto base = [](std::string name) {
+        name = Lower(name);
+        return name.size() > 1 && name[0] == '_' ? name.substr(1) : name;
+    };
+    for (const std::string name :
+         {"6-undel-fat/6-fat-undel.dd.gz", "5-fat-daylight/daylight.dd.gz",
+          "9-fat-label/9-fat-label.dd.gz", "2-kwsrch-fat/fat-img-kw.dd.gz"}) {
         SCOPED_TRACE(name);
-        if (!std::filesystem::exists(data / name))
+        image_ = Unpacked("sleuthkit_test_data/" + name);
+        if (image_.empty())
             GTEST_SKIP() << "test data not found";
-        image_ = dir_ / std::filesystem::path(name).stem();
-        ASSERT_TRUE(
-            RunCommand("(gzip -dc '" + (data / name).string() + "' > '" + image_.string() + "')"));
         computer_.reset();
-        const auto listing = Listing(*Analyse());
         std::set<std::string> ours;
         std::set<std::string> oursDeleted;
-        for (const auto& [path, object] : listing) {
-            std::string base = Lower(std::string(object->GetName()));
-            // A deleted 8.3 name's first character is lost ('_' here); names are compared
-            // without a leading underscore on both sides.
-            if (base.size() > 1 && base[0] == '_')
-                base = base.substr(1);
-            ours.insert(base);
+        for (const auto& [path, object] : Listing(*Analyse())) {
+            ours.insert(base(std::string(object->GetName())));
             if (object->Is(ObjectFlags::Deleted))
-                oursDeleted.insert(base);
+                oursDeleted.insert(base(std::string(object->GetName())));
         }
-        FILE* pipe = ::popen(("fls -r '" + image_.string() + "'").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
         std::set<std::string> theirs;
         std::set<std::string> theirsDeleted;
-        char line[2048];
-        while (std::fgets(line, sizeof line, pipe) != nullptr) {
-            std::string text(line);
-            if (text.rfind("v/v", 0) == 0 || text.rfind("V/V", 0) == 0 ||
-                text.find("(Volume Label Entry)") != std::string::npos) {
+        for (const auto& line : test::FlsLines("-r", image_)) {
+            if (Lower(line.type) == "v/v" ||
+                line.name.find("(Volume Label Entry)") != std::string::npos)
                 continue;
-            }
-            const bool gone = text.find(" * ") != std::string::npos;
-            std::string base = Lower(text.substr(text.find('\t') + 1));
-            base.erase(base.find_last_not_of("\r\n") + 1);
-            if (base.size() > 1 && base[0] == '_')
-                base = base.substr(1);
-            theirs.insert(base);
-            if (gone)
-                theirsDeleted.insert(base);
+            theirs.insert(base(line.name));
+            if (line.deleted)
+                theirsDeleted.insert(base(line.name));
         }
-        ::pclose(pipe);
         EXPECT_EQ(ours, theirs);
         for (const auto& deleted : oursDeleted)
             EXPECT_TRUE(theirsDeleted.count(deleted)) << deleted;
     }
 }
 
-}  // namespace
-}  // namespace duzez::devices
-
-namespace duzez::devices {
-namespace {
-
-TEST_F(FatTest, ADeletedFileWhoseClusterALiveFolderReusedIsListedToo) {
-    Make(16, 20000, {}, "-s 1");
-    // The deleted entry stays in folder A; its cluster is the first free one again.
-    File("OLD.TXT", 100);
-    Mtools(MtoolsOn("mmd") + " ::/A");
-    Mtools(MtoolsOn("mcopy") + " OLD.TXT ::/A/");
-    Mtools(MtoolsOn("mdel") + " ::/A/OLD.TXT");
-    Mtools(MtoolsOn("mmd") + " ::/NEWDIR");
-    const auto listing = Listing(*Analyse());
-    ASSERT_TRUE(listing.count("/A/_LD.TXT") && listing.count("/NEWDIR"))
-        << testing::PrintToString(listing);
-    EXPECT_EQ(listing.at("/A/_LD.TXT")->Id, listing.at("/NEWDIR")->Id)
-        << "both start at one cluster";
-    EXPECT_TRUE(listing.at("/A/_LD.TXT")->Is(ObjectFlags::Deleted));
-    EXPECT_EQ(listing.count("/A/NEWDIR"), 0u) << "each is filed under its own parent";
-}
-
 TEST_F(FatTest, DirectoriesMetAgainInTheSectorPhaseAddOnlyWhatIsNew) {
-    Make(32, 40960, {}, "-s 1");
-    File("IMG_0001.JPG", 3000);
-    Mtools(MtoolsOn("mmd") + " ::/DCIM ::/DCIM/100CANON");
-    Mtools(MtoolsOn("mcopy") + " IMG_0001.JPG ::/DCIM/100CANON/");
+    Make(32, 40960, "-s 1", {{"IMG_0001.JPG", 3000}},
+         {"mmd ::/DCIM ::/DCIM/100CANON", "mcopy IMG_0001.JPG ::/DCIM/100CANON/"});
     CVolume* volume = Analyse();
     const auto before = Listing(*volume);
     ASSERT_TRUE(before.count("/DCIM/100CANON/IMG_0001.JPG")) << testing::PrintToString(before);
-    app_->AnalysisRunning = true;
-    for (const char* folder : {"/DCIM", "/DCIM/100CANON"}) {
-        FoundObject block;
-        block.Start = before.at(folder)->Start;
-        volume->FileSystem->ParseFoundBlock(block);
-    }
+    ParseHits(*volume, {before.at("/DCIM")->Start, before.at("/DCIM/100CANON")->Start});
     EXPECT_EQ(Listing(*volume).size(), before.size()) << "the phase read these already";
     // A directory cluster nothing points at any more is listed, under the root.
-    const std::uint64_t orphan = before.at("/DCIM/100CANON")->Start + 200 * 512;
-    std::string cluster(512, '\0');
-    {
-        std::ifstream in(image_, std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(before.at("/DCIM/100CANON")->Start));
-        in.read(cluster.data(), 512);
-    }
-    {
-        std::fstream out(image_, std::ios::binary | std::ios::in | std::ios::out);
-        out.seekp(static_cast<std::streamoff>(orphan));
-        out.write(cluster.data(), 512);
-    }
-    FoundObject block;
+    const std::uint64_t start = before.at("/DCIM/100CANON")->Start;
+    const std::uint64_t orphan = start + 200 * 512;
+    test::Patched(image_, image_, orphan, test::ReadFile(image_).substr(start, 512));
     // A hit reads ten clusters from itself: the hit one cluster earlier takes the orphan in,
     // and the orphan's own hit must not list it again.
-    for (const std::uint64_t hit : {orphan - 512, orphan}) {
-        block.Start = hit;
-        volume->FileSystem->ParseFoundBlock(block);
-    }
-    app_->AnalysisRunning = false;
-    std::size_t copies = 0;
-    for (const FoundObject* object : volume->FoundObjectTree->ListedObjects())
-        copies += object->GetName() == "IMG_0001.JPG";
-    EXPECT_EQ(copies, 2u) << "the real file and the orphan's entry, once each";
+    ParseHits(*volume, {orphan - 512, orphan});
+    EXPECT_EQ(CountNamed(*volume, "IMG_0001.JPG"), 2u)
+        << "the real file and the orphan's entry, once each";
     const auto after = Listing(*volume);
     EXPECT_TRUE(after.count("/IMG_0001.JPG")) << testing::PrintToString(after);
     EXPECT_TRUE(after.count("/DCIM/100CANON/IMG_0001.JPG")) << "the real path is kept";
 }
 
 TEST_F(FatTest, ForgedTableSizeIsRefusedNotAllocated) {
-    Make(16, 20000, {});
-    std::fstream disk(image_, std::ios::in | std::ios::out | std::ios::binary);
-    disk.seekp(0x16);
-    disk.put(static_cast<char>(0xFF)).put(static_cast<char>(0xFF));  // 65535 sectors per FAT
-    disk.close();
+    Make(16, 20000);
+    test::Patched(image_, image_, 0x16, "\xFF\xFF");  // 65535 sectors per FAT
     CVolume* volume = Analyse();
-    const auto lines = computer_->Log().Lines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "ERR: Can't allocate memory!"), lines.end());
+    EXPECT_TRUE(LogHasLine("ERR: Can't allocate memory!"));
     EXPECT_EQ(volume->FilesFound.load(), 0u);
 }
 

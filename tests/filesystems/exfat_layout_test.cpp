@@ -13,17 +13,20 @@
 namespace duzez::filesystems::exfat {
 namespace {
 
+// Writes `v` little-endian at `at`, in as many bytes as T holds.
+template <typename T>
+void Put(std::vector<std::uint8_t>& b, std::size_t at, T v) {
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        b[at + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(v) >> (8 * i));
+}
 void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    Put(b, at, v);
 }
 void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    Put(b, at, v);
 }
 void Put64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    Put(b, at, v);
 }
 
 // A 64 MiB volume of 512-byte sectors and 4 KiB clusters, as mkfs.exfat lays one out.
@@ -76,54 +79,41 @@ TEST(ExFatBoot, ReadsAValidBootSector) {
 }
 
 TEST(ExFatBoot, RefusesEachBrokenRule) {
+    using Sector = std::vector<std::uint8_t>;
+    struct Case {
+        const char* broken;
+        void (*change)(Sector&);
+        BootProblem expected;
+    };
+    const Case cases[] = {
+        {"no signature", [](Sector& b) { b[511] = 0; }, BootProblem::NoSignature},
+        {"name", [](Sector& b) { b[3] = 'N'; }, BootProblem::NotExFat},
+        {"where FAT keeps its parameters", [](Sector& b) { b[40] = 1; }, BootProblem::NotZeroed},
+        {"sector shift 8", [](Sector& b) { b[108] = 8; }, BootProblem::SectorSize},
+        {"sector shift 13", [](Sector& b) { b[108] = 13; }, BootProblem::SectorSize},
+        {"64 MiB clusters", [](Sector& b) { b[109] = 17; }, BootProblem::ClusterSize},
+        {"three FATs", [](Sector& b) { b[110] = 3; }, BootProblem::FatCount},
+        {"revision 2", [](Sector& b) { Put16(b, 104, 0x0200); }, BootProblem::Revision},
+        {"FAT in the backup boot region", [](Sector& b) { Put32(b, 80, 12); }, BootProblem::Layout},
+        {"heap inside the FAT", [](Sector& b) { Put32(b, 88, 2100); }, BootProblem::Layout},
+        {"one cluster more than the volume holds", [](Sector& b) { Put32(b, 92, 15873); },
+         BootProblem::ClusterCount},
+        {"no clusters", [](Sector& b) { Put32(b, 92, 0); }, BootProblem::ClusterCount},
+        {"root 0", [](Sector& b) { Put32(b, 96, 0); }, BootProblem::RootCluster},
+        {"root 1", [](Sector& b) { Put32(b, 96, 1); }, BootProblem::RootCluster},
+        {"root past the heap", [](Sector& b) { Put32(b, 96, 15874); }, BootProblem::RootCluster},
+        {"root all ones", [](Sector& b) { Put32(b, 96, 0xFFFFFFFF); }, BootProblem::RootCluster},
+        {"under 1 MiB", [](Sector& b) { Put64(b, 72, 2047); }, BootProblem::VolumeLength},
+        {"bytes beyond 64 bits", [](Sector& b) { Put64(b, 72, ~0ull); }, BootProblem::VolumeLength},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.broken);
+        auto b = ValidBootSector();
+        c.change(b);
+        EXPECT_EQ(ProblemOf(b), c.expected);
+    }
     EXPECT_EQ(ProblemOf(GoodBootSector()), BootProblem::Layout) << "FAT too short for the heap";
-    auto b = ValidBootSector();
-    b[511] = 0;
-    EXPECT_EQ(ProblemOf(b), BootProblem::NoSignature);
-    b = ValidBootSector();
-    b[3] = 'N';
-    EXPECT_EQ(ProblemOf(b), BootProblem::NotExFat);
-    b = ValidBootSector();
-    b[40] = 1;  // where FAT keeps its parameters
-    EXPECT_EQ(ProblemOf(b), BootProblem::NotZeroed);
-    for (const std::uint8_t shift : {8, 13}) {
-        b = ValidBootSector();
-        b[108] = shift;
-        EXPECT_EQ(ProblemOf(b), BootProblem::SectorSize) << int{shift};
-    }
-    b = ValidBootSector();
-    b[109] = 17;  // 512 << 17 = 64 MiB clusters
-    EXPECT_EQ(ProblemOf(b), BootProblem::ClusterSize);
-    b = ValidBootSector();
-    b[110] = 3;
-    EXPECT_EQ(ProblemOf(b), BootProblem::FatCount);
-    b = ValidBootSector();
-    Put16(b, 104, 0x0200);
-    EXPECT_EQ(ProblemOf(b), BootProblem::Revision);
-    b = ValidBootSector();
-    Put32(b, 80, 12);  // inside the backup boot region
-    EXPECT_EQ(ProblemOf(b), BootProblem::Layout);
-    b = ValidBootSector();
-    Put32(b, 88, 2100);  // heap inside the FAT
-    EXPECT_EQ(ProblemOf(b), BootProblem::Layout);
-    b = ValidBootSector();
-    Put32(b, 92, 15873);  // one cluster more than the volume holds
-    EXPECT_EQ(ProblemOf(b), BootProblem::ClusterCount);
-    b = ValidBootSector();
-    Put32(b, 92, 0);
-    EXPECT_EQ(ProblemOf(b), BootProblem::ClusterCount);
-    for (const std::uint32_t root : {0u, 1u, 15874u, 0xFFFFFFFFu}) {
-        b = ValidBootSector();
-        Put32(b, 96, root);
-        EXPECT_EQ(ProblemOf(b), BootProblem::RootCluster) << root;
-    }
-    b = ValidBootSector();
-    Put64(b, 72, 2047);  // under 1 MiB
-    EXPECT_EQ(ProblemOf(b), BootProblem::VolumeLength);
-    b = ValidBootSector();
-    Put64(b, 72, ~0ull);  // bytes beyond 64 bits
-    EXPECT_EQ(ProblemOf(b), BootProblem::VolumeLength);
-    EXPECT_EQ(ProblemOf(std::vector<std::uint8_t>(100, 0)), BootProblem::TooShort);
+    EXPECT_EQ(ProblemOf(Sector(100, 0)), BootProblem::TooShort);
 }
 
 TEST(ExFatBoot, IsRecognisedByItsNameAndSignature) {
@@ -244,32 +234,27 @@ TEST(ExFatEntrySet, ChecksumMatchesWhatExfatFuseWrote) {
     EXPECT_NE(EntrySetChecksum(changed), 0x2F54);
 }
 
-TEST(ExFatEntrySet, ParsesALiveSet) {
-    const auto set = ParseFileSet(RealSet());
-    ASSERT_TRUE(set);
-    EXPECT_TRUE(set->inUse);
-    EXPECT_TRUE(set->checksumOk);
-    EXPECT_EQ(set->entryCount, 3u);
-    EXPECT_EQ(NameToUtf8(set->name), "photo.jpg");
-    EXPECT_EQ(set->attributes, 0x20);
-    EXPECT_FALSE(set->IsFolder());
-    EXPECT_TRUE(set->noFatChain);
-    EXPECT_EQ(set->firstCluster, 6u);
-    EXPECT_EQ(set->dataLength, 5u);
-    EXPECT_EQ(set->validDataLength, 5u);
-    EXPECT_EQ(set->nameHash, 0x6160);
-    EXPECT_EQ(set->modified, 134411127570000000ull);
-}
-
-TEST(ExFatEntrySet, ParsesADeletedSetAndKeepsItsChecksum) {
-    auto bytes = Deleted(RealSet());
-    bytes.resize(bytes.size() + kEntrySize, 0);  // end of directory after it
-    const auto set = ParseFileSet(bytes);
-    ASSERT_TRUE(set);
-    EXPECT_FALSE(set->inUse);
-    EXPECT_TRUE(set->checksumOk);
-    EXPECT_EQ(set->entryCount, 3u);
-    EXPECT_EQ(NameToUtf8(set->name), "photo.jpg");
+// A deleted set reads as the live one did, its checksum still good.
+TEST(ExFatEntrySet, ParsesALiveAndADeletedSet) {
+    auto deleted = Deleted(RealSet());
+    deleted.resize(deleted.size() + kEntrySize, 0);  // end of directory after it
+    for (const bool inUse : {true, false}) {
+        SCOPED_TRACE(inUse ? "live" : "deleted");
+        const auto set = ParseFileSet(inUse ? RealSet() : deleted);
+        ASSERT_TRUE(set);
+        EXPECT_EQ(set->inUse, inUse);
+        EXPECT_TRUE(set->checksumOk);
+        EXPECT_EQ(set->entryCount, 3u);
+        EXPECT_EQ(NameToUtf8(set->name), "photo.jpg");
+        EXPECT_EQ(set->attributes, 0x20);
+        EXPECT_FALSE(set->IsFolder());
+        EXPECT_TRUE(set->noFatChain);
+        EXPECT_EQ(set->firstCluster, 6u);
+        EXPECT_EQ(set->dataLength, 5u);
+        EXPECT_EQ(set->validDataLength, 5u);
+        EXPECT_EQ(set->nameHash, 0x6160);
+        EXPECT_EQ(set->modified, 134411127570000000ull);
+    }
     // Half deleted is no set: the stream would belong to another.
     auto mixed = RealSet();
     mixed[0] = 0x05;
@@ -296,31 +281,29 @@ TEST(ExFatEntrySet, HostileCountsAreBounded) {
     EXPECT_FALSE(set->checksumOk);
     EXPECT_EQ(set->entryCount, 3u);
 
-    // A name longer than its name entries hold: 16 units need two.
-    bytes = RealSet();
-    bytes[32 + 3] = 16;
-    EXPECT_FALSE(ParseFileSet(bytes));
-    bytes[1] = 3;  // the count claims two, the second is missing
-    EXPECT_FALSE(ParseFileSet(bytes));
-    bytes = RealSet();
-    bytes[32 + 3] = 255;  // 17 name entries do not fit a count of 2
-    EXPECT_FALSE(ParseFileSet(bytes));
-
-    bytes = RealSet();
-    bytes[32 + 3] = 0;
-    EXPECT_FALSE(ParseFileSet(bytes)) << "a name of no units";
-    bytes = RealSet();
-    bytes[1] = 1;
-    EXPECT_FALSE(ParseFileSet(bytes)) << "no room for a name";
-    bytes = RealSet();
-    std::swap_ranges(bytes.begin() + 32, bytes.begin() + 64, bytes.begin() + 64);
-    EXPECT_FALSE(ParseFileSet(bytes)) << "no stream right after the file entry";
-    const auto whole = RealSet();
-    EXPECT_FALSE(ParseFileSet(std::span(whole).first(64))) << "cut short";
-    EXPECT_FALSE(ParseFileSet(std::span<const std::uint8_t>()));
-    bytes = RealSet();
-    bytes[0] = 0x81;
-    EXPECT_FALSE(ParseFileSet(bytes));
+    // Each change below leaves no set that could be read.
+    using Set = std::vector<std::uint8_t>;
+    const std::pair<const char*, void (*)(Set&)> refused[] = {
+        {"16 name units need two name entries", [](Set& b) { b[32 + 3] = 16; }},
+        {"the count claims two name entries, the second is missing",
+         [](Set& b) {
+             b[32 + 3] = 16;
+             b[1] = 3;
+         }},
+        {"17 name entries do not fit a count of 2", [](Set& b) { b[32 + 3] = 255; }},
+        {"a name of no units", [](Set& b) { b[32 + 3] = 0; }},
+        {"no room for a name", [](Set& b) { b[1] = 1; }},
+        {"no stream right after the file entry",
+         [](Set& b) { std::swap_ranges(b.begin() + 32, b.begin() + 64, b.begin() + 64); }},
+        {"cut short", [](Set& b) { b.resize(64); }},
+        {"nothing", [](Set& b) { b.clear(); }},
+        {"not a file entry", [](Set& b) { b[0] = 0x81; }},
+    };
+    for (const auto& [why, change] : refused) {
+        bytes = RealSet();
+        change(bytes);
+        EXPECT_FALSE(ParseFileSet(bytes)) << why;
+    }
 }
 
 // A set of `units` name units over as many name entries as they need.

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::int32_t kImagesGroup = static_cast<std::int32_t>(0xFFFEFFF0u);
 constexpr std::uint64_t kLostFragments = SpecialIds::LostFragments;
+using Posted = std::vector<std::pair<FoundObject*, std::int64_t>>;
 
 // One notice as the window received it, with the object as it was at that moment (the
 // window reads the object when it handles the notice; it must already be whole).
@@ -42,11 +43,12 @@ class RecordingWindow : public platform::MessageTarget {
         std::lock_guard lock(mutex_);
         return notices_;
     }
-    std::vector<std::int64_t> Codes() const {
-        std::vector<std::int64_t> codes;
+    // Which object each notice was for, and its code, in the order they were posted.
+    std::vector<std::pair<FoundObject*, std::int64_t>> Posted() const {
+        std::vector<std::pair<FoundObject*, std::int64_t>> posted;
         for (const Notice& notice : Notices())
-            codes.push_back(notice.code);
-        return codes;
+            posted.emplace_back(notice.object, notice.code);
+        return posted;
     }
     void Clear() {
         std::lock_guard lock(mutex_);
@@ -116,14 +118,10 @@ class TreeNotificationsTest : public ::testing::Test {
 TEST_F(TreeNotificationsTest, AnEntryFromTheFileSystemIsAnnouncedOnceAsAdded) {
     FoundObject* folder = tree_->MergeObject(Entry(10, 2, "DCIM", true));
     FoundObject* photo = tree_->MergeObject(Entry(11, 10, "IMG_0001.JPG"));
+    ASSERT_EQ(window_->Posted(), (Posted{{folder, TreeNotice::Added}, {photo, 1}}));
     const auto notices = window_->Notices();
-    ASSERT_EQ(notices.size(), 2u);
     EXPECT_EQ(notices[0].id, WM_FOUND_OBJECT);
     EXPECT_EQ(notices[0].id, 33268u);
-    EXPECT_EQ(notices[0].object, folder);
-    EXPECT_EQ(notices[0].code, TreeNotice::Added);
-    EXPECT_EQ(notices[1].object, photo);
-    EXPECT_EQ(notices[1].code, 1);
     EXPECT_EQ(notices[1].seen.GetName(), "IMG_0001.JPG");
     EXPECT_EQ(notices[1].seen.ParentId, 10u);
     EXPECT_EQ(window_->sent.load(), 0) << "notices are posted, never sent";
@@ -144,31 +142,25 @@ TEST_F(TreeNotificationsTest,
     FoundObject* child = tree_->MergeObject(Entry(900, 123, "photo.jpg"));
     FoundObject* placeholder = Placeholder(123);
     ASSERT_NE(placeholder, nullptr);
-    auto notices = window_->Notices();
-    ASSERT_EQ(notices.size(), 2u);
     // The placeholder first, so the view has the folder before the child that needs it.
-    EXPECT_EQ(notices[0].object, placeholder);
-    EXPECT_EQ(notices[0].code, TreeNotice::PlaceholderCreated);
+    ASSERT_EQ(window_->Posted(),
+              (Posted{{placeholder, TreeNotice::PlaceholderCreated}, {child, TreeNotice::Added}}));
+    auto notices = window_->Notices();
     EXPECT_EQ(notices[0].code, 16);
     EXPECT_EQ(notices[0].seen.GetName(), "lost_folder_123");
     EXPECT_EQ(notices[0].seen.ParentId, kLostFragments);
-    EXPECT_EQ(notices[1].object, child);
-    EXPECT_EQ(notices[1].code, TreeNotice::Added);
 
     window_->Clear();
     FoundObject* folder = tree_->MergeObject(Entry(123, 2, "Holiday", true));
     ASSERT_EQ(folder, placeholder);
-    notices = window_->Notices();
-    ASSERT_EQ(notices.size(), 2u);
     // 32 while the object is still the placeholder, so the view can take it out from under
     // the lost-fragments folder; then 1 for the folder it has become.
-    EXPECT_EQ(notices[0].object, placeholder);
-    EXPECT_EQ(notices[0].code, TreeNotice::PlaceholderCompleting);
+    ASSERT_EQ(window_->Posted(),
+              (Posted{{placeholder, TreeNotice::PlaceholderCompleting}, {placeholder, 1}}));
+    notices = window_->Notices();
     EXPECT_EQ(notices[0].code, 32);
     EXPECT_EQ(notices[0].seen.ParentId, kLostFragments);
     EXPECT_TRUE(notices[0].seen.Is(ObjectFlags::LostFolder));
-    EXPECT_EQ(notices[1].object, placeholder);
-    EXPECT_EQ(notices[1].code, 1);
     EXPECT_EQ(notices[1].seen.GetName(), "Holiday");
     EXPECT_EQ(notices[1].seen.ParentId, 2u);
     EXPECT_FALSE(notices[1].seen.Is(ObjectFlags::LostFolder));
@@ -182,30 +174,26 @@ TEST_F(TreeNotificationsTest, AFolderCompletingAPlaceholderWithItsOwnParentMissi
     tree_->MergeObject(Entry(123, 77, "Holiday", true));
     FoundObject* grandparent = Placeholder(77);
     ASSERT_NE(grandparent, nullptr);
+    ASSERT_EQ(window_->Posted(), (Posted{{placeholder, 32}, {grandparent, 16}, {placeholder, 1}}));
     const auto notices = window_->Notices();
-    ASSERT_EQ(window_->Codes(), (std::vector<std::int64_t>{32, 16, 1}));
-    EXPECT_EQ(notices[0].object, placeholder);
-    EXPECT_EQ(notices[1].object, grandparent);
     EXPECT_EQ(notices[1].seen.GetName(), "lost_folder_77");
-    EXPECT_EQ(notices[2].object, placeholder);
     EXPECT_EQ(notices[2].seen.ParentId, 77u);
 }
 
 TEST_F(TreeNotificationsTest, NoPlaceholderAndNoSixteenForTheRootOrZeroIds) {
-    tree_->MergeObject(Entry(10, 0, "a"));
-    tree_->MergeObject(Entry(0, 55, "b"));
-    tree_->MergeObject(Entry(11, 2, "c"));
-    EXPECT_EQ(window_->Codes(), (std::vector<std::int64_t>{1, 1, 1}));
+    FoundObject* a = tree_->MergeObject(Entry(10, 0, "a"));
+    FoundObject* b = tree_->MergeObject(Entry(0, 55, "b"));
+    FoundObject* c = tree_->MergeObject(Entry(11, 2, "c"));
+    EXPECT_EQ(window_->Posted(), (Posted{{a, 1}, {b, 1}, {c, 1}}));
 }
 
 TEST_F(TreeNotificationsTest, AFileFoundBySignatureIsAnnouncedNamedAndFiled) {
     tree_->BuildStartIndex();
     FoundObject* photo = tree_->AddFoundFile(Carved(1048576, 300)).object;
     ASSERT_NE(photo, nullptr);
+    ASSERT_EQ(window_->Posted(), (Posted{{photo, TreeNotice::FoundBySignature}}))
+        << "the group folder it goes into is not announced";
     const auto notices = window_->Notices();
-    ASSERT_EQ(notices.size(), 1u) << "the group folder it goes into is not announced";
-    EXPECT_EQ(notices[0].object, photo);
-    EXPECT_EQ(notices[0].code, TreeNotice::FoundBySignature);
     EXPECT_EQ(notices[0].code, 2);
     EXPECT_EQ(notices[0].seen.GetName(), "IMG_1048576.jpg");
     EXPECT_TRUE(notices[0].seen.Is(ObjectFlags::FoundBySignature));
@@ -219,10 +207,9 @@ TEST_F(TreeNotificationsTest, AHitAtATakenStartAnnouncesTheObjectAlreadyThere) {
     window_->Clear();
     const auto again = tree_->AddFoundFile(Carved(65536, 301));
     EXPECT_EQ(again.outcome, FoundObjectTree::FoundFileResult::Outcome::FoundAgain);
+    ASSERT_EQ(window_->Posted(), (Posted{{first, TreeNotice::FoundAgain}}))
+        << "the existing object, not the discarded item";
     const auto notices = window_->Notices();
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0].object, first) << "the existing object, not the discarded item";
-    EXPECT_EQ(notices[0].code, TreeNotice::FoundAgain);
     EXPECT_EQ(notices[0].code, 4);
     EXPECT_EQ(notices[0].seen.SignatureId, 301) << "the new type is set before the notice";
 
@@ -230,9 +217,7 @@ TEST_F(TreeNotificationsTest, AHitAtATakenStartAnnouncesTheObjectAlreadyThere) {
     FoundObject* listed = tree_->MergeObject(Entry(40, 2, "DSC.JPG"));
     window_->Clear();
     tree_->AddFoundFile(Carved(listed->Start, 300));
-    ASSERT_EQ(window_->Notices().size(), 1u);
-    EXPECT_EQ(window_->Notices()[0].object, listed);
-    EXPECT_EQ(window_->Notices()[0].code, 4);
+    EXPECT_EQ(window_->Posted(), (Posted{{listed, 4}}));
 }
 
 // An entry read after the scan met its first cluster takes over the carved object: the
@@ -247,12 +232,9 @@ TEST_F(TreeNotificationsTest, AnEntryTakingOverACarvedFileIsAnnouncedLikeAComple
     ASSERT_EQ(entry, carved) << "listed once";
     FoundObject* placeholder = Placeholder(321);
     ASSERT_NE(placeholder, nullptr) << "a missing parent never loses an object";
+    ASSERT_EQ(window_->Posted(), (Posted{{carved, 32}, {placeholder, 16}, {carved, 1}}));
     const auto notices = window_->Notices();
-    ASSERT_EQ(window_->Codes(), (std::vector<std::int64_t>{32, 16, 1}));
-    EXPECT_EQ(notices[0].object, carved);
     EXPECT_EQ(notices[0].seen.GetName(), "IMG_204800.jpg");
-    EXPECT_EQ(notices[1].object, placeholder);
-    EXPECT_EQ(notices[2].object, carved);
     EXPECT_EQ(notices[2].seen.GetName(), "HOLIDAY.JPG");
     EXPECT_EQ(notices[2].seen.ParentId, 321u);
 }

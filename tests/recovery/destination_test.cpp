@@ -27,6 +27,12 @@ class DestinationTest : public RecoveryTest {
         engine_->Wait();
         return *engine_;
     }
+    // The source volume with its root folder in place.
+    devices::CVolume& RootedSource() {
+        auto& volume = Source();
+        Root(volume);
+        return volume;
+    }
     // `count` folders below the root, each holding one photo of `size` bytes, the photos
     // `stride` bytes apart on the volume.
     std::vector<FoundObject*> OneFilePerFolder(devices::CVolume& volume, std::uint64_t count,
@@ -43,8 +49,7 @@ class DestinationTest : public RecoveryTest {
 
 // Folder and file names come from the disk and are hostile.
 TEST_F(DestinationTest, NamesFromTheVolumeNeverClimbOutOfTheDestination) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     Add(volume, 10, 5, "..", 0, 0, true);
     Add(volume, 11, 10, "../../x", 0, 0, true);
     Add(volume, 12, 11, std::string("ctl\x1b[31m\x01"), 0, 0, true);
@@ -72,8 +77,7 @@ TEST_F(DestinationTest, NamesFromTheVolumeNeverClimbOutOfTheDestination) {
 // A link already in the destination never redirects a write, and a file there (a photo
 // edited since the last run) is never replaced.
 TEST_F(DestinationTest, LinksAndFilesAlreadyThereAreLeftAlone) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     Add(volume, 10, 5, "DCIM", 0, 0, true);
     FoundObject* inFolder = Add(volume, 11, 10, "IMG.JPG", 4096, 1000);
     FoundObject* linked = Add(volume, 12, 5, "PHOTO.JPG", 8192, 1000);
@@ -120,8 +124,7 @@ class SmallMount {
 };
 
 TEST_F(DestinationTest, AFullDestinationStopsTheRunAndLeavesNoPartialFile) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     FoundObject* first = Add(volume, 20, 5, "ONE.JPG", 0, 600000);
     FoundObject* second = Add(volume, 21, 5, "TWO.JPG", 1 << 20, 600000);
     FoundObject* third = Add(volume, 22, 5, "THREE.JPG", 2 << 20, 1000);
@@ -141,8 +144,7 @@ TEST_F(DestinationTest, AFullDestinationStopsTheRunAndLeavesNoPartialFile) {
 
 // Out of inodes is as full as out of space: the run stops instead of failing every file.
 TEST_F(DestinationTest, ADestinationOutOfInodesStopsTheRun) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     const auto files = OneFilePerFolder(volume, 12, 4096, 1000);
     SmallMount tiny(dir_ / "tiny", 0, "size=1m,nr_inodes=8");
     if (!tiny.mounted())
@@ -157,8 +159,7 @@ TEST_F(DestinationTest, ADestinationOutOfInodesStopsTheRun) {
 // A destination folder holds one open descriptor per folder of the current path only, so
 // a volume of many folders never runs out of them.
 TEST_F(DestinationTest, ManyFoldersNeedNoMoreDescriptorsThanTheirDepth) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     const auto files = OneFilePerFolder(volume, 200, 512, 100);
     std::size_t open = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
@@ -176,8 +177,7 @@ TEST_F(DestinationTest, ManyFoldersNeedNoMoreDescriptorsThanTheirDepth) {
 // A file-size limit stands for a file system that cannot hold a large file (FAT32 and its
 // 4 GiB): that file fails, the smaller ones after it are still written.
 TEST_F(DestinationTest, AFileTooLargeForTheDestinationFailsAlone) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     FoundObject* big = Add(volume, 30, 5, "BIG.MOV", 0, 3 << 20);
     FoundObject* small = Add(volume, 31, 5, "SMALL.JPG", 4 << 20, 4096);
     rlimit old{};
@@ -275,8 +275,7 @@ TEST_F(BadSectorTest, AFileThatIsOnlyTheBadSectorFails) {
 // The dates a person sorts their photos by: the listed modification and access times,
 // to the 100 ns unit the volume keeps and the file system here can hold.
 TEST_F(DestinationTest, RecoveredFilesCarryTheListedTimes) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     FoundObject* photo = Add(volume, 50, 5, "DATED.JPG", 4096, 1000);
     // 2021-07-04 12:34:56.1234567 and 2022-01-02 03:04:05 UTC.
     photo->Modified = 132698756960000000ull + 1234567;
@@ -292,8 +291,7 @@ TEST_F(DestinationTest, RecoveredFilesCarryTheListedTimes) {
 
 // A program that must end now (a second Ctrl-C) leaves no temporary file behind.
 TEST_F(DestinationTest, ADiscardedFileLeavesNothingBehind) {
-    auto& volume = Source();
-    Root(volume);
+    auto& volume = RootedSource();
     FoundObject* photo = Add(volume, 59, 5, "PHOTO.JPG", 4096, 1000);
     FoundObject* clip = Add(volume, 60, 5, "CLIP.MOV", 0, 5 << 20);
     CRecovery recovery(*computer_);

@@ -17,6 +17,14 @@ constexpr std::uint64_t MiB = 1024 * 1024;
 constexpr std::int16_t kJpeg = 300;  // "JPEG image", default size 16384 KB
 constexpr std::int16_t kPng = 301;   // "PNG image", default size 16384 KB
 
+// Runs one recovery of `objects` into `destination` and waits for it.
+void RunRecovery(CRecovery& engine, std::vector<FoundObject*> objects,
+                 const std::filesystem::path& destination) {
+    engine.RecoveryList = std::move(objects);
+    engine.StartRecovery(destination);
+    engine.Wait();
+}
+
 // Answers as the dialog would with a fixed choice, and keeps what it was shown.
 class DialogAnswers : public RecoveryQuestions {
   public:
@@ -53,6 +61,16 @@ class ProbableSizeTest : public RecoveryTest {
         }
         return 0;
     }
+    // Recovers `objects` into "out", the dialog answering every question with `choice`.
+    CRecovery& RecoverAnswering(ProbableSize::Choice choice, std::vector<FoundObject*> objects) {
+        dialog_.choice = choice;
+        engine_ = std::make_unique<CRecovery>(*computer_);
+        engine_->SetQuestions(&dialog_);
+        RunRecovery(*engine_, std::move(objects), dir_ / "out");
+        return *engine_;
+    }
+    DialogAnswers dialog_;
+    std::unique_ptr<CRecovery> engine_;
 };
 
 TEST_F(ProbableSizeTest, FiguresForAHitFollowedByAnotherTypeAndByItsOwnType) {
@@ -199,23 +217,18 @@ TEST_F(ProbableSizeTest, TheRecoveryShowsTheFiguresAndWritesWhatTheyPromise) {
     auto& volume = Source();
     const auto jpegs = Carved(volume, kJpeg, {1 * MiB, 5 * MiB});
     Carved(volume, kPng, {3 * MiB});
-    DialogAnswers dialog;
-    dialog.choice = {2, {}, 0};  // the next JPEG, this file only
-    CRecovery engine(*computer_);
-    engine.SetQuestions(&dialog);
-    engine.RecoveryList = {jpegs[0], jpegs[1]};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
-    ASSERT_EQ(dialog.shown.size(), 2u) << "'this file only' remembers nothing";
-    EXPECT_EQ(dialog.shown[0].name, "IMG_1048576.jpg");
-    EXPECT_EQ(dialog.shown[0].defaultKB, 16384);
-    EXPECT_EQ(dialog.shown[0].nextAnyKB, 2048);
-    EXPECT_EQ(dialog.shown[0].nextSameKB, 4096);
-    EXPECT_EQ(dialog.shown[1].nextSameKB, 0);
-    EXPECT_EQ(WrittenSize(engine, jpegs[0]), dialog.shown[0].predicted);
+    // The next JPEG, this file only.
+    CRecovery& engine = RecoverAnswering({2, {}, 0}, {jpegs[0], jpegs[1]});
+    ASSERT_EQ(dialog_.shown.size(), 2u) << "'this file only' remembers nothing";
+    EXPECT_EQ(dialog_.shown[0].name, "IMG_1048576.jpg");
+    EXPECT_EQ(dialog_.shown[0].defaultKB, 16384);
+    EXPECT_EQ(dialog_.shown[0].nextAnyKB, 2048);
+    EXPECT_EQ(dialog_.shown[0].nextSameKB, 4096);
+    EXPECT_EQ(dialog_.shown[1].nextSameKB, 0);
+    EXPECT_EQ(WrittenSize(engine, jpegs[0]), dialog_.shown[0].predicted);
     EXPECT_EQ(WrittenSize(engine, jpegs[0]), 4 * MiB);
     // The last JPEG takes the default size, cut at the end of the 16 MiB volume.
-    EXPECT_EQ(dialog.shown[1].predicted, 16384 * KiB);
+    EXPECT_EQ(dialog_.shown[1].predicted, 16384 * KiB);
     EXPECT_EQ(WrittenSize(engine, jpegs[1]), 11 * MiB);
     EXPECT_EQ(engine.SizeMethodForAll.load(), 0u);
     EXPECT_EQ(computer_->Signatures().FindSignatureById(kJpeg)->SizeMethodForType.load(), 0u);
@@ -225,15 +238,11 @@ TEST_F(ProbableSizeTest, AChoiceForThisTypeIsKeptInTheTypesRecord) {
     auto& volume = Source();
     const auto jpegs = Carved(volume, kJpeg, {1 * MiB, 2 * MiB, 4 * MiB});
     const auto pngs = Carved(volume, kPng, {8 * MiB});
-    DialogAnswers dialog;
-    dialog.choice = {3, {700, SizeUnit::KB}, 1};  // custom 700 KB, all files of this type
-    CRecovery engine(*computer_);
-    engine.SetQuestions(&dialog);
-    engine.RecoveryList = {jpegs[0], jpegs[1], jpegs[2], pngs[0]};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
-    ASSERT_EQ(dialog.shown.size(), 2u) << "once for the JPEGs, once for the PNG";
-    EXPECT_EQ(dialog.shown[1].name, "IMG_8388608.png");
+    // A custom 700 KB, all files of this type.
+    CRecovery& engine =
+        RecoverAnswering({3, {700, SizeUnit::KB}, 1}, {jpegs[0], jpegs[1], jpegs[2], pngs[0]});
+    ASSERT_EQ(dialog_.shown.size(), 2u) << "once for the JPEGs, once for the PNG";
+    EXPECT_EQ(dialog_.shown[1].name, "IMG_8388608.png");
     const auto* jpeg = computer_->Signatures().FindSignatureById(kJpeg);
     EXPECT_EQ(jpeg->SizeMethodForType.load(), 4u);
     EXPECT_EQ(jpeg->DefaultSize, 700u) << "a custom size is kept as the type's size";
@@ -248,23 +257,15 @@ TEST_F(ProbableSizeTest, AChoiceForAnyTypeIsKeptForTheRestOfTheProgramRun) {
     auto& volume = Source();
     const auto jpegs = Carved(volume, kJpeg, {1 * MiB});
     const auto pngs = Carved(volume, kPng, {2 * MiB, 3 * MiB});
-    DialogAnswers dialog;
-    dialog.choice = {3, {300, SizeUnit::KB}, 2};
-    CRecovery engine(*computer_);
-    engine.SetQuestions(&dialog);
-    engine.RecoveryList = {jpegs[0], pngs[0]};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
-    EXPECT_EQ(dialog.shown.size(), 1u);
+    CRecovery& engine = RecoverAnswering({3, {300, SizeUnit::KB}, 2}, {jpegs[0], pngs[0]});
+    EXPECT_EQ(dialog_.shown.size(), 1u);
     EXPECT_EQ(engine.SizeMethodForAll.load(), 4u);
     EXPECT_EQ(engine.SizeKBForAll.load(), 300);
     EXPECT_EQ(WrittenSize(engine, jpegs[0]), 307200u);
     EXPECT_EQ(WrittenSize(engine, pngs[0]), 307200u);
     // A later recovery in the same program run does not ask again.
-    engine.RecoveryList = {pngs[1]};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
-    EXPECT_EQ(dialog.shown.size(), 1u);
+    RunRecovery(engine, {pngs[1]}, dir_ / "out");
+    EXPECT_EQ(dialog_.shown.size(), 1u);
     EXPECT_EQ(WrittenSize(engine, pngs[1]), 307200u);
     EXPECT_EQ(computer_->Signatures().FindSignatureById(kPng)->SizeMethodForType.load(), 0u);
 }

@@ -10,6 +10,14 @@
 namespace duzez::recovery {
 namespace {
 
+// Runs one recovery of `objects` into `destination` and waits for it.
+void RunRecovery(CRecovery& engine, std::vector<FoundObject*> objects,
+                 const std::filesystem::path& destination) {
+    engine.RecoveryList = std::move(objects);
+    engine.StartRecovery(destination);
+    engine.Wait();
+}
+
 class RecordingOpener : public platform::ShellOpener {
   public:
     platform::ShellOpenResult Open(const std::filesystem::path& file) override {
@@ -48,9 +56,7 @@ TEST_F(RecoveryTest, FilesAreWrittenInTheirFoldersInTwoMebibyteBlocks) {
     auto window = std::make_shared<platform::MessageRecorder>();
     app_->SetMainWindow(window);
     CRecovery engine(*computer_);
-    engine.RecoveryList = {photo};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {photo}, dir_ / "out");
     const auto file = dir_ / "out" / "DCIM" / "100CANON" / "IMG_0001.JPG";
     ASSERT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(test::ReadFile(file), source_.substr(4096, 5 << 20));
@@ -72,9 +78,7 @@ TEST_F(RecoveryTest, AnEmptyFileIsRecoveredEmptyAndAnUnreadableOneLeavesNothing)
     Root(volume);
     FoundObject* empty = Add(volume, 20, 5, "EMPTY.TXT", 0, 0);
     CRecovery engine(*computer_);
-    engine.RecoveryList = {empty};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {empty}, dir_ / "out");
     ASSERT_TRUE(std::filesystem::is_regular_file(dir_ / "out" / "EMPTY.TXT"));
     EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / "EMPTY.TXT"), 0u);
     EXPECT_EQ(engine.RecoveredCount.load(), 1u);
@@ -83,9 +87,7 @@ TEST_F(RecoveryTest, AnEmptyFileIsRecoveredEmptyAndAnUnreadableOneLeavesNothing)
 
     volume.FileSystem = std::make_unique<FailingFileSystem>();
     FoundObject* lost = Add(volume, 21, 5, "LOST.JPG", 4096, 5000);
-    engine.RecoveryList = {lost};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {lost}, dir_ / "out");
     EXPECT_EQ(engine.RecoveredCount.load(), 0u);
     EXPECT_EQ(engine.Results.at(0).outcome, FileOutcome::Failed);
     EXPECT_EQ(ErrorLines().back(), "ERR: CRecovery::FileRecovery of '" +
@@ -101,9 +103,7 @@ TEST_F(RecoveryTest, AnEstimatedSizeAskedOnceForAllFilesOfAnyType) {
     answers_.answer = {SizeAnswer::Result::Ok, SizeMethod::Custom, 300 * 1024, SizeScope::AnyType};
     CRecovery engine(*computer_);
     engine.SetQuestions(&answers_);
-    engine.RecoveryList = carved;
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, carved, dir_ / "out");
     EXPECT_EQ(answers_.asked, 1);
     EXPECT_EQ(engine.SizeMethodForAll.load(), 4u);
     EXPECT_EQ(engine.SizeKBForAll.load(), 300);
@@ -124,9 +124,7 @@ TEST_F(RecoveryTest, SkippingAnEstimateWritesNothingAndNamesTheFile) {
     answers_.answer.result = SizeAnswer::Result::Skip;
     CRecovery engine(*computer_);
     engine.SetQuestions(&answers_);
-    engine.RecoveryList = {carved};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {carved}, dir_ / "out");
     EXPECT_EQ(engine.RecoveredCount.load(), 0u);
     const auto lines = computer_->Log().Lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
@@ -139,9 +137,7 @@ TEST_F(RecoveryTest, NamesCannotClimbOutOfTheDestination) {
     Root(volume);
     FoundObject* sneaky = Add(volume, 30, 5, "..", 0, 100);
     CRecovery engine(*computer_);
-    engine.RecoveryList = {sneaky};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {sneaky}, dir_ / "out");
     EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "_.."));
 }
 
@@ -172,9 +168,7 @@ TEST_F(RecoveryTest, AnotherDestinationChosenForTheSettingBecomesTheSetting) {
     answers_.other = dir_ / "chosen";
     CRecovery engine(*computer_);
     engine.SetQuestions(&answers_);
-    engine.RecoveryList = {photo};
-    engine.StartRecovery(dir_.path());
-    engine.Wait();
+    RunRecovery(engine, {photo}, dir_.path());
     EXPECT_EQ(settings.DestinationFolder(), (dir_ / "chosen").string());
     EXPECT_EQ(test::ReadFile(dir_ / "chosen" / "IMG.JPG"), source_.substr(4096, 1000));
 
@@ -202,17 +196,13 @@ TEST_F(RecoveryTest, AChoiceForOneTypeAppliesToThatTypeOnly) {
     answers_.answer = {SizeAnswer::Result::Ok, SizeMethod::NextSame, 0, SizeScope::ThisType};
     CRecovery engine(*computer_);
     engine.SetQuestions(&answers_);
-    engine.RecoveryList = {jpegs[0], jpegs[1]};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {jpegs[0], jpegs[1]}, dir_ / "out");
     EXPECT_EQ(answers_.asked, 1) << "the second JPEG takes the remembered method";
     EXPECT_EQ(computer_->Signatures().FindSignatureById(300)->SizeMethodForType.load(), 3u);
     EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / std::string(jpegs[0]->GetName())), 2u << 20)
         << "the distance to the next JPEG, not to the PNG between";
     answers_.answer = {SizeAnswer::Result::Ok, SizeMethod::NextAny, 0, SizeScope::ThisFile};
-    engine.RecoveryList = {pngs[0], pngs[1]};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {pngs[0], pngs[1]}, dir_ / "out");
     EXPECT_EQ(answers_.asked, 3) << "PNGs still ask, and 'this file only' remembers nothing";
     EXPECT_EQ(std::filesystem::file_size(dir_ / "out" / std::string(pngs[0]->GetName())), 1u << 20);
 }
@@ -223,9 +213,7 @@ TEST_F(RecoveryTest, AFragmentedFileStartingNearTheEndKeepsItsSize) {
     volume.FileSystem = std::make_unique<PatternFileSystem>();
     FoundObject* file = Add(volume, 45, 5, "LATE.MOV", (16 << 20) - 4096, 1 << 20);
     CRecovery engine(*computer_);
-    engine.RecoveryList = {file};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {file}, dir_ / "out");
     EXPECT_EQ(test::ReadFile(dir_ / "out" / "LATE.MOV"), std::string(1 << 20, '\x5A'));
 }
 
@@ -235,14 +223,11 @@ TEST_F(RecoveryTest, TwoFilesOfOneNameInOneFolderBothSurviveAndARunAgainAddsNoth
     FoundObject* first = Add(volume, 40, 5, "_HOTO.JPG", 4096, 1000);
     FoundObject* second = Add(volume, 41, 5, "_HOTO.JPG", 65536, 2000);
     CRecovery engine(*computer_);
-    engine.RecoveryList = {first, second};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {first, second}, dir_ / "out");
     EXPECT_EQ(test::ReadFile(dir_ / "out" / "_HOTO.JPG"), source_.substr(4096, 1000));
     EXPECT_EQ(test::ReadFile(dir_ / "out" / "_HOTO (2).JPG"), source_.substr(65536, 2000));
     // A later run into the same folder finds both already there: nothing new is written.
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, engine.RecoveryList, dir_ / "out");
     EXPECT_EQ(FilesBelow(dir_ / "out"), (std::vector<std::string>{"_HOTO (2).JPG", "_HOTO.JPG"}));
     EXPECT_EQ(engine.RecoveredCount.load(), 0u);
     ASSERT_EQ(engine.Results.size(), 2u);
@@ -261,9 +246,7 @@ TEST_F(RecoveryTest, AbortInTheLastFileDiscardsItsPartAndLogsTheAbortOnce) {
     CRecovery recovery(*computer_);
     app_->SetMainWindow(
         std::make_shared<AtFirstBlockOf>(c, [&recovery] { recovery.AbortRecovery(); }));
-    recovery.RecoveryList = {a, b, c};
-    recovery.StartRecovery(dir_ / "out");
-    recovery.Wait();
+    RunRecovery(recovery, {a, b, c}, dir_ / "out");
     EXPECT_EQ(FilesBelow(dir_ / "out"), (std::vector<std::string>{"A.JPG", "B.JPG"}));
     EXPECT_EQ(recovery.Results.at(2).outcome, FileOutcome::NotWritten);
     EXPECT_EQ(LinesEqualTo("Recovery aborted."), 1);
@@ -294,9 +277,7 @@ TEST_F(RecoveryTest, ADestinationOnTheSourceDeviceIsRefusedBeforeAnyWrite) {
     FoundObject* photo = Add(*device, 60, 5, "IMG.JPG", 0, 512);
     CRecovery engine(*computer_);
     engine.SetQuestions(&answers_);
-    engine.RecoveryList = {photo};
-    engine.StartRecovery(dir_ / "out");
-    engine.Wait();
+    RunRecovery(engine, {photo}, dir_ / "out");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
     EXPECT_EQ(engine.RecoveredCount.load(), 0u);
     EXPECT_EQ(LinesEqualTo("Recovery completed."), 1);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <random>
 #include <string>
@@ -20,6 +21,8 @@ using Walk = std::optional<std::uint64_t> (*)(FileBytes&);
 
 constexpr std::uint64_t kStart = 8192;
 
+using test::Be;
+using test::Le;
 using test::Noise;
 
 // The start of a JPEG that was written right after the file on the volume.
@@ -44,24 +47,10 @@ struct Volume {
     std::uint64_t read = 0;  // bytes the walk asked the volume for
 };
 
-std::string Little(std::uint64_t value, int width) {
-    std::string out;
-    for (int i = 0; i < width; ++i)
-        out.push_back(static_cast<char>(value >> (8 * i)));
-    return out;
-}
-
-std::string Big(std::uint64_t value, int width) {
-    std::string out = Little(value, width);
-    std::reverse(out.begin(), out.end());
-    return out;
-}
-
 // ---- JPEG ----------------------------------------------------------------------------------
 
 std::string Segment(std::uint8_t marker, const std::string& payload) {
-    return std::string("\xFF", 1) + static_cast<char>(marker) + Big(payload.size() + 2, 2) +
-           payload;
+    return std::string("\xFF", 1) + static_cast<char>(marker) + Be(payload.size() + 2, 2) + payload;
 }
 
 struct MpEntry {
@@ -72,7 +61,7 @@ struct MpEntry {
 // An APP2 MPF segment with an MP Index IFD listing `entries`.
 std::string MpfSegment(bool little, const std::vector<MpEntry>& entries) {
     const auto put = [little](std::uint64_t v, int width) {
-        return little ? Little(v, width) : Big(v, width);
+        return little ? Le(v, width) : Be(v, width);
     };
     std::string mp = little ? std::string("II*\0", 4) : std::string("MM\0*", 4);
     mp += put(8, 4);  // the IFD right after the header
@@ -118,9 +107,9 @@ std::pair<std::string, std::size_t> Mpo(
 
 // An ISO media file of `size` bytes: ftyp, free, mdat.
 std::string Movie(std::size_t size) {
-    std::string movie = Big(24, 4) + "ftypisom" + Big(0x200, 4) + "isommp41";
-    movie += Big(8, 4) + "free";
-    movie += Big(size - movie.size(), 4) + "mdat";
+    std::string movie = Be(24, 4) + "ftypisom" + Be(0x200, 4) + "isommp41";
+    movie += Be(8, 4) + "free";
+    movie += Be(size - movie.size(), 4) + "mdat";
     movie += Noise(size - movie.size(), 11);
     return movie;
 }
@@ -174,7 +163,7 @@ TEST_F(JpegFiles, AnIndexThatDoesNotHoldTogetherGivesOnlyTheFirstImage) {
     EXPECT_EQ(Volume(small).End(JpegEnd), first3);
     // The first entry must be the image holding the index.
     auto [moved, first5] = Mpo(a, b, true);
-    moved.replace(2 + 4 + 4 + 50 + 8, 4, Little(4, 4));
+    moved.replace(2 + 4 + 4 + 50 + 8, 4, Le(4, 4));
     EXPECT_EQ(Volume(moved).End(JpegEnd), first5);
     // b listed twice over: images may not overlap.
     const auto [twice, first4] = Mpo(
@@ -196,12 +185,10 @@ TEST_F(JpegFiles, AMotionPhotoTakesTheVideoItsXmpDeclares) {
     // The declared video is not there: the photo alone.
     EXPECT_EQ(Volume(photo + Noise(movie.size(), 3)).End(JpegEnd), photo.size());
     // The declared length does not match the boxes.
-    const std::string longer = a.substr(0, 2) + xmp(movie.size() + 8) + a.substr(2);
-    EXPECT_EQ(Volume(longer + movie).End(JpegEnd), longer.size());
-    const std::string shorter = a.substr(0, 2) + xmp(movie.size() - 1) + a.substr(2);
-    EXPECT_EQ(Volume(shorter + movie).End(JpegEnd), shorter.size());
-    const std::string fewBytesMore = a.substr(0, 2) + xmp(movie.size() + 4) + a.substr(2);
-    EXPECT_EQ(Volume(fewBytesMore + movie).End(JpegEnd), fewBytesMore.size());
+    for (const std::size_t declared : {movie.size() + 8, movie.size() - 1, movie.size() + 4}) {
+        const std::string wrong = a.substr(0, 2) + xmp(declared) + a.substr(2);
+        EXPECT_EQ(Volume(wrong + movie).End(JpegEnd), wrong.size()) << declared;
+    }
     // Beyond the bound.
     EXPECT_EQ(Volume(photo + movie).End(JpegEnd, photo.size() + movie.size() - 1), photo.size());
 }
@@ -341,7 +328,7 @@ std::string Id3(std::size_t body, std::uint8_t version = 3, std::uint8_t flags =
     tag += static_cast<char>(flags);
     for (int shift = 21; shift >= 0; shift -= 7)
         tag += static_cast<char>((body >> shift) & 0x7F);
-    tag += "TIT2" + Big(6, 4) + std::string(2, '\0') + std::string("\0Title", 6);
+    tag += "TIT2" + Be(6, 4) + std::string(2, '\0') + std::string("\0Title", 6);
     tag += std::string(body - 16, '\0');
     if (flags & 0x10)
         tag += "3DI" + tag.substr(3, 7);
@@ -376,10 +363,10 @@ TEST(Mp3End, FramesAfterTheId3TagToTheEndOfTheChain) {
     // An ID3v1 tag, and an APEv2 tag with header and footer ahead of it, are taken.
     const std::string v1 = "TAG" + std::string(125, ' ');
     EXPECT_EQ(Volume(tag + frames + v1).End(Mp3End), 110 + frames.size() + 128);
-    const std::string items = Little(5, 4) + Little(0, 4) + "Title" + '\0' + "hello";
+    const std::string items = Le(5, 4) + Le(0, 4) + "Title" + '\0' + "hello";
     const auto ape = [&items](std::uint32_t flags) {
-        return "APETAGEX" + Little(2000, 4) + Little(items.size() + 32, 4) + Little(1, 4) +
-               Little(flags, 4) + std::string(8, '\0');
+        return "APETAGEX" + Le(2000, 4) + Le(items.size() + 32, 4) + Le(1, 4) + Le(flags, 4) +
+               std::string(8, '\0');
     };
     const std::string apeTag = ape(0xA0000000) + items + ape(0x80000000);
     EXPECT_EQ(Volume(tag + frames + apeTag + v1).End(Mp3End),
@@ -428,14 +415,16 @@ class Mp3Files : public ::testing::Test {
 };
 
 TEST_F(Mp3Files, LameFilesEndWhereTheyEnd) {
-    const std::string v2 = Encode("v2.mp3", "--id3v2-only --tt Title --ta Artist");
-    ASSERT_EQ(v2.substr(0, 3), "ID3");
-    EXPECT_EQ(Volume(v2).End(Mp3End), v2.size());
-    const std::string vbr = Encode("vbr.mp3", "-V 2 --id3v2-only --tt Title");
-    EXPECT_EQ(Volume(vbr).End(Mp3End), vbr.size());
-    const std::string both = Encode("both.mp3", "--add-id3v2 --tt Title --ta Artist");
-    ASSERT_EQ(both.substr(both.size() - 128, 3), "TAG");
-    EXPECT_EQ(Volume(both).End(Mp3End), both.size());
+    for (const std::string options :
+         {"--id3v2-only --tt Title --ta Artist", "-V 2 --id3v2-only --tt Title",
+          "--add-id3v2 --tt Title --ta Artist"}) {
+        const std::string mp3 = Encode("a.mp3", options);
+        ASSERT_EQ(mp3.substr(0, 3), "ID3") << options;
+        if (options.starts_with("--add")) {  // an ID3v1 tag at the end too
+            ASSERT_EQ(mp3.substr(mp3.size() - 128, 3), "TAG");
+        }
+        EXPECT_EQ(Volume(mp3).End(Mp3End), mp3.size()) << options;
+    }
 }
 
 TEST_F(Mp3Files, ACorruptedStretchEndsTheChainAtAFrameBefore) {
@@ -472,7 +461,7 @@ Cfb MakeCfb(int shift, std::uint32_t fatSectors, std::uint32_t streamSectors) {
     const std::size_t used = stream + streamSectors;
     std::string file((used + 1) * size, '\0');
     const auto put = [&file](std::size_t at, std::uint64_t value, int width) {
-        file.replace(at, width, Little(value, width));
+        file.replace(at, width, Le(value, width));
     };
     const auto sectorAt = [size](std::size_t sector) { return (sector + 1) * size; };
     file.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
@@ -532,17 +521,17 @@ Cfb MakeCfb(int shift, std::uint32_t fatSectors, std::uint32_t streamSectors) {
 }
 
 TEST(CompoundDocumentEnd, EndsAfterTheHighestSectorInUse) {
-    const Cfb v3 = MakeCfb(9, 1, 4);
-    ASSERT_EQ(v3.bytes.size(), (1 + 1 + 1 + 4) * 512u);
-    EXPECT_EQ(Volume(v3.bytes).End(CompoundDocumentEnd), v3.bytes.size());
-    const Cfb v4 = MakeCfb(12, 1, 3);
-    ASSERT_EQ(v4.bytes.size(), (1 + 1 + 1 + 3) * 4096u);
-    EXPECT_EQ(Volume(v4.bytes).End(CompoundDocumentEnd), v4.bytes.size());
-    // More FAT sectors than the header lists: the rest through two DIFAT sectors.
-    const Cfb big = MakeCfb(9, 250, 6);
-    ASSERT_EQ(big.sectors, 250u + 2 + 1 + 6);
-    EXPECT_EQ(Volume(big.bytes).End(CompoundDocumentEnd), big.bytes.size());
+    // Version 3 and 4, and more FAT sectors than the header lists: the rest through two
+    // DIFAT sectors.
+    for (const auto& [shift, fat, stream, sectors] : std::vector<std::array<std::uint32_t, 4>>{
+             {9, 1, 4, 1 + 1 + 4}, {12, 1, 3, 1 + 1 + 3}, {9, 250, 6, 250 + 2 + 1 + 6}}) {
+        const Cfb cfb = MakeCfb(static_cast<int>(shift), fat, stream);
+        ASSERT_EQ(cfb.sectors, sectors);
+        ASSERT_EQ(cfb.bytes.size(), (sectors + 1u) << shift);
+        EXPECT_EQ(Volume(cfb.bytes).End(CompoundDocumentEnd), cfb.bytes.size()) << shift << fat;
+    }
     // Free sectors at the end hold nothing of the document.
+    const Cfb v3 = MakeCfb(9, 1, 4);
     EXPECT_EQ(Volume(v3.bytes + std::string(1024, '\0')).End(CompoundDocumentEnd), v3.bytes.size());
 }
 
@@ -571,36 +560,30 @@ TEST(CompoundDocumentEnd, AHeaderOrFatThatDoesNotHoldTogetherIsNoEnd) {
     const Cfb good = MakeCfb(9, 1, 4);
     // A FAT sector count no volume could hold: answered from the header alone.
     std::string huge = good.bytes;
-    huge.replace(44, 4, Little(0x7FFFFFFF, 4));
+    huge.replace(44, 4, Le(0x7FFFFFFF, 4));
     Volume volume(huge);
     EXPECT_FALSE(volume.End(CompoundDocumentEnd));
     EXPECT_LE(volume.read, 65536u);
     // Cut by the bound.
     EXPECT_FALSE(Volume(good.bytes).End(CompoundDocumentEnd, good.bytes.size() - 1));
-    // A chain link to a sector the FAT does not cover.
-    std::string link = good.bytes;
-    link.replace(512 + 4 * 3, 4, Little(5000, 4));
-    EXPECT_FALSE(Volume(link).End(CompoundDocumentEnd));
-    // The FAT sector not marked as one.
-    std::string unmarked = good.bytes;
-    unmarked.replace(512, 4, Little(0xFFFFFFFE, 4));
-    EXPECT_FALSE(Volume(unmarked).End(CompoundDocumentEnd));
-    // A sector size that does not go with the version.
-    std::string shift = good.bytes;
-    shift.replace(30, 2, Little(12, 2));
-    EXPECT_FALSE(Volume(shift).End(CompoundDocumentEnd));
-    // The DIFAT count does not match the FAT sector count.
-    std::string difat = MakeCfb(9, 250, 2).bytes;
-    difat.replace(72, 4, Little(1, 4));
-    EXPECT_FALSE(Volume(difat).End(CompoundDocumentEnd));
-    // A DIFAT sector the FAT takes for an ordinary one.
-    std::string plain = MakeCfb(9, 250, 2).bytes;
-    plain.replace(512 + 4 * 251, 4, Little(0xFFFFFFFE, 4));
-    EXPECT_FALSE(Volume(plain).End(CompoundDocumentEnd));
-    // A DIFAT chain that loops back on itself.
-    std::string loop = MakeCfb(9, 250, 2).bytes;
-    loop.replace((250 + 1) * 512 + 508, 4, Little(250, 4));
-    EXPECT_FALSE(Volume(loop).End(CompoundDocumentEnd));
+    const std::string difat = MakeCfb(9, 250, 2).bytes;
+    const struct {
+        const std::string& file;
+        std::size_t at;
+        int width;
+        std::uint32_t value;
+        const char* why;
+    } patches[] = {
+        {good.bytes, 512 + 4 * 3, 4, 5000, "a chain link to a sector the FAT does not cover"},
+        {good.bytes, 512, 4, 0xFFFFFFFE, "the FAT sector not marked as one"},
+        {good.bytes, 30, 2, 12, "a sector size that does not go with the version"},
+        {difat, 72, 4, 1, "the DIFAT count does not match the FAT sector count"},
+        {difat, 512 + 4 * 251, 4, 0xFFFFFFFE, "a DIFAT sector the FAT takes for an ordinary one"},
+        {difat, (250 + 1) * 512 + 508, 4, 250, "a DIFAT chain that loops back on itself"}};
+    for (const auto& p : patches) {
+        const std::string bad = std::string(p.file).replace(p.at, p.width, Le(p.value, p.width));
+        EXPECT_FALSE(Volume(bad).End(CompoundDocumentEnd)) << p.why;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the end-walk tests read volumes in memory through: a sector reader over bytes, and
-// noise to put around the files.
+// What the end-walk tests read volumes in memory through: a sector reader over bytes,
+// noise to put around the files, and numbers as bytes.
 
 #include <algorithm>
 #include <cstdint>
@@ -36,6 +36,19 @@ signatures::SectorReader MemoryReader(const Bytes& bytes, std::uint64_t* bytesRe
 
 inline std::string Noise(std::size_t size, unsigned seed) {
     return RandomBytes(size, seed);
+}
+
+// `value` as `width` bytes, least significant first (Le) or most significant first (Be).
+inline std::string Le(std::uint64_t value, int width) {
+    std::string out;
+    for (int i = 0; i < width; ++i)
+        out.push_back(static_cast<char>(value >> (8 * i)));
+    return out;
+}
+inline std::string Be(std::uint64_t value, int width) {
+    std::string out = Le(value, width);
+    std::reverse(out.begin(), out.end());
+    return out;
 }
 
 }  // namespace duzez::test

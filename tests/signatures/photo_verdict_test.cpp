@@ -11,15 +11,28 @@
 #include <string>
 #include <vector>
 
+#include "tests/signatures/memory_reader.h"
 #include "tests/support/temp_folder.h"
 
 namespace duzez::signatures {
 namespace {
 
+using test::Be;
+using test::Le;
+
 constexpr std::int32_t kJpeg = 300;
 constexpr std::int32_t kPng = 301;
 constexpr std::int32_t kGif = 302;
 constexpr std::int32_t kTiff = 303;
+
+// The format the tests judge a file of `name` as, by its extension.
+std::int32_t FormatOf(const std::string& name) {
+    const std::string extension = name.substr(name.rfind('.') + 1);
+    return extension == "jpg"   ? kJpeg
+           : extension == "png" ? kPng
+           : extension == "gif" ? kGif
+                                : kTiff;
+}
 
 VerdictDetail Judge(std::int32_t format, const std::string& bytes,
                     std::chrono::milliseconds budget = std::chrono::seconds(5)) {
@@ -40,11 +53,6 @@ std::string Noise(std::size_t size, unsigned seed) {
 std::string Overwrite(std::string bytes, std::size_t at, const std::string& with) {
     bytes.replace(at, with.size(), with);
     return bytes;
-}
-
-std::string Big32(std::uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-            static_cast<char>(v)};
 }
 
 std::uint32_t ReadBig32(const std::string& s, std::size_t at) {
@@ -112,21 +120,61 @@ class Photos : public ::testing::Test {
     static inline bool missing = false;
 };
 
-// ---- JPEG ----------------------------------------------------------------------------------
+// ---- every format ---------------------------------------------------------------------
 
-TEST_F(Photos, WholeJpegsAreIntact) {
-    for (const char* name : {"a.jpg", "progressive.jpg", "grey.jpg", "cmyk.jpg"}) {
-        const std::string jpeg = Read(name);
-        const auto v = Judge(kJpeg, jpeg);
+TEST_F(Photos, WholePhotosAreIntact) {
+    for (const std::string name :
+         {"a.jpg", "progressive.jpg", "grey.jpg", "cmyk.jpg", "a.png", "interlaced.png", "deep.png",
+          "palette.png", "bilevel.png", "a.gif", "animated.gif", "a.tif", "big.tif"}) {
+        const std::string bytes = Read(name);
+        const auto v = Judge(FormatOf(name), bytes);
         EXPECT_EQ(v.verdict, PhotoVerdict::Intact) << name << ": " << v.reason;
-        EXPECT_EQ(v.goodBytes, jpeg.size()) << name;
+        EXPECT_EQ(v.goodBytes, bytes.size()) << name;
     }
     EXPECT_EQ(Judge(kJpeg, Read("a.jpg")).goodRows, 1200u);
 }
 
-TEST_F(Photos, DataAfterTheEndMarkerLeavesAJpegIntact) {
-    const auto v = Judge(kJpeg, Read("a.jpg") + Noise(5000, 3));
-    EXPECT_EQ(v.verdict, PhotoVerdict::Intact) << v.reason;
+TEST_F(Photos, CutPngGifAndTiffAreTruncated) {
+    // Cuts besides 6/10 of the file: from its start, or (negative) back from its end.
+    for (const auto& [name, fixedCuts] :
+         std::vector<std::pair<std::string, std::vector<long>>>{{"a.png", {4, -12, -1}},
+                                                                {"a.gif", {3, 12, -1}},
+                                                                {"animated.gif", {3, 12, -1}},
+                                                                {"a.tif", {6, -1}}}) {
+        const std::string bytes = Read(name);
+        std::vector<std::size_t> cuts = {bytes.size() * 6 / 10};
+        for (const long cut : fixedCuts)
+            cuts.push_back(cut > 0 ? std::size_t(cut) : bytes.size() - std::size_t(-cut));
+        for (const std::size_t cut : cuts) {
+            const auto v = Judge(FormatOf(name), bytes.substr(0, cut));
+            EXPECT_EQ(v.verdict, PhotoVerdict::Truncated) << name << " " << cut << ": " << v.reason;
+            if (FormatOf(name) == kGif) {  // a cut GIF is good up to the cut
+                EXPECT_EQ(v.goodBytes, cut) << name;
+            }
+        }
+    }
+    const std::string png = Read("a.png");
+    EXPECT_EQ(Judge(kPng, png.substr(0, png.size() - 12)).reason, "ends before its end chunk");
+}
+
+// ---- JPEG ----------------------------------------------------------------------------------
+
+TEST_F(Photos, WhatSurroundsAJpegsEndMarkerDecides) {
+    const std::string jpeg = Read("a.jpg");
+    ASSERT_EQ(jpeg.substr(jpeg.size() - 2), "\xFF\xD9");
+    const std::string unended = jpeg.substr(0, jpeg.size() - 2);
+    auto v = Judge(kJpeg, jpeg + Noise(5000, 3));
+    EXPECT_EQ(v.verdict, PhotoVerdict::Intact) << "data after the end marker: " << v.reason;
+    v = Judge(kJpeg, unended);
+    EXPECT_EQ(v.verdict, PhotoVerdict::Truncated);
+    EXPECT_EQ(v.reason, "ends before its end marker");
+    EXPECT_EQ(v.goodRows, 1200u);
+    v = Judge(kJpeg, jpeg.substr(0, ScanStart(jpeg) / 2));
+    EXPECT_EQ(v.verdict, PhotoVerdict::Truncated) << "cut inside its header: " << v.reason;
+    EXPECT_EQ(v.goodRows, 0u);
+    v = Judge(kJpeg, unended + std::string(10, 'x') + "\xFF\xD9");
+    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged) << "stray bytes before the end marker";
+    EXPECT_EQ(v.goodRows, 1200u);
 }
 
 TEST_F(Photos, CutJpegIsTruncatedWithRowsInProportion) {
@@ -141,22 +189,6 @@ TEST_F(Photos, CutJpegIsTruncatedWithRowsInProportion) {
         // Plasma spreads detail evenly enough that rows follow the bytes.
         EXPECT_NEAR(double(v.goodRows) / 1200.0, share, 0.15) << share;
     }
-}
-
-TEST_F(Photos, JpegWithoutItsEndMarkerIsTruncated) {
-    const std::string jpeg = Read("a.jpg");
-    ASSERT_EQ(jpeg.substr(jpeg.size() - 2), "\xFF\xD9");
-    const auto v = Judge(kJpeg, jpeg.substr(0, jpeg.size() - 2));
-    EXPECT_EQ(v.verdict, PhotoVerdict::Truncated);
-    EXPECT_EQ(v.reason, "ends before its end marker");
-    EXPECT_EQ(v.goodRows, 1200u);
-}
-
-TEST_F(Photos, JpegCutInsideItsHeaderIsTruncated) {
-    const std::string jpeg = Read("a.jpg");
-    const auto v = Judge(kJpeg, jpeg.substr(0, ScanStart(jpeg) / 2));
-    EXPECT_EQ(v.verdict, PhotoVerdict::Truncated) << v.reason;
-    EXPECT_EQ(v.goodRows, 0u);
 }
 
 TEST_F(Photos, OverwrittenJpegDataIsDamagedWhereTheDamageIs) {
@@ -189,22 +221,11 @@ TEST_F(Photos, OverwrittenProgressiveJpegIsDamaged) {
     EXPECT_EQ(cut.verdict, PhotoVerdict::Truncated) << cut.reason;
 }
 
-TEST_F(Photos, StrayBytesBeforeTheEndMarkerAreDamage) {
-    const std::string jpeg = Read("a.jpg");
-    const std::string padded = jpeg.substr(0, jpeg.size() - 2) + std::string(10, 'x') + "\xFF\xD9";
-    const auto v = Judge(kJpeg, padded);
-    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged);
-    EXPECT_EQ(v.goodRows, 1200u);
-}
-
 // The SOF0 segment's height and width fields.
 void SetJpegSize(std::string& jpeg, std::uint16_t width, std::uint16_t height) {
     const std::size_t sof = jpeg.find("\xFF\xC0");
     ASSERT_NE(sof, std::string::npos);
-    jpeg[sof + 5] = static_cast<char>(height >> 8);
-    jpeg[sof + 6] = static_cast<char>(height);
-    jpeg[sof + 7] = static_cast<char>(width >> 8);
-    jpeg[sof + 8] = static_cast<char>(width);
+    jpeg.replace(sof + 5, 4, Be(height, 2) + Be(width, 2));
 }
 
 TEST_F(Photos, HugeJpegHeadersAreRefusedUnchecked) {
@@ -260,7 +281,7 @@ TEST(PhotoVerdict, EmptyAndForeignBytesAreNotJpegs) {
 std::string Chunk(const std::string& type, const std::string& data) {
     std::uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(type.data()), 4);
     crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
-    return Big32(static_cast<std::uint32_t>(data.size())) + type + data + Big32(crc);
+    return Be(data.size(), 4) + type + data + Be(crc, 4);
 }
 
 std::string Deflate(const std::string& raw) {
@@ -276,7 +297,7 @@ std::string Deflate(const std::string& raw) {
 // An 8-bit RGB PNG whose header says width x height but whose data holds `rows` rows.
 std::string MadePng(std::uint32_t width, std::uint32_t height, std::uint32_t rows,
                     const std::string& compressed = {}) {
-    const std::string header = Big32(width) + Big32(height) + std::string("\x08\x02\0\0\0", 5);
+    const std::string header = Be(width, 4) + Be(height, 4) + std::string("\x08\x02\0\0\0", 5);
     std::string raw;
     for (std::uint32_t r = 0; r < rows; ++r)
         raw += std::string(1, '\0') + Noise(3 * width, r);
@@ -295,53 +316,37 @@ std::size_t FindChunk(const std::string& png, const std::string& type) {
     return std::string::npos;
 }
 
-TEST_F(Photos, WholePngsAreIntact) {
-    for (const char* name : {"a.png", "interlaced.png", "deep.png", "palette.png", "bilevel.png"}) {
-        const std::string png = Read(name);
-        const auto v = Judge(kPng, png);
-        EXPECT_EQ(v.verdict, PhotoVerdict::Intact) << name << ": " << v.reason;
-        EXPECT_EQ(v.goodBytes, png.size());
-    }
-}
-
-TEST_F(Photos, FlippedByteInPngDataFailsItsChecksum) {
-    std::string png = Read("a.png");
+TEST_F(Photos, DamagedPngDataIsFound) {
+    const std::string png = Read("a.png");
     const std::size_t idat = FindChunk(png, "IDAT");
     ASSERT_NE(idat, std::string::npos);
-    png[idat + 8 + ReadBig32(png, idat) / 2] ^= 0x10;
-    const auto v = Judge(kPng, png);
+    const std::uint32_t length = ReadBig32(png, idat);
+    // A flipped byte fails the chunk's checksum.
+    std::string flipped = png;
+    flipped[idat + 8 + length / 2] ^= 0x10;
+    const auto v = Judge(kPng, flipped);
     EXPECT_EQ(v.verdict, PhotoVerdict::Damaged);
     EXPECT_EQ(v.goodBytes, idat);
     EXPECT_NE(v.reason.find("checksum"), std::string::npos) << v.reason;
-}
-
-TEST_F(Photos, CorruptDataUnderAGoodChecksumIsDamaged) {
-    std::string png = Read("a.png");
-    const std::size_t idat = FindChunk(png, "IDAT");
-    const std::uint32_t length = ReadBig32(png, idat);
+    // Corrupt data under a good checksum.
     std::string data = png.substr(idat + 8, length);
     data.replace(length / 2, 64, Noise(64, 5));
-    png.replace(idat, 12 + length, Chunk("IDAT", data));
-    const auto v = Judge(kPng, png);
-    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged) << v.reason;
+    const auto corrupt =
+        Judge(kPng, std::string(png).replace(idat, 12 + length, Chunk("IDAT", data)));
+    EXPECT_EQ(corrupt.verdict, PhotoVerdict::Damaged) << corrupt.reason;
 }
 
-TEST_F(Photos, CutPngIsTruncated) {
-    const std::string png = Read("a.png");
-    for (const std::size_t cut :
-         {std::size_t{4}, png.size() * 6 / 10, png.size() - 12, png.size() - 1}) {
-        const auto v = Judge(kPng, png.substr(0, cut));
-        EXPECT_EQ(v.verdict, PhotoVerdict::Truncated) << cut << ": " << v.reason;
-    }
-    EXPECT_EQ(Judge(kPng, png.substr(0, png.size() - 12)).reason, "ends before its end chunk");
-}
-
-TEST(PhotoVerdict, PngDataMustFillExactlyItsSize) {
+TEST(PhotoVerdict, MadePngsMustHoldTogether) {
     EXPECT_EQ(Judge(kPng, MadePng(10, 10, 10)).verdict, PhotoVerdict::Intact);
+    // The data must fill exactly the size in the header.
     const auto shortData = Judge(kPng, MadePng(10, 10, 9));
     EXPECT_EQ(shortData.verdict, PhotoVerdict::Damaged);
     EXPECT_NE(shortData.reason.find("its size needs 310"), std::string::npos) << shortData.reason;
     EXPECT_EQ(Judge(kPng, MadePng(10, 10, 11)).verdict, PhotoVerdict::Damaged);
+    // Without its signature or its header.
+    const std::string png = MadePng(4, 4, 4);
+    EXPECT_EQ(Judge(kPng, "GIF89a" + png.substr(6)).verdict, PhotoVerdict::Damaged);
+    EXPECT_EQ(Judge(kPng, png.substr(0, 8) + png.substr(8 + 25)).verdict, PhotoVerdict::Damaged);
 }
 
 TEST(PhotoVerdict, PngDecompressionBombStopsFast) {
@@ -368,13 +373,6 @@ TEST(PhotoVerdict, PngDecompressionBombStopsFast) {
     EXPECT_EQ(Judge(kPng, MadePng(60000, 60000, 0, compressed)).verdict, PhotoVerdict::Unchecked);
 }
 
-TEST(PhotoVerdict, PngWithoutItsSignatureOrHeaderIsDamaged) {
-    std::string png = MadePng(4, 4, 4);
-    EXPECT_EQ(Judge(kPng, "GIF89a" + png.substr(6)).verdict, PhotoVerdict::Damaged);
-    const std::string noHeader = png.substr(0, 8) + png.substr(8 + 25);
-    EXPECT_EQ(Judge(kPng, noHeader).verdict, PhotoVerdict::Damaged);
-}
-
 // ---- GIF -----------------------------------------------------------------------------------
 
 // Where the first image's compressed data starts: its first sub-block's length byte.
@@ -396,28 +394,7 @@ std::size_t GifImageData(const std::string& gif) {
     return 0;
 }
 
-TEST_F(Photos, WholeGifsAreIntact) {
-    for (const char* name : {"a.gif", "animated.gif"}) {
-        const std::string gif = Read(name);
-        const auto v = Judge(kGif, gif);
-        EXPECT_EQ(v.verdict, PhotoVerdict::Intact) << name << ": " << v.reason;
-        EXPECT_EQ(v.goodBytes, gif.size());
-    }
-}
-
-TEST_F(Photos, CutGifIsTruncated) {
-    for (const char* name : {"a.gif", "animated.gif"}) {
-        const std::string gif = Read(name);
-        for (const std::size_t cut :
-             {std::size_t{3}, std::size_t{12}, gif.size() * 6 / 10, gif.size() - 1}) {
-            const auto v = Judge(kGif, gif.substr(0, cut));
-            EXPECT_EQ(v.verdict, PhotoVerdict::Truncated) << name << " " << cut << ": " << v.reason;
-            EXPECT_EQ(v.goodBytes, cut);
-        }
-    }
-}
-
-TEST_F(Photos, GifWithImpossibleCodesIsDamaged) {
+TEST_F(Photos, DamagedGifsAreGoodUpToTheDamage) {
     std::string gif = Read("a.gif");
     const std::size_t data = GifImageData(gif);
     ASSERT_GT(data, 0u);
@@ -426,29 +403,21 @@ TEST_F(Photos, GifWithImpossibleCodesIsDamaged) {
         block += 1 + std::uint8_t(gif[block]);
     const std::size_t length = std::uint8_t(gif[block]);
     ASSERT_GT(length, 100u);
-    gif.replace(block + 1, length, std::string(length, '\xFF'));
-    const auto v = Judge(kGif, gif);
-    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged) << v.reason;
+    auto v = Judge(kGif, std::string(gif).replace(block + 1, length, std::string(length, '\xFF')));
+    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged) << "impossible codes: " << v.reason;
     EXPECT_EQ(v.goodBytes, block);
-}
-
-TEST_F(Photos, GifWithAnUnknownBlockIsDamaged) {
-    std::string gif = Read("animated.gif");
-    const std::size_t trailer = gif.size() - 1;
-    gif[trailer] = 0x42;
-    gif += ";";
-    const auto v = Judge(kGif, gif);
-    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged);
-    EXPECT_EQ(v.goodBytes, trailer);
-}
-
-TEST_F(Photos, GifWhoseImageDataEndsEarlyIsDamaged) {
-    std::string gif = Read("a.gif");
-    const std::size_t data = GifImageData(gif);
-    gif.replace(data, 1, std::string(1, '\0'));  // an empty first sub-block ends the data
+    // An empty first sub-block ends the image data early.
+    gif.replace(data, 1, std::string(1, '\0'));
     gif.erase(data + 1, gif.size() - 1 - (data + 1));
-    const auto v = Judge(kGif, gif);
-    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged) << v.reason;
+    v = Judge(kGif, gif);
+    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged) << "data ends early: " << v.reason;
+    // An unknown block where the trailer was.
+    std::string animated = Read("animated.gif");
+    const std::size_t trailer = animated.size() - 1;
+    animated[trailer] = 0x42;
+    v = Judge(kGif, animated + ";");
+    EXPECT_EQ(v.verdict, PhotoVerdict::Damaged) << "an unknown block";
+    EXPECT_EQ(v.goodBytes, trailer);
 }
 
 // ---- TIFF ----------------------------------------------------------------------------------
@@ -489,13 +458,6 @@ TiffEntry FindTiffEntry(const std::string& t, std::uint16_t tag) {
     return {};
 }
 
-TEST_F(Photos, WholeTiffsAreIntact) {
-    for (const char* name : {"a.tif", "big.tif"}) {
-        const auto v = Judge(kTiff, Read(name));
-        EXPECT_EQ(v.verdict, PhotoVerdict::Intact) << name << ": " << v.reason;
-    }
-}
-
 TEST_F(Photos, TiffWithAStripPastTheEndIsTruncated) {
     for (const char* name : {"a.tif", "big.tif"}) {
         std::string tiff = Read(name);
@@ -508,14 +470,6 @@ TEST_F(Photos, TiffWithAStripPastTheEndIsTruncated) {
         const auto v = Judge(kTiff, tiff);
         EXPECT_EQ(v.verdict, PhotoVerdict::Truncated) << name << ": " << v.reason;
         EXPECT_NE(v.reason.find("strips"), std::string::npos) << v.reason;
-    }
-}
-
-TEST_F(Photos, CutTiffIsTruncated) {
-    const std::string tiff = Read("a.tif");
-    for (const std::size_t cut : {std::size_t{6}, tiff.size() * 6 / 10, tiff.size() - 1}) {
-        const auto v = Judge(kTiff, tiff.substr(0, cut));
-        EXPECT_EQ(v.verdict, PhotoVerdict::Truncated) << cut << ": " << v.reason;
     }
 }
 
@@ -552,13 +506,7 @@ std::string ChainedTiff(std::uint32_t rawSize) {
     std::string t("II*\0", 4);
     t += std::string("\x08\0\0\0", 4);
     const auto entry = [](std::uint16_t tag, std::uint16_t type, std::uint32_t value) {
-        std::string e;
-        for (const std::uint32_t v : {std::uint32_t(tag), std::uint32_t(type)})
-            e += {static_cast<char>(v), static_cast<char>(v >> 8)};
-        for (const std::uint32_t v : {std::uint32_t{1}, value})
-            e += {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                  static_cast<char>(v >> 24)};
-        return e;
+        return Le(tag, 2) + Le(type, 2) + Le(1, 4) + Le(value, 4);
     };
     // Four IFDs of two entries each (18 + 12 = 30 bytes), then the data.
     const std::uint32_t dataAt = 8 + 4 * 30;
@@ -567,7 +515,7 @@ std::string ChainedTiff(std::uint32_t rawSize) {
         std::string ifd("\x02\0", 2);
         ifd += entry(273, 4, dataAt);
         ifd += entry(279, 4, i == 3 ? rawSize : 16);
-        ifd += {static_cast<char>(next), static_cast<char>(next >> 8), 0, 0};
+        ifd += Le(next, 4);
         t += ifd;
     }
     return t + Noise(std::max<std::uint32_t>(rawSize, 16), 4);
@@ -594,10 +542,9 @@ TEST(PhotoVerdict, NamesAndUncheckedFormats) {
 }
 
 TEST_F(Photos, MutatedPhotosNeverCrashOrOverreach) {
-    const std::pair<std::int32_t, const char*> files[] = {
-        {kJpeg, "cmyk.jpg"}, {kPng, "palette.png"}, {kGif, "animated.gif"}, {kTiff, "a.tif"}};
     std::mt19937 random(11);
-    for (const auto& [format, name] : files) {
+    for (const std::string name : {"cmyk.jpg", "palette.png", "animated.gif", "a.tif"}) {
+        const std::int32_t format = FormatOf(name);
         const std::string original = Read(name);
         for (int round = 0; round < 60; ++round) {
             std::string bytes = original;
@@ -617,10 +564,7 @@ TEST_F(Photos, MutatedPhotosNeverCrashOrOverreach) {
 // ISO media (HEIC, CR3, MP4, MOV): judged by their boxes, since the index a player needs
 // is what a cut-short camera file lacks.
 std::string Box(const std::string& type, const std::string& body) {
-    const auto size = static_cast<std::uint32_t>(8 + body.size());
-    return std::string{static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                       static_cast<char>(size >> 8), static_cast<char>(size)} +
-           type + body;
+    return Be(8 + body.size(), 4) + type + body;
 }
 
 TEST(IsoMediaVerdict, BoxesDecideIntactTruncatedAndDamaged) {
