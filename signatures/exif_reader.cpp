@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <string_view>
 
 namespace duzez::signatures {
@@ -242,25 +243,6 @@ bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value
     return true;
 }
 
-bool Leap(int year) {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysIn(int year, int month) {
-    static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && Leap(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
-}
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-std::int64_t DaysFromEpoch(int year, int month, int day) {
-    std::int64_t days = 0;
-    for (int y = 1970; y < year; ++y)
-        days += Leap(y) ? 366 : 365;
-    for (int m = 1; m < month; ++m)
-        days += DaysIn(year, m);
-    return days + day - 1;
-}
-
 // "YYYY:MM:DD HH:MM:SS" as seconds since 1970, the wall time taken as UTC.
 std::optional<std::int64_t> ParseDateTime(std::string_view text) {
     if (text.size() != 19 || text[4] != ':' || text[7] != ':' || text[10] != ' ' ||
@@ -270,10 +252,13 @@ std::optional<std::int64_t> ParseDateTime(std::string_view text) {
     if (!Digits(text, 0, 4, year) || !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day) ||
         !Digits(text, 11, 2, hour) || !Digits(text, 14, 2, minute) || !Digits(text, 17, 2, second))
         return std::nullopt;
-    if (year < 1970 || year > 2100 || month < 1 || month > 12 || day < 1 ||
-        day > DaysIn(year, month) || hour > 23 || minute > 59 || second > 59)
+    const std::chrono::year_month_day date{std::chrono::year(year),
+                                           std::chrono::month(static_cast<unsigned>(month)),
+                                           std::chrono::day(static_cast<unsigned>(day))};
+    if (year < 1970 || year > 2100 || !date.ok() || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    return DaysFromEpoch(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    const std::int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
+    return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 // "+HH:MM" or "-HH:MM" as seconds east of UTC.
