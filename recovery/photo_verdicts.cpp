@@ -4,13 +4,14 @@
 
 #include "core/work_share.h"
 #include "filesystems/found_object_stream.h"
+#include "signatures/signature.h"
 
 namespace duzez::recovery {
 
 bool IsJudgedFormat(std::int32_t format) {
-    return format == 300 || format == 301 || format == 302 || format == 303 || format == 310 ||
-           format == 312 || format == 313 || format == 317 || format == 400 || format == 401 ||
-           format == 402;
+    using namespace signatures::FormatIds;
+    return format == Jpeg || format == Png || format == Gif || IsTiffPhoto(format) ||
+           IsIsoMedia(format);
 }
 
 void JudgePhotos(filesystems::TreeVolume& volume,

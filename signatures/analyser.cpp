@@ -111,20 +111,15 @@ bool CAnalyser::WaitChunkDone(std::chrono::milliseconds limit) {
 
 namespace {
 
-constexpr std::int32_t kJpeg = 300;
 constexpr std::uint64_t kExifBytes = 64 * 1024;  // where cameras put their EXIF block
 constexpr std::uint64_t kUnixToFileTime = 11644473600ull;
-
-bool IsTiffPhoto(std::int32_t format) {
-    return format == 303 || format == 310 || format == 312 || format == 313;
-}
 
 }  // namespace
 
 void CAnalyser::DescribePhoto(filesystems::FoundObject& item, std::span<const std::uint8_t> chunk,
                               const SectorReader& read) const {
     const std::int32_t format = item.SignatureId;
-    if (format != kJpeg && !IsTiffPhoto(format))
+    if (format != FormatIds::Jpeg && !FormatIds::IsTiffPhoto(format))
         return;
     const std::uint64_t wanted = std::min<std::uint64_t>(item.Size, kExifBytes);
     // Most photos' EXIF lies within the chunk just scanned: read only when it does not.
@@ -137,7 +132,7 @@ void CAnalyser::DescribePhoto(filesystems::FoundObject& item, std::span<const st
         readHead.resize(std::min<std::uint64_t>({got, readHead.size(), wanted}));
         head = readHead;
     }
-    const auto facts = format == kJpeg ? ReadJpegExif(head) : ReadTiffExif(head);
+    const auto facts = format == FormatIds::Jpeg ? ReadJpegExif(head) : ReadTiffExif(head);
     if (!facts)
         return;
     const Signature* signature = database_.FindSignatureById(format);
@@ -161,8 +156,8 @@ void CAnalyser::DescribePhoto(filesystems::FoundObject& item, std::span<const st
 void CAnalyser::NameByBrand(filesystems::FoundObject& item,
                             std::span<const std::uint8_t, kSectorBytes> sector) const {
     const std::int32_t format = item.SignatureId;
-    const bool isoMedia = format == 400 || format == 401 || format == 402 || format == 317;
-    if (!isoMedia || item.Is(Flags::Named) || std::memcmp(sector.data() + 4, "ftyp", 4) != 0)
+    if (!FormatIds::IsIsoMedia(format) || item.Is(Flags::Named) ||
+        std::memcmp(sector.data() + 4, "ftyp", 4) != 0)
         return;
     // The major brand says what the file is: a QuickTime movie, a Canon CR3, a HEIC photo.
     static constexpr std::pair<const char*, const char*> kBrands[] = {

@@ -9,6 +9,7 @@
 #include "signatures/jpeg_end.h"
 #include "signatures/jpeg_scan_decoder.h"
 #include "signatures/photo_verdict.h"
+#include "signatures/signature.h"
 
 namespace duzez::signatures {
 namespace {
@@ -16,7 +17,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::int32_t kJpeg = 300;
 constexpr std::uint64_t kSector = 512;
 // The first look at a carved photo; a photo that breaks within it is never read further.
 constexpr std::uint64_t kFirstLook = 256 * 1024;
@@ -144,7 +144,7 @@ std::optional<Break> FindBreak(const PieceSearch& search, const SectorReader& re
         if (more.empty())
             return std::nullopt;
         found.file.insert(found.file.end(), more.begin(), more.end());
-        found.detail = JudgePhoto(kJpeg, found.file);
+        found.detail = JudgePhoto(FormatIds::Jpeg, found.file);
         const bool ranOut = found.detail.verdict == PhotoVerdict::Truncated &&
                             found.detail.goodBytes >= found.file.size();
         if (!ranOut || look == carved)
@@ -381,7 +381,7 @@ class Search {
     std::optional<TwoPieces> DecodeJoint(std::uint64_t joint, std::uint64_t scanStart) {
         const Bytes prefix(file_.begin(), file_.begin() + static_cast<std::ptrdiff_t>(joint));
         // The first piece alone must decode up to its cut: a joint past the damage is wrong.
-        const VerdictDetail alone = JudgePhoto(kJpeg, prefix);
+        const VerdictDetail alone = JudgePhoto(FormatIds::Jpeg, prefix);
         if (alone.verdict != PhotoVerdict::Truncated || alone.goodBytes < prefix.size())
             return std::nullopt;
         for (const Candidate& candidate : OrderedCandidates(joint, scanStart)) {
@@ -449,7 +449,7 @@ class Search {
             return false;
         Bytes trial = prefix;
         trial.insert(trial.end(), more.begin(), more.end());
-        const VerdictDetail detail = JudgePhoto(kJpeg, trial);
+        const VerdictDetail detail = JudgePhoto(FormatIds::Jpeg, trial);
         if (detail.verdict == PhotoVerdict::Intact)
             return true;
         return detail.verdict == PhotoVerdict::Truncated && detail.goodBytes >= trial.size();
@@ -471,7 +471,7 @@ class Search {
         if (rest.empty())
             return std::nullopt;
         whole.insert(whole.end(), rest.begin(), rest.end());
-        if (JudgePhoto(kJpeg, whole).verdict != PhotoVerdict::Intact)
+        if (JudgePhoto(FormatIds::Jpeg, whole).verdict != PhotoVerdict::Intact)
             return std::nullopt;
         return TwoPieces{joint, second, *end};
     }

@@ -18,6 +18,7 @@
 #include <jerror.h>
 
 #include "signatures/iso_media_verdict.h"
+#include "signatures/signature.h"
 
 namespace duzez::signatures {
 namespace {
@@ -853,26 +854,17 @@ const char* VerdictName(PhotoVerdict verdict) {
 VerdictDetail JudgePhoto(std::int32_t format, std::span<const std::uint8_t> file,
                          std::chrono::milliseconds budget) {
     const Clock::time_point deadline = Clock::now() + budget;
-    switch (format) {
-        case 300:
-            return JudgeJpeg(file, deadline);
-        case 301:
-            return JudgePng(file, deadline);
-        case 302:
-            return JudgeGif(file, deadline);
-        case 303:  // TIFF, NEF, ARW, PEF, DNG
-        case 310:  // CR2
-        case 312:  // ORF
-        case 313:  // RW2
-            return TiffCheck(file, deadline).Run();
-        case 317:  // HEIF, AVIF
-        case 400:  // MPEG-4, CR3
-        case 401:  // QuickTime
-        case 402:  // 3GPP
-            return JudgeIsoMedia(file);
-        default:
-            return Make(PhotoVerdict::Unchecked, 0, "a format that is not checked");
-    }
+    if (format == FormatIds::Jpeg)
+        return JudgeJpeg(file, deadline);
+    if (format == FormatIds::Png)
+        return JudgePng(file, deadline);
+    if (format == FormatIds::Gif)
+        return JudgeGif(file, deadline);
+    if (FormatIds::IsTiffPhoto(format))
+        return TiffCheck(file, deadline).Run();
+    if (FormatIds::IsIsoMedia(format))
+        return JudgeIsoMedia(file);
+    return Make(PhotoVerdict::Unchecked, 0, "a format that is not checked");
 }
 
 }  // namespace duzez::signatures

@@ -6,6 +6,7 @@
 
 #include "core/work_share.h"
 #include "signatures/photo_verdict.h"
+#include "signatures/signature.h"
 
 namespace duzez::signatures {
 namespace {
@@ -13,7 +14,6 @@ namespace {
 using filesystems::FoundObject;
 namespace ObjectFlags = filesystems::ObjectFlags;
 
-constexpr std::int16_t kJpeg = 300;
 constexpr std::uint32_t kUnknownClusterBytes = 4096;
 
 struct Span {
@@ -77,7 +77,7 @@ bool Overlaps(const std::vector<Span>& spans, Span span) {
 }  // namespace
 
 bool MayBeInPieces(const FoundObject& object) {
-    if (object.SignatureId != kJpeg || !object.Is(ObjectFlags::FoundBySignature) ||
+    if (object.SignatureId != FormatIds::Jpeg || !object.Is(ObjectFlags::FoundBySignature) ||
         object.Is(ObjectFlags::Folder) || object.InTwoPieces()) {
         return false;
     }

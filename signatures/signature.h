@@ -43,6 +43,26 @@ constexpr std::int32_t CompoundDocument = 100;
 constexpr std::int32_t SizeAtByte4 = 502;
 constexpr std::int32_t SizeAtByte2 = 503;
 constexpr std::int32_t StartsBefore32K = 504;
+constexpr std::int32_t Jpeg = 300;
+constexpr std::int32_t Png = 301;
+constexpr std::int32_t Gif = 302;
+constexpr std::int32_t Tiff = 303;  // also NEF, ARW, PEF, DNG
+constexpr std::int32_t Cr2 = 310;
+constexpr std::int32_t Orf = 312;
+constexpr std::int32_t Rw2 = 313;
+constexpr std::int32_t Heif = 317;   // also AVIF
+constexpr std::int32_t Mpeg4 = 400;  // also CR3
+constexpr std::int32_t QuickTime = 401;
+constexpr std::int32_t ThreeGpp = 402;
+
+// TIFF and the RAW formats built on it.
+constexpr bool IsTiffPhoto(std::int32_t format) {
+    return format == Tiff || format == Cr2 || format == Orf || format == Rw2;
+}
+// The ISO base media files: what their boxes and major brand say.
+constexpr bool IsIsoMedia(std::int32_t format) {
+    return format == Heif || format == Mpeg4 || format == QuickTime || format == ThreeGpp;
+}
 }  // namespace FormatIds
 
 struct Signature {

@@ -40,7 +40,6 @@ std::optional<std::uint32_t> Crc32(FileBytes& bytes, std::uint64_t offset, std::
 
 namespace {
 
-
 constexpr std::uint32_t kLocal = 0x04034B50;
 constexpr std::uint32_t kCentral = 0x02014B50;
 constexpr std::uint32_t kDigitalSignature = 0x05054B50;
