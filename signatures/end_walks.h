@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 
 #include "signatures/file_bytes.h"
 
@@ -28,6 +27,5 @@ constexpr std::uint64_t kSearchFetchBudget = 64ull * 1024 * 1024;
 
 // The walk registered for `formatId`, or nullptr.
 const EndWalkEntry* FindEndWalk(std::int32_t formatId);
-std::span<const EndWalkEntry> EndWalks();
 
 }  // namespace duzez::signatures

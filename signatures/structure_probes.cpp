@@ -2,80 +2,11 @@
 
 #include "signatures/end_walks.h"
 #include "signatures/file_bytes.h"
-#include "signatures/jpeg_end.h"
-#include "signatures/tiff_end.h"
 
 namespace duzez::signatures {
 namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
-
-std::optional<std::uint64_t> PngEnd(FileBytes& bytes) {
-    std::uint64_t at = 8;
-    for (int chunks = 0; chunks < 1000000; ++chunks) {
-        const auto length = bytes.Big32(at);
-        const auto type = bytes.Big32(at + 4);
-        if (!length || !type || *length > 0x7FFFFFFF)
-            return std::nullopt;
-        for (int i = 0; i < 4; ++i) {
-            const auto c = static_cast<char>((*type >> (24 - 8 * i)) & 0xFF);
-            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
-                return std::nullopt;
-        }
-        at += 12 + std::uint64_t{*length};
-        if (at > bytes.Limit())
-            return std::nullopt;  // a chunk that runs past the volume
-        if (*type == 0x49454E44)
-            return at;  // IEND
-    }
-    return std::nullopt;
-}
-
-std::optional<std::uint64_t> SkipSubBlocks(FileBytes& bytes, std::uint64_t at) {
-    while (true) {
-        const auto size = bytes.At(at);
-        if (!size)
-            return std::nullopt;
-        at += 1 + *size;
-        if (*size == 0)
-            return at;
-    }
-}
-
-std::optional<std::uint64_t> GifEnd(FileBytes& bytes) {
-    const auto flags = bytes.At(10);
-    if (!flags)
-        return std::nullopt;
-    std::uint64_t at = 13;
-    if (*flags & 0x80)
-        at += 3ull << ((*flags & 7) + 1);
-    while (true) {
-        const auto block = bytes.At(at);
-        if (!block)
-            return std::nullopt;
-        if (*block == 0x3B)
-            return at + 1;
-        if (*block == 0x21) {
-            const auto end = SkipSubBlocks(bytes, at + 2);
-            if (!end)
-                return std::nullopt;
-            at = *end;
-        } else if (*block == 0x2C) {
-            const auto local = bytes.At(at + 9);
-            if (!local)
-                return std::nullopt;
-            at += 10;
-            if (*local & 0x80)
-                at += 3ull << ((*local & 7) + 1);
-            const auto end = SkipSubBlocks(bytes, at + 1);  // after the LZW code size
-            if (!end)
-                return std::nullopt;
-            at = *end;
-        } else {
-            return std::nullopt;
-        }
-    }
-}
 
 // Top-level boxes from the start; the end of the last box that reads as one.
 std::optional<std::uint64_t> IsoMediaEnd(FileBytes& bytes, std::uint64_t limit) {
@@ -119,25 +50,6 @@ std::optional<std::uint64_t> WalkToEnd(std::int32_t formatId, std::uint64_t star
     const std::uint64_t room = volumeSize - start;
     const auto bounded = [room](std::uint64_t limit) { return std::min(room, limit); };
     switch (formatId) {
-        case 300: {  // JPEG: its scan data is searched for the end marker
-            FileBytes bytes(start, bounded(256 * kMiB), read, kSearchFetchBudget);
-            return JpegEnd(bytes);
-        }
-        case 301: {  // PNG
-            FileBytes bytes(start, bounded(512 * kMiB), read);
-            return PngEnd(bytes);
-        }
-        case 302: {  // GIF
-            FileBytes bytes(start, bounded(256 * kMiB), read);
-            return GifEnd(bytes);
-        }
-        case 303:    // TIFF, NEF, ARW, PEF, DNG
-        case 310:    // CR2
-        case 312:    // ORF
-        case 313: {  // RW2
-            FileBytes bytes(start, bounded(1024 * kMiB), read);
-            return TiffEnd(bytes);
-        }
         case 403:    // AVI
         case 410: {  // WAVE
             FileBytes bytes(start, bounded(12), read);
