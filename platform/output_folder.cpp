@@ -11,6 +11,7 @@
 
 #include "platform/file_io.h"
 #include "platform/file_times.h"
+#include "platform/folder_fd.h"
 
 namespace duzez::platform {
 namespace {
@@ -50,7 +51,7 @@ std::unique_ptr<OutputFolder> OutputFolder::Open(const std::filesystem::path& pa
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     // The folder the user chose may itself be reached through a link; below it, nothing is.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd = OpenFolder(path);
     if (!fd) {
         const int code = ec ? ec.value() : errno;
         error = "cannot create the folder " + path.string() + ": " + std::strerror(code);
@@ -72,7 +73,7 @@ std::unique_ptr<OutputFolder> OutputFolder::Child(const std::string& name) const
     }
     if (::mkdirat(fd_.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
         return nullptr;
-    UniqueFd fd(::openat(fd_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd fd = OpenSubfolder(fd_.get(), name.c_str());
     if (!fd) {
         if (errno == ELOOP)
             errno = ENOTDIR;

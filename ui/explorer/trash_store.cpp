@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -372,7 +371,7 @@ int CopyTree(int srcDir, const std::string& srcName, int dstDir, const std::stri
     if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0)
         return errno;
     Fd out = OpenSubfolder(dstDir, dstName.c_str());
-    int error = static_cast<bool>(out) ? 0 : errno;
+    int error = out ? 0 : errno;
     if (error == 0) {
         for (const auto& child : FolderNames(in.get())) {
             error = CopyTree(in.get(), child, out.get(), child);
@@ -649,8 +648,8 @@ RestoreResult RestoreTrashItem(const TrashItem& item, const RestoreAnswers& answ
         return fail(RestoreStatus::Refused,
                     QStringLiteral("\"%1\" is not a trash item name.").arg(shownName));
     const Fd trash = OpenFolder(item.root.folder);
-    const Fd files = static_cast<bool>(trash) ? OpenSubfolder(trash.get(), "files") : Fd();
-    const Fd info = static_cast<bool>(trash) ? OpenSubfolder(trash.get(), "info") : Fd();
+    const Fd files = trash ? OpenSubfolder(trash.get(), "files") : Fd();
+    const Fd info = trash ? OpenSubfolder(trash.get(), "info") : Fd();
     if (!files || !info)
         return fail(RestoreStatus::Failed,
                     QStringLiteral("The trash folder %1 cannot be opened: %2")

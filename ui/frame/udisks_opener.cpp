@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/folder_fd.h"
 #include "platform/unique_fd.h"
 
 namespace duzez::ui {
@@ -80,7 +81,7 @@ std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::strin
         return nullptr;
     }
     // The reply's descriptor closes with it: this copy is ours.
-    platform::UniqueFd copy(::fcntl(reply.value().fileDescriptor(), F_DUPFD_CLOEXEC, 0));
+    platform::UniqueFd copy = platform::Duplicate(reply.value().fileDescriptor());
     if (!copy) {
         error = std::strerror(errno);
         return nullptr;
