@@ -1,10 +1,6 @@
 // Runs duzez-cli as a user would and checks what it prints and stores.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 
 #include "platform/registry_store.h"
 #include "tests/cli/run_cli.h"
@@ -12,8 +8,19 @@
 
 namespace {
 
+using duzez::test::HaveTool;
+using duzez::test::ReadFile;
 using duzez::test::RunCli;
+using duzez::test::RunCommand;
 using duzez::test::RunResult;
+using duzez::test::WriteFile;
+
+// Whether `out` holds `part`; shows `out` when not.
+::testing::AssertionResult Has(const std::string& out, const std::string& part) {
+    if (out.find(part) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << out;
+}
 
 TEST(Cli, VersionAndHelp) {
     duzez::test::TempFolder dir;
@@ -22,7 +29,7 @@ TEST(Cli, VersionAndHelp) {
     EXPECT_EQ(version.out.rfind("duzez-cli ", 0), 0u) << version.out;
     const RunResult help = RunCli("", dir.path());
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("settings"), std::string::npos);
+    EXPECT_TRUE(Has(help.out, "settings"));
 }
 
 TEST(Cli, BadArgumentsExitWithTwo) {
@@ -35,9 +42,9 @@ TEST(Cli, SettingsShowDecodesTheStoredRecordAndResetRestoresDefaults) {
     duzez::test::TempFolder dir;
     const RunResult first = RunCli("settings show", dir.path());
     ASSERT_EQ(first.exitCode, 0) << first.out;
-    EXPECT_NE(first.out.find("Read retry attempts: 10\n"), std::string::npos) << first.out;
-    EXPECT_NE(first.out.find("Checksum: 0x"), std::string::npos);
-    EXPECT_NE(first.out.find("Window: left 112, top 84, width 800, height 600"), std::string::npos);
+    EXPECT_TRUE(Has(first.out, "Read retry attempts: 10\n"));
+    EXPECT_TRUE(Has(first.out, "Checksum: 0x"));
+    EXPECT_TRUE(Has(first.out, "Window: left 112, top 84, width 800, height 600"));
 
     // Change one field the way the program itself would, with a valid checksum.
     const auto file = dir / "Quarnel/Duzez/registry.reg";
@@ -50,65 +57,51 @@ TEST(Cli, SettingsShowDecodesTheStoredRecordAndResetRestoresDefaults) {
         store.WriteValue("Software\\Quarnel\\Duzez\\1.0", "Settings",
                          duzez::platform::RegValue::FromBinary(record));
     }
-    EXPECT_NE(RunCli("settings show", dir.path()).out.find("Read retry attempts: 3\n"),
-              std::string::npos);
+    EXPECT_TRUE(Has(RunCli("settings show", dir.path()).out, "Read retry attempts: 3\n"));
     EXPECT_EQ(RunCli("settings reset", dir.path()).exitCode, 0);
-    EXPECT_NE(RunCli("settings show", dir.path()).out.find("Read retry attempts: 10\n"),
-              std::string::npos);
+    EXPECT_TRUE(Has(RunCli("settings show", dir.path()).out, "Read retry attempts: 10\n"));
 }
 
 TEST(Cli, DamagedStoreIsReportedAndSetAside) {
     duzez::test::TempFolder dir;
-    duzez::test::WriteFile(dir / "Quarnel/Duzez/registry.reg", "\x01\x02 not a store");
+    WriteFile(dir / "Quarnel/Duzez/registry.reg", "\x01\x02 not a store");
     const RunResult result = RunCli("settings show", dir.path());
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_NE(result.out.find("warning: The settings store could not be read"), std::string::npos)
-        << result.out;
+    EXPECT_TRUE(Has(result.out, "warning: The settings store could not be read"));
     EXPECT_TRUE(std::filesystem::exists(dir / "Quarnel/Duzez/registry.reg.bad"));
 }
-
-}  // namespace
-
-namespace {
 
 // What a person does with a card image: list it, then recover its photos.
 TEST(Cli, ListAndRecoverACardImage) {
     duzez::test::TempFolder dir;
-    if (!duzez::test::HaveTool("mkfs.fat") || !duzez::test::HaveTool("mcopy")) {
+    if (!HaveTool("mkfs.fat") || !HaveTool("mcopy")) {
         GTEST_SKIP() << "dosfstools or mtools missing";
     }
     const auto card = dir / "card.img";
     std::string photo(70000, '\0');
     for (std::size_t i = 0; i < photo.size(); ++i)
         photo[i] = static_cast<char>(i * 13);
-    duzez::test::WriteFile(dir / "IMG_0001.JPG", photo);
-    ASSERT_TRUE(duzez::test::RunCommand("mkfs.fat -C -F 16 '" + card.string() + "' 20000"));
-    ASSERT_TRUE(
-        duzez::test::RunCommand("MTOOLS_SKIP_CHECK=1 mmd -i '" + card.string() + "' ::/DCIM"));
-    ASSERT_TRUE(duzez::test::RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + card.string() + "' '" +
-                                        (dir / "IMG_0001.JPG").string() + "' ::/DCIM/"));
+    WriteFile(dir / "IMG_0001.JPG", photo);
+    ASSERT_TRUE(RunCommand("mkfs.fat -C -F 16 '" + card.string() + "' 20000"));
+    ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mmd -i '" + card.string() + "' ::/DCIM"));
+    ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i '" + card.string() + "' '" +
+                           (dir / "IMG_0001.JPG").string() + "' ::/DCIM/"));
     const RunResult list = RunCli("list '" + card.string() + "'", dir.path());
     EXPECT_EQ(list.exitCode, 0) << list.out;
-    EXPECT_NE(list.out.find("/DCIM/IMG_0001.JPG"), std::string::npos) << list.out;
+    EXPECT_TRUE(Has(list.out, "/DCIM/IMG_0001.JPG"));
     const RunResult recover =
         RunCli("recover '" + card.string() + "' '" + (dir / "out").string() + "' --match '*.jpg'",
                dir.path());
     EXPECT_EQ(recover.exitCode, 0) << recover.out;
-    EXPECT_EQ(duzez::test::ReadFile(dir / "out" / "DCIM" / "IMG_0001.JPG"), photo);
+    EXPECT_EQ(ReadFile(dir / "out" / "DCIM" / "IMG_0001.JPG"), photo);
     EXPECT_EQ(RunCli("recover '" + (dir / "missing.img").string() + "' out", dir.path()).exitCode,
               2);
 }
 
-}  // namespace
-
-namespace {
-
 // The second partition of a disk image is NTFS: listed and recovered with --volume 2.
 TEST(Cli, ListAndRecoverAnNtfsPartition) {
-    using duzez::test::RunCommand;
     duzez::test::TempFolder dir;
-    if (!duzez::test::HaveTool("mkntfs") || !duzez::test::HaveTool("sfdisk") ||
-        !duzez::test::HaveTool("mkfs.fat")) {
+    if (!HaveTool("mkntfs") || !HaveTool("sfdisk") || !HaveTool("mkfs.fat")) {
         GTEST_SKIP() << "ntfs-3g, fdisk or dosfstools missing";
     }
     const auto disk = dir / "disk.img";
@@ -127,8 +120,8 @@ TEST(Cli, ListAndRecoverAnNtfsPartition) {
     for (std::size_t i = 0; i < photo.size(); ++i)
         photo[i] = static_cast<char>(i * 31 + i / 977);
     std::filesystem::create_directories(mount / "DCIM");
-    duzez::test::WriteFile(mount / "DCIM" / "Holiday.jpg", photo);
-    duzez::test::WriteFile(mount / "DCIM" / "note.txt", "resident");
+    WriteFile(mount / "DCIM" / "Holiday.jpg", photo);
+    WriteFile(mount / "DCIM" / "note.txt", "resident");
     RunCommand("umount '" + mount.string() + "'");
     ASSERT_TRUE(RunCommand("dd if='" + ntfs.string() + "' of='" + disk.string() +
                            "' bs=512 seek=32768 conv=notrunc"));
@@ -136,14 +129,14 @@ TEST(Cli, ListAndRecoverAnNtfsPartition) {
 
     const RunResult list = RunCli("list '" + disk.string() + "' --volume 2", dir.path());
     EXPECT_EQ(list.exitCode, 0) << list.out;
-    EXPECT_NE(list.out.find("/DCIM/Holiday.jpg"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("(NTFS)"), std::string::npos) << list.out;
+    EXPECT_TRUE(Has(list.out, "/DCIM/Holiday.jpg"));
+    EXPECT_TRUE(Has(list.out, "(NTFS)"));
     const RunResult recover = RunCli(
         "recover '" + disk.string() + "' '" + (dir / "out").string() + "' --volume 2 --match '*.*'",
         dir.path());
     EXPECT_EQ(recover.exitCode, 0) << recover.out;
-    EXPECT_EQ(duzez::test::ReadFile(dir / "out" / "DCIM" / "Holiday.jpg"), photo);
-    EXPECT_EQ(duzez::test::ReadFile(dir / "out" / "DCIM" / "note.txt"), "resident");
+    EXPECT_EQ(ReadFile(dir / "out" / "DCIM" / "Holiday.jpg"), photo);
+    EXPECT_EQ(ReadFile(dir / "out" / "DCIM" / "note.txt"), "resident");
 }
 
 }  // namespace

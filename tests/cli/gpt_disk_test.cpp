@@ -10,7 +10,25 @@
 namespace duzez::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kBasicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+
+// Each of `parts` is in the output or, with `present` false, none is.
+void ExpectOutput(const RunResult& result, std::initializer_list<std::string_view> parts,
+                  bool present = true) {
+    for (const std::string_view part : parts)
+        EXPECT_EQ(result.out.find(part) != std::string::npos, present)
+            << (present ? "missing: " : "unwanted: ") << part << "\nin:\n"
+            << result.out;
+}
+
+// Copies `from` into `disk` at sector `seek` of `bs` bytes (or zeroes `count` sectors).
+std::string Dd(const std::string& from, const fs::path& disk, std::size_t seek,
+               const std::string& extra = "", std::size_t bs = 512) {
+    return "dd if=" + from + " of=" + Quoted(disk.string()) + " bs=" + std::to_string(bs) +
+           " seek=" + std::to_string(seek) + extra + " conv=notrunc status=none";
+}
 
 class GptDiskTest : public ::testing::Test {
   protected:
@@ -19,10 +37,22 @@ class GptDiskTest : public ::testing::Test {
             GTEST_SKIP() << "dosfstools, mtools or util-linux missing";
     }
     RunResult Cli(const std::string& arguments) { return RunCli(arguments, dir_.path()); }
+    RunResult Cli(const std::string& command, const fs::path& disk, const std::string& rest = "") {
+        return Cli(command + " " + Quoted(disk.string()) + rest);
+    }
+    std::string Out() const { return " " + Quoted((dir_ / "out").string()); }
+
+    // A FAT volume of `sectors` holding `file`, made as `image`.
+    std::string FatWith(const fs::path& image, const std::string& options, int sectors,
+                        const std::string& file) {
+        return "mkfs.fat " + options + " -C " + Quoted(image.string()) + " " +
+               std::to_string(sectors) + " >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " +
+               Quoted(image.string()) + " " + Quoted((dir_ / file).string()) + " ::/";
+    }
 
     // 64 MiB: "Photos" (FAT32, 40 MiB from sector 2048, PHOTO.JPG), "Documents" (NTFS when
     // mkntfs and ntfscp are here, else FAT16, REPORT.PDF) behind it.
-    std::filesystem::path MakeDisk(const std::string& name = "gpt.img") {
+    fs::path MakeDisk(const std::string& name = "gpt.img") {
         const auto disk = dir_ / name;
         EXPECT_TRUE(
             RunCommand("truncate -s 64M " + Quoted(disk.string()) + " && printf 'label: gpt\\n" +
@@ -33,38 +63,22 @@ class GptDiskTest : public ::testing::Test {
         WriteFile(dir_ / "PHOTO.JPG", Pattern(300000, 7));
         WriteFile(dir_ / "REPORT.PDF", Pattern(120000, 9));
         const auto first = dir_ / (name + ".p1");
-        EXPECT_TRUE(RunCommand("mkfs.fat -F 32 -C " + Quoted(first.string()) +
-                               " 40960 >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " +
-                               Quoted(first.string()) + " " +
-                               Quoted((dir_ / "PHOTO.JPG").string()) + " ::/"));
+        EXPECT_TRUE(RunCommand(FatWith(first, "-F 32", 40960, "PHOTO.JPG")));
         const auto second = dir_ / (name + ".p2");
         ntfs_ = HaveTool("mkntfs") && HaveTool("ntfscp");
-        if (ntfs_) {
-            EXPECT_TRUE(RunCommand("truncate -s 20M " + Quoted(second.string()) +
-                                   " && mkntfs -q -F -f " + Quoted(second.string()) +
-                                   " 2>/dev/null" + " && ntfscp " + Quoted(second.string()) + " " +
-                                   Quoted((dir_ / "REPORT.PDF").string()) + " REPORT.PDF"));
-        } else {
-            EXPECT_TRUE(RunCommand("mkfs.fat -F 16 -C " + Quoted(second.string()) +
-                                   " 20480 >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " +
-                                   Quoted(second.string()) + " " +
-                                   Quoted((dir_ / "REPORT.PDF").string()) + " ::/"));
-        }
+        EXPECT_TRUE(RunCommand(ntfs_
+                                   ? "truncate -s 20M " + Quoted(second.string()) +
+                                         " && mkntfs -q -F -f " + Quoted(second.string()) +
+                                         " 2>/dev/null && ntfscp " + Quoted(second.string()) + " " +
+                                         Quoted((dir_ / "REPORT.PDF").string()) + " REPORT.PDF"
+                                   : FatWith(second, "-F 16", 20480, "REPORT.PDF")));
         // An exFAT card from the shared test images (made by another tool, with files).
-        const auto card = std::filesystem::path(__FILE__)
-                              .parent_path()
-                              .parent_path()
-                              .parent_path()
-                              .parent_path() /
-                          "shared" / "testdata" / "obhq-exfat" / "exfat.img.gz";
-        exfat_ =
-            std::filesystem::exists(card) &&
-            RunCommand("gzip -dc " + Quoted(card.string()) + " | dd of=" + Quoted(disk.string()) +
-                       " bs=512 seek=124928 conv=notrunc status=none");
-        EXPECT_TRUE(RunCommand(
-            "dd if=" + Quoted(first.string()) + " of=" + Quoted(disk.string()) +
-            " bs=512 seek=2048 conv=notrunc status=none && dd if=" + Quoted(second.string()) +
-            " of=" + Quoted(disk.string()) + " bs=512 seek=83968 conv=notrunc status=none"));
+        const auto card =
+            fs::path(__FILE__).parent_path() / "../../../shared/testdata/obhq-exfat/exfat.img.gz";
+        exfat_ = fs::exists(card) && RunCommand("gzip -dc " + Quoted(card.string()) + " | " +
+                                                Dd("/dev/stdin", disk, 124928));
+        EXPECT_TRUE(RunCommand(Dd(Quoted(first.string()), disk, 2048) + " && " +
+                               Dd(Quoted(second.string()), disk, 83968)));
         return disk;
     }
     std::string SecondFileSystem() const { return ntfs_ ? "NTFS" : "FAT16"; }
@@ -76,23 +90,15 @@ class GptDiskTest : public ::testing::Test {
 
 TEST_F(GptDiskTest, PartitionsAreNamedAndTheirFilesRecoveredByteForByte) {
     const auto disk = MakeDisk();
-    const RunResult partitions = Cli("partitions " + Quoted(disk.string()));
+    const RunResult partitions = Cli("partitions", disk);
     EXPECT_EQ(partitions.exitCode, 0) << partitions.out;
-    EXPECT_NE(partitions.out.find("GUID partition table, 512-byte sectors"), std::string::npos)
-        << partitions.out;
-    EXPECT_NE(partitions.out.find("Microsoft basic data"), std::string::npos) << partitions.out;
-    EXPECT_NE(partitions.out.find("Photos"), std::string::npos) << partitions.out;
-    EXPECT_NE(partitions.out.find("FAT32"), std::string::npos) << partitions.out;
-    EXPECT_NE(partitions.out.find(SecondFileSystem()), std::string::npos) << partitions.out;
-    EXPECT_EQ(partitions.out.find("0xee"), std::string::npos) << partitions.out;
+    ExpectOutput(partitions, {"GUID partition table, 512-byte sectors", "Microsoft basic data",
+                              "Photos", "FAT32", SecondFileSystem()});
+    ExpectOutput(partitions, {"0xee"}, false);
+    ExpectOutput(Cli("partitions --json", disk),
+                 {"\"start\": 1048576", "\"size\": 41943040", "\"name\": \"Documents\""});
 
-    const RunResult json = Cli("partitions --json " + Quoted(disk.string()));
-    EXPECT_NE(json.out.find("\"start\": 1048576"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find("\"size\": 41943040"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find("\"name\": \"Documents\""), std::string::npos) << json.out;
-
-    const RunResult recover =
-        Cli("recover " + Quoted(disk.string()) + " " + Quoted((dir_ / "out").string()));
+    const RunResult recover = Cli("recover", disk, Out());
     EXPECT_EQ(recover.exitCode, 0) << recover.out;
     EXPECT_EQ(ReadFile(dir_ / "out" / "Partition 1 (FAT32)" / "PHOTO.JPG"), Pattern(300000, 7))
         << recover.out;
@@ -100,54 +106,40 @@ TEST_F(GptDiskTest, PartitionsAreNamedAndTheirFilesRecoveredByteForByte) {
     EXPECT_EQ(ReadFile(second / "REPORT.PDF"), Pattern(120000, 9)) << recover.out;
 
     if (exfat_) {
-        EXPECT_NE(partitions.out.find("exFAT"), std::string::npos) << partitions.out;
+        ExpectOutput(partitions, {"exFAT"});
         EXPECT_EQ(
             ReadFile(dir_ / "out" / "Partition 3 (exFAT, Test image)" / "dir1" / "file2").size(),
             13u)
             << recover.out;
     }
-    const RunResult one = Cli("list " + Quoted(disk.string()) + " --volume 2");
+    const RunResult one = Cli("list", disk, " --volume 2");
     EXPECT_EQ(one.exitCode, 0) << one.out;
-    EXPECT_NE(one.out.find("REPORT.PDF"), std::string::npos) << one.out;
-    EXPECT_EQ(one.out.find("PHOTO.JPG"), std::string::npos) << one.out;
+    ExpectOutput(one, {"REPORT.PDF"});
+    ExpectOutput(one, {"PHOTO.JPG"}, false);
 }
 
 TEST_F(GptDiskTest, ADamagedPrimaryTableIsReadFromItsBackupAndAWipedBackupIsIgnored) {
     const auto disk = MakeDisk();
     // The primary header's sector zeroed, as a failed tool leaves it.
-    ASSERT_TRUE(RunCommand("dd if=/dev/zero of=" + Quoted(disk.string()) +
-                           " bs=512 seek=1 count=1 conv=notrunc status=none"));
-    RunResult partitions = Cli("partitions " + Quoted(disk.string()));
-    EXPECT_NE(partitions.out.find("the backup was read"), std::string::npos) << partitions.out;
-    EXPECT_NE(partitions.out.find("Photos"), std::string::npos) << partitions.out;
-    const RunResult list = Cli("-v list " + Quoted(disk.string()));
-    EXPECT_NE(list.out.find("Partition 1 (FAT32)/PHOTO.JPG"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("backup copy at the end of the disk was used"), std::string::npos)
-        << list.out;
+    ASSERT_TRUE(RunCommand(Dd("/dev/zero", disk, 1, " count=1")));
+    ExpectOutput(Cli("partitions", disk), {"the backup was read", "Photos"});
+    ExpectOutput(Cli("-v list", disk),
+                 {"Partition 1 (FAT32)/PHOTO.JPG", "backup copy at the end of the disk was used"});
 
     // Restored primary, wiped backup: the primary is read without a word.
     const auto fresh = MakeDisk("fresh.img");
-    ASSERT_TRUE(RunCommand("dd if=/dev/zero of=" + Quoted(fresh.string()) +
-                           " bs=512 seek=131071 count=1 conv=notrunc status=none"));
-    partitions = Cli("partitions " + Quoted(fresh.string()));
-    EXPECT_EQ(partitions.out.find("backup"), std::string::npos) << partitions.out;
-    EXPECT_NE(partitions.out.find("Documents"), std::string::npos) << partitions.out;
+    ASSERT_TRUE(RunCommand(Dd("/dev/zero", fresh, 131071, " count=1")));
+    const RunResult partitions = Cli("partitions", fresh);
+    ExpectOutput(partitions, {"backup"}, false);
+    ExpectOutput(partitions, {"Documents"});
 }
 
 TEST_F(GptDiskTest, WithBothCopiesGoneFindLostStillFindsTheVolumes) {
     const auto disk = MakeDisk();
-    ASSERT_TRUE(RunCommand("dd if=/dev/zero of=" + Quoted(disk.string()) +
-                           " bs=512 seek=1 count=33 conv=notrunc status=none && "
-                           "dd if=/dev/zero of=" +
-                           Quoted(disk.string()) +
-                           " bs=512 seek=131039 count=33 conv=notrunc status=none"));
-    const RunResult partitions = Cli("partitions " + Quoted(disk.string()));
-    EXPECT_NE(partitions.out.find("both copies of the GUID partition table are damaged"),
-              std::string::npos)
-        << partitions.out;
-    const RunResult lost = Cli("find-lost " + Quoted(disk.string()));
-    EXPECT_NE(lost.out.find("1048576"), std::string::npos) << lost.out;
-    EXPECT_NE(lost.out.find("FAT32"), std::string::npos) << lost.out;
+    ASSERT_TRUE(RunCommand(Dd("/dev/zero", disk, 1, " count=33") + " && " +
+                           Dd("/dev/zero", disk, 131039, " count=33")));
+    ExpectOutput(Cli("partitions", disk), {"both copies of the GUID partition table are damaged"});
+    ExpectOutput(Cli("find-lost", disk), {"1048576", "FAT32"});
 }
 
 // A disk of 4096-byte logical sectors (a loop device of that sector size, partitioned by
@@ -164,26 +156,18 @@ TEST_F(GptDiskTest, FourKiBLogicalSectorsArePlacedRight) {
         device.pop_back();
     if (device.rfind("/dev/loop", 0) != 0)
         GTEST_SKIP() << "no loop device of 4096-byte sectors can be attached here";
-    const bool partitioned = RunCommand(
-        std::string("printf 'label: gpt\\nstart=256, size=10240, "
-                    "type=") +
-        kBasicData + ", name=\"Card\"\\n' | sfdisk -q --no-reread --no-tell-kernel " + device);
+    const bool partitioned =
+        RunCommand(std::string("printf 'label: gpt\\nstart=256, size=10240, type=") + kBasicData +
+                   ", name=\"Card\"\\n' | sfdisk -q --no-reread --no-tell-kernel " + device);
     RunCommand("losetup -d " + device);
     ASSERT_TRUE(partitioned);
     // A FAT16 volume of 4096-byte sectors in the partition (byte 1 MiB, 40 MiB).
     const auto part = dir_ / "p.img";
     WriteFile(dir_ / "IMG_4K.JPG", Pattern(50000, 4));
-    ASSERT_TRUE(RunCommand(
-        "mkfs.fat -F 16 -S 4096 -s 1 -C " + Quoted(part.string()) +
-        " 40960 >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(part.string()) + " " +
-        Quoted((dir_ / "IMG_4K.JPG").string()) + " ::/ && dd if=" + Quoted(part.string()) +
-        " of=" + Quoted(disk.string()) + " bs=4096 seek=256 conv=notrunc status=none"));
-    const RunResult partitions = Cli("partitions " + Quoted(disk.string()));
-    EXPECT_NE(partitions.out.find("GUID partition table, 4096-byte sectors"), std::string::npos)
-        << partitions.out;
-    EXPECT_NE(partitions.out.find("1048576"), std::string::npos) << partitions.out;
-    const RunResult recover =
-        Cli("recover " + Quoted(disk.string()) + " " + Quoted((dir_ / "out").string()));
+    ASSERT_TRUE(RunCommand(FatWith(part, "-F 16 -S 4096 -s 1", 40960, "IMG_4K.JPG") + " && " +
+                           Dd(Quoted(part.string()), disk, 256, "", 4096)));
+    ExpectOutput(Cli("partitions", disk), {"GUID partition table, 4096-byte sectors", "1048576"});
+    const RunResult recover = Cli("recover", disk, Out());
     EXPECT_EQ(recover.exitCode, 0) << recover.out;
     EXPECT_EQ(ReadFile(dir_ / "out" / "Partition 1 (FAT16)" / "IMG_4K.JPG"), Pattern(50000, 4))
         << recover.out;
@@ -198,28 +182,22 @@ TEST_F(GptDiskTest, FileSystemsThatCannotBeListedAreNamedAndSaySo) {
     const auto ext4 = dir_ / "ext4.img";
     ASSERT_TRUE(RunCommand("truncate -s 20M " + Quoted(ext4.string()) + " && mkfs.ext4 -q -F " +
                            Quoted(ext4.string())));
-    const RunResult alone = Cli("list " + Quoted(ext4.string()));
+    const RunResult alone = Cli("list", ext4);
     EXPECT_EQ(alone.exitCode, 1) << alone.out;
-    EXPECT_NE(alone.out.find("ext4, whose files this program cannot list; --deep"),
-              std::string::npos)
-        << alone.out;
-    EXPECT_EQ(alone.out.find("Unknown"), std::string::npos) << alone.out;
-    const RunResult info = Cli("info " + Quoted(ext4.string()));
-    EXPECT_NE(info.out.find("fileSystem: ext4"), std::string::npos) << info.out;
+    ExpectOutput(alone, {"ext4, whose files this program cannot list; --deep"});
+    ExpectOutput(alone, {"Unknown"}, false);
+    ExpectOutput(Cli("info", ext4), {"fileSystem: ext4"});
 
     const auto disk = MakeDisk();
     const auto swap = dir_ / "swap.img";
     ASSERT_TRUE(RunCommand("truncate -s 20M " + Quoted(swap.string()) + " && mkswap -q " +
-                           Quoted(swap.string()) + " >/dev/null && dd if=" + Quoted(swap.string()) +
-                           " of=" + Quoted(disk.string()) +
-                           " bs=512 seek=83968 conv=notrunc status=none"));
-    const RunResult partitions = Cli("partitions " + Quoted(disk.string()));
-    EXPECT_NE(partitions.out.find("Linux swap"), std::string::npos) << partitions.out;
-    const RunResult list = Cli("list " + Quoted(disk.string()));
+                           Quoted(swap.string()) + " >/dev/null && " +
+                           Dd(Quoted(swap.string()), disk, 83968)));
+    ExpectOutput(Cli("partitions", disk), {"Linux swap"});
+    const RunResult list = Cli("list", disk);
     EXPECT_EQ(list.exitCode, 1) << list.out;
-    EXPECT_NE(list.out.find("Partition 1 (FAT32)/PHOTO.JPG"), std::string::npos) << list.out;
-    EXPECT_NE(list.out.find("Partition 2 (Linux swap): Linux swap, whose files"), std::string::npos)
-        << list.out;
+    ExpectOutput(list, {"Partition 1 (FAT32)/PHOTO.JPG",
+                        "Partition 2 (Linux swap): Linux swap, whose files"});
 }
 
 }  // namespace
