@@ -1,27 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <tuple>
 
 #include "devices/partition_table.h"
 #include "filesystems/boot_record.h"
-#include "tests/devices/machine_fixture.h"
+#include "tests/devices/analyser_test_support.h"
 
 namespace duzez::devices {
 namespace {
 
 using test::HaveTool;
 using test::RunCommand;
-
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file, std::size_t count,
-                                    std::uint64_t offset = 0) {
-    std::vector<std::uint8_t> bytes(count);
-    std::ifstream in(file, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
-    return bytes;
-}
 
 TEST(BootRecord, TypeTextsDecideWithFat12First) {
     std::vector<std::uint8_t> boot(512);
@@ -37,15 +28,9 @@ TEST(BootRecord, TypeTextsDecideWithFat12First) {
     EXPECT_FALSE(filesystems::ReadBootFields(std::vector<std::uint8_t>(511), 1));
 }
 
-class BootTest : public test::MachineTest {
+// Images loaded from the local disk (Load), as the analyser tests load them.
+class BootTest : public test::AnalyserTest {
   protected:
-    CVolume* Load(const std::filesystem::path& image) {
-        std::string error;
-        CVolume* volume =
-            Computer(false, platform::MakeLocalDeviceOpener()).LoadImage(image, error);
-        EXPECT_NE(volume, nullptr) << error;
-        return volume;
-    }
     std::vector<CVolume*> FoundOn(const CVolume& parent) {
         std::vector<CVolume*> found;
         for (const auto& v : computer_->Volumes().Snapshot()) {
@@ -88,9 +73,7 @@ TEST_F(BootTest, NtfsSerialNeedsANonZeroHighHalf) {
     const auto ntfs = dir_ / "ntfs.img";
     test::MakeSparseFile(ntfs, 16 << 20);
     ASSERT_TRUE(RunCommand("mkntfs -F -Q -q -L DATA '" + ntfs.string() + "'"));
-    const auto boot = ReadBytes(ntfs, 512);
-    std::uint64_t serial = 0;
-    std::memcpy(&serial, boot.data() + 72, 8);
+    const std::uint64_t serial = test::LeAt(test::ReadFile(ntfs), 72, 8);
     CVolume* volume = Load(ntfs);
     EXPECT_EQ(volume->FileSystem->FileSystemId, 7u);
     EXPECT_EQ(volume->FileSystem->FileSystemName, "NTFS");
@@ -99,21 +82,14 @@ TEST_F(BootTest, NtfsSerialNeedsANonZeroHighHalf) {
     }
 
     // The same boot sector with a zero high half leaves the serial number alone.
-    auto zeroHigh = ReadBytes(ntfs, 16 << 20);
-    std::memset(zeroHigh.data() + 76, 0, 4);
-    std::ofstream(dir_ / "zero.img", std::ios::binary)
-        .write(reinterpret_cast<const char*>(zeroHigh.data()),
-               static_cast<std::streamsize>(zeroHigh.size()));
-    EXPECT_EQ(Load(dir_ / "zero.img")->SerialNumber, 0u);
+    EXPECT_EQ(Load(test::Patched(ntfs, dir_ / "zero.img", 76, std::string(4, '\0')))->SerialNumber,
+              0u);
 }
 
 TEST_F(BootTest, WholeDiskImageListsItsPartitionsOnceWhateverHappens) {
-    const auto gz = std::filesystem::path(DUZEZ_SOURCE_DIR_DEFAULT).parent_path() / "shared" /
-                    "testdata" / "sleuthkit_test_data" / "1-extend-part" / "ext-part-test-2.dd.gz";
-    if (!std::filesystem::exists(gz))
-        GTEST_SKIP() << "test data not found: " << gz;
-    const auto disk = dir_ / "disk.dd";
-    ASSERT_TRUE(RunCommand("(gzip -dc '" + gz.string() + "' > '" + disk.string() + "')"));
+    const auto disk = Unpacked("sleuthkit_test_data/1-extend-part/ext-part-test-2.dd.gz");
+    if (disk.empty())
+        GTEST_SKIP() << "test data not found: ext-part-test-2.dd.gz";
     CVolume* image = Load(disk);
     auto found = FoundOn(*image);
     std::vector<std::uint64_t> starts;
@@ -151,25 +127,21 @@ TEST_F(BootTest, TablesMadeBySfdiskIncludingAPartitionBeyond4GiB) {
                    "start=9437184, size=8192, type=b\\n' | sfdisk -q '" +
                    disk.string() + "'"));
     CVolume* image = Load(disk);
-    // The names come from the boot sectors; the empty Linux partition holds none.
-    std::vector<std::pair<std::uint64_t, std::string>> found;
+    // Start, name and size of each. The names come from the boot sectors; the empty Linux
+    // partition holds none. Logical partitions start where their table says, counted from
+    // their own table; each is as large as its entry says, not the rest of the disk.
+    using Found = std::tuple<std::uint64_t, std::string, std::uint64_t>;
+    std::vector<Found> found;
     for (CVolume* v : FoundOn(*image))
-        found.emplace_back(v->StartOffset, v->FileSystem->FileSystemName);
-    // Logical partitions start where their table says, counted from their own table.
-    const std::vector<std::pair<std::uint64_t, std::string>> expected = {
-        {2048ull * 512, "FAT32"},
-        {22528ull * 512, "NTFS"},
-        {45056ull * 512, "Unknown"},
-        {55296ull * 512, "FAT16"},
-        {9437184ull * 512, "FAT32"}};
+        found.emplace_back(v->StartOffset, v->FileSystem->FileSystemName, v->TotalSize);
+    constexpr std::uint64_t S = 512;
+    const std::vector<Found> expected = {{2048 * S, "FAT32", 20480 * S},
+                                         {22528 * S, "NTFS", 20480 * S},
+                                         {45056 * S, "Unknown", 8192 * S},
+                                         {55296 * S, "FAT16", 8192 * S},
+                                         {9437184 * S, "FAT32", 8192 * S}};
     EXPECT_EQ(found, expected);
-    EXPECT_GT(expected.back().first, 4ull << 30);
-    // Each is as large as its entry says, not the rest of the disk.
-    std::vector<std::uint64_t> sizes;
-    for (CVolume* v : FoundOn(*image))
-        sizes.push_back(v->TotalSize);
-    EXPECT_EQ(sizes, (std::vector<std::uint64_t>{20480ull * 512, 20480ull * 512, 8192ull * 512,
-                                                 8192ull * 512, 8192ull * 512}));
+    EXPECT_GT(std::get<0>(expected.back()), 4ull << 30);
 }
 
 // A FAT partition of 4096-byte sectors counts its size in them: it is not an eighth of

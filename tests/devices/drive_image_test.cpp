@@ -61,6 +61,12 @@ class ImageTest : public test::MachineTest {
         volume->TotalSectors = sectors;
         return volume;
     }
+    // The byte of the image file `name` at the start of `sector`.
+    int ByteAt(const std::string& name, std::uint64_t sector) {
+        std::ifstream image(dir_ / name, std::ios::binary);
+        image.seekg(static_cast<std::streamoff>(sector * 512));
+        return image.get();
+    }
     std::shared_ptr<std::atomic<int>> reads_ = std::make_shared<std::atomic<int>>(0);
 };
 
@@ -76,9 +82,7 @@ TEST_F(ImageTest, TenThousandSectorsInThreeBlocks) {
     EXPECT_EQ(counter->ended, 1);
     EXPECT_EQ(reads_->load(), 3);
     EXPECT_TRUE(copy->Job.Error.empty());
-    std::ifstream image(dir_ / "card.dsk", std::ios::binary);
-    image.seekg(9999 * 512);
-    EXPECT_EQ(image.get(), 9999 % 256) << "sector k lies at byte k * 512";
+    EXPECT_EQ(ByteAt("card.dsk", 9999), 9999 % 256) << "sector k lies at byte k * 512";
 }
 
 TEST_F(ImageTest, CancelAfterThreeBlocksKeepsSixMebibytes) {
@@ -110,11 +114,8 @@ TEST_F(ImageTest, UnreadableBlockEndsTheCopyUnlessSkipped) {
     skipping->Wait();
     EXPECT_EQ(std::filesystem::file_size(dir_ / "skip.dsk"), 5120000u);
     EXPECT_EQ(test::ReadFile(dir_ / "skip.dsk.bad"), "5000 10\n");
-    std::ifstream image(dir_ / "skip.dsk", std::ios::binary);
-    image.seekg(5005 * 512);
-    EXPECT_EQ(image.get(), 0) << "unreadable sectors are zeros";
-    image.seekg(5010 * 512);
-    EXPECT_EQ(image.get(), 5010 % 256) << "the rest of the block is kept";
+    EXPECT_EQ(ByteAt("skip.dsk", 5005), 0) << "unreadable sectors are zeros";
+    EXPECT_EQ(ByteAt("skip.dsk", 5010), 5010 % 256) << "the rest of the block is kept";
 }
 
 // A write that stops part-way (here a file-size limit standing for a full disk) must not

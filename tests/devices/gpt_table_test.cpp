@@ -19,7 +19,7 @@ constexpr gpt::Guid kBasicData = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44
                                   0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
 constexpr gpt::Guid kUnknownType = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-struct PartitionSpec {
+struct PartitionEntry {
     gpt::Guid type;
     std::uint64_t first;
     std::uint64_t last;
@@ -34,7 +34,7 @@ class GptDisk {
     GptDisk(std::uint64_t sectors, std::uint32_t sectorSize = 512)
         : sectorSize_(sectorSize), bytes_(sectors * sectorSize) {}
 
-    void Write(const std::vector<PartitionSpec>& partitions, std::uint32_t entryCount = 128,
+    void Write(const std::vector<PartitionEntry>& partitions, std::uint32_t entryCount = 128,
                std::uint32_t entrySize = 128) {
         const std::uint64_t sectors = bytes_.size() / sectorSize_;
         // Protective MBR.

@@ -27,6 +27,18 @@ struct Card {
     int holdAt = -1;  // the read number to hold
     bool holding = false;
     bool released = false;
+
+    // The card taken out; a held read goes on (and fails).
+    void Pull() {
+        std::lock_guard lock(mutex);
+        present = false;
+        released = true;
+        changed.notify_all();
+    }
+    int ReadsWhileAway() {
+        std::lock_guard lock(mutex);
+        return readsWhileAway;
+    }
 };
 
 class CardDevice : public platform::BlockDevice {
@@ -127,27 +139,16 @@ TEST_F(MediaChangeTest, PulledCardPausesTheFileSystemPhaseAndReturnsUnderAnother
             card->changed.wait_for(lock, std::chrono::seconds(30), [&] { return card->holding; }));
     }
     computer.Volumes().OnDeviceChange({platform::MediaEvent::Kind::Removed, "sdb1"});
-    {
-        std::lock_guard lock(card->mutex);
-        card->present = false;
-        card->released = true;
-        card->changed.notify_all();
-    }
+    card->Pull();
     EXPECT_EQ(sdb1->VolumeState.load(), VolumeStatus::NotReady);
-    ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard lock(card->mutex);
-        return card->readsWhileAway >= 1;
-    }));
+    ASSERT_TRUE(WaitFor([&] { return card->ReadsWhileAway() >= 1; }));
 
     // Another card in the same slot, under the old name, is not this one.
     test::WriteFile(system_.dev() / "sdb1", other);
     computer.Volumes().OnDeviceChange({platform::MediaEvent::Kind::Arrived, "sdb1"});
     EXPECT_EQ(sdb1->VolumeState.load(), VolumeStatus::NotReady);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    {
-        std::lock_guard lock(card->mutex);
-        EXPECT_EQ(card->readsWhileAway, 1) << "the phase waits, it does not read on";
-    }
+    EXPECT_EQ(card->ReadsWhileAway(), 1) << "the phase waits, it does not read on";
     EXPECT_TRUE(sdb1->AnalysisThreadAlive());
     EXPECT_TRUE(ErrorLines().empty()) << testing::PrintToString(ErrorLines());
 
@@ -192,17 +193,13 @@ TEST_F(MediaChangeTest, AStopReleasesAnAnalysisWaitingForItsCard) {
     CVolume* sdb1 = computer.Volumes().GetAt(1);
     ASSERT_EQ(sdb1->KernelName, "sdb1");
     computer.Volumes().OnDeviceChange({platform::MediaEvent::Kind::Removed, "sdb1"});
-    {
-        std::lock_guard lock(card->mutex);
-        card->present = false;
-    }
+    card->Pull();
     computer.StartFileSystemAnalysis(*sdb1);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(sdb1->AnalysisThreadAlive()) << "waiting for the card";
     EXPECT_TRUE(computer.StopAnalysis(*sdb1, true));
     EXPECT_TRUE(sdb1->WaitForAnalysisThread(std::chrono::seconds(10)));
-    std::lock_guard lock(card->mutex);
-    EXPECT_EQ(card->readsWhileAway, 0);
+    EXPECT_EQ(card->ReadsWhileAway(), 0);
 }
 
 // The same with a real block device: a loop device detached and the image attached

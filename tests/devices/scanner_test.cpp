@@ -15,15 +15,24 @@ namespace {
 using filesystems::FoundObject;
 namespace ObjectFlags = filesystems::ObjectFlags;
 
+// `sectors` zero sectors with the given sectors written.
+std::string Image(std::uint64_t sectors, const std::map<std::uint64_t, std::string>& content) {
+    std::string bytes(sectors * 512, '\0');
+    for (const auto& [sector, data] : content)
+        bytes.replace(sector * 512, data.size(), data);
+    return bytes;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 class ScannerTest : public test::MachineTest {
   protected:
-    // An image of `sectors` zero sectors with the given sectors written, loaded as a volume
-    // whose sector phase runs with the real scanner and the shipped formats.
+    // Image(sectors, content) loaded as a volume whose sector phase runs with the real
+    // scanner and the shipped formats.
     CVolume* Volume(std::uint64_t sectors, const std::map<std::uint64_t, std::string>& content) {
-        std::string bytes(sectors * 512, '\0');
-        for (const auto& [sector, data] : content)
-            bytes.replace(sector * 512, data.size(), data);
-        test::WriteFile(dir_ / "card.dsk", bytes);
+        test::WriteFile(dir_ / "card.dsk", Image(sectors, content));
         auto& computer = Computer(false, platform::MakeLocalDeviceOpener());
         LoadShippedSignatures();
         std::string error;
@@ -69,12 +78,9 @@ TEST_F(ScannerTest, FirstAndLastSectorOfABlockAndTheNeighbourRule) {
 // An unreadable block is passed over; every hit after it keeps its own offset.
 TEST_F(ScannerTest, HitsAfterAnUnreadableBlockKeepTheirOffsets) {
     constexpr std::uint64_t kBlock = ChunkScanner::kBlockSectors;
-    constexpr std::uint64_t kSectors = kBlock * 4;
-    const std::map<std::uint64_t, std::string> content = {
-        {3, kJpeg}, {kBlock + 100, kJpeg}, {kBlock * 2 + 1, kJpeg}, {kBlock * 3 + 77, kJpeg}};
-    std::string bytes(kSectors * 512, '\0');
-    for (const auto& [sector, data] : content)
-        bytes.replace(sector * 512, data.size(), data);
+    const std::string bytes = Image(
+        kBlock * 4,
+        {{3, kJpeg}, {kBlock + 100, kJpeg}, {kBlock * 2 + 1, kJpeg}, {kBlock * 3 + 77, kJpeg}});
     opener_->Add("/damaged.dsk",
                  [bytes] { return test::DeviceWithBadSector(bytes, kBlock + 500); });
     auto& computer = Computer(false);
@@ -130,13 +136,8 @@ TEST_F(ScannerTest, AnExceptionInTheWorkerFailsOneBlockNotTheProgram) {
         ASSERT_TRUE(analyser.WaitChunkDone(std::chrono::seconds(5))) << "block " << block;
     }
     EXPECT_EQ(calls, 3);
-    const auto errors = ErrorLines();
-    EXPECT_NE(
-        std::find(errors.begin(), errors.end(), "ERR: CAnalyser.ParseBlock: Can't allocate memory"),
-        errors.end());
-    EXPECT_NE(
-        std::find(errors.begin(), errors.end(), "ERR: CAnalyser.ParseBlock except: broken record"),
-        errors.end());
+    EXPECT_TRUE(Contains(ErrorLines(), "ERR: CAnalyser.ParseBlock: Can't allocate memory"));
+    EXPECT_TRUE(Contains(ErrorLines(), "ERR: CAnalyser.ParseBlock except: broken record"));
 }
 
 TEST_F(ScannerTest, TwoFormatsOnOneSectorGiveOneObjectOfTheLaterFormat) {
@@ -156,8 +157,6 @@ TEST_F(ScannerTest, SwitchedOffFormatsYieldNothing) {
     EXPECT_TRUE(Carved(*volume).empty());
 }
 
-// An ISO media file is named by what its major brand says it is, whichever of the four
-// ISO formats matched it.
 // A Nikon raw is written as .nef whichever way carved photos are named.
 TEST_F(ScannerTest, RawPhotosTakeTheirOwnExtensionWhenNamedByOffset) {
     const auto le = [](std::uint32_t v, int bytes) {
@@ -184,33 +183,31 @@ TEST_F(ScannerTest, RawPhotosTakeTheirOwnExtensionWhenNamedByOffset) {
     EXPECT_EQ(carved[0]->GetName(), "IMG_5120.nef");
 }
 
+// An ISO media file is named by what its major brand says it is, whichever of the four
+// ISO formats matched it.
 TEST_F(ScannerTest, IsoMediaFilesTakeTheExtensionTheirMajorBrandCallsFor) {
     const auto box = [](const std::string& brand) {
         return std::string("\0\0\0\x18", 4) + "ftyp" + brand + std::string("\0\0\0\0", 4) + brand +
                "isom";
     };
-    CVolume* volume = Volume(100, {{10, box("qt  ")},
-                                   {20, box("crx ")},
-                                   {30, box("heic")},
-                                   {40, box("avif")},
-                                   {50, box("3gp4")},
-                                   {60, box("isom")},
-                                   {70, box("zzzz")}});
+    // Brand and extension, one box every ten sectors; an unknown brand ("zzzz") keeps its
+    // format's extension.
+    const std::vector<std::pair<std::string, std::string>> brands = {
+        {"qt  ", "mov"}, {"crx ", "cr3"}, {"heic", "heic"}, {"avif", "avif"},
+        {"3gp4", "3gp"}, {"isom", "mp4"}, {"zzzz", "mp4"}};
+    std::map<std::uint64_t, std::string> content;
+    for (std::size_t i = 0; i < brands.size(); ++i)
+        content[10 * (i + 1)] = box(brands[i].first);
+    CVolume* volume = Volume(100, content);
     Scan(*volume);
     std::map<std::uint64_t, std::string> names;
     for (const FoundObject* object : Carved(*volume))
         names[object->Start / 512] = std::string(object->GetName());
-    const auto extension = [&names](std::uint64_t sector) {
-        const std::string& name = names[sector];
-        return name.substr(name.rfind('.') + 1);
-    };
-    EXPECT_EQ(extension(10), "mov");
-    EXPECT_EQ(extension(20), "cr3");
-    EXPECT_EQ(extension(30), "heic");
-    EXPECT_EQ(extension(40), "avif");
-    EXPECT_EQ(extension(50), "3gp");
-    EXPECT_EQ(extension(60), "mp4");
-    EXPECT_EQ(extension(70), "mp4") << "an unknown brand keeps its format's extension";
+    for (std::size_t i = 0; i < brands.size(); ++i) {
+        SCOPED_TRACE("brand '" + brands[i].first + "'");
+        const std::string& name = names[10 * (i + 1)];
+        EXPECT_EQ(name.substr(name.rfind('.') + 1), brands[i].second) << name;
+    }
     EXPECT_EQ(names[10], "VID_5120.mov");
 }
 

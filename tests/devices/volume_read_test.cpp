@@ -14,17 +14,22 @@ using Status = platform::DeviceReadResult::Status;
 
 class VolumeReadTest : public test::MachineTest {
   protected:
+    // A disk volume of `size` bytes on the device `path`.
+    std::shared_ptr<CVolume> DiskAt(const std::string& path, const std::string& description,
+                                    std::uint64_t size) {
+        auto volume = std::make_shared<CVolume>(Computer(false), VolumeKind::Physical);
+        volume->DevicePath = path;
+        volume->Description = description;
+        volume->TotalSize = size;
+        return volume;
+    }
     // A disk volume on "/dev/fake" whose device answers with `answer`.
     std::shared_ptr<CVolume> DiskWith(test::ScriptedDevice::Answer answer,
                                       std::uint64_t size = 1 << 20) {
         opener_->Add("/dev/fake", [=, this] {
             return std::make_unique<test::ScriptedDevice>(size, answer, reads_);
         });
-        auto volume = std::make_shared<CVolume>(Computer(false), VolumeKind::Physical);
-        volume->DevicePath = "/dev/fake";
-        volume->Description = "Fake disk";
-        volume->TotalSize = size;
-        return volume;
+        return DiskAt("/dev/fake", "Fake disk", size);
     }
 
     static DeviceReadResult Fill(std::span<std::uint8_t> buffer, std::size_t count) {
@@ -89,10 +94,7 @@ TEST_F(VolumeReadTest, HardFailureIsReadOnceAndLoggedOnce) {
 
 TEST_F(VolumeReadTest, HangIsCutAtTheWaitLimit) {
     opener_->Add("/dev/hang", [] { return std::make_unique<test::HangingDevice>(); });
-    auto volume = std::make_shared<CVolume>(Computer(false), VolumeKind::Physical);
-    volume->DevicePath = "/dev/hang";
-    volume->Description = "Hung disk";
-    volume->TotalSize = 1 << 20;
+    auto volume = DiskAt("/dev/hang", "Hung disk", 1 << 20);
     volume->SetReadWaitLimit(std::chrono::milliseconds(50));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(volume->ReadSectors(buffer_, 0, std::uint64_t{1}), 0u);
@@ -102,9 +104,7 @@ TEST_F(VolumeReadTest, HangIsCutAtTheWaitLimit) {
 }
 
 TEST_F(VolumeReadTest, OpenFailureIsLoggedWithTheSystemText) {
-    auto volume = std::make_shared<CVolume>(Computer(false), VolumeKind::Physical);
-    volume->DevicePath = "/dev/absent";
-    volume->TotalSize = 4096;
+    auto volume = DiskAt("/dev/absent", "", 4096);
     EXPECT_EQ(volume->ReadSectors(buffer_, 0, std::uint64_t{1}), 0u);
     ASSERT_EQ(ErrorLines().size(), 1u);
     EXPECT_EQ(ErrorLines()[0],
@@ -131,6 +131,11 @@ class VolumeFileTest : public test::MachineTest {
         data_.assign(data.begin(), data.end());
         return file;
     }
+    // Whether `bytes` are the image's bytes from `offset` on.
+    bool ImageHas(const std::vector<std::uint8_t>& bytes, std::uint64_t offset) const {
+        return std::equal(bytes.begin(), bytes.end(),
+                          data_.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
     std::vector<std::uint8_t> data_;
 };
 
@@ -144,9 +149,7 @@ TEST_F(VolumeFileTest, ImageReadSectorBySectorMatchesTheFile) {
     std::vector<std::uint8_t> sector(512);
     for (std::uint64_t s = 0; s * 512 < data_.size(); ++s) {
         ASSERT_EQ(image->ReadSectors(sector, s, std::uint64_t{1}), 512u) << s;
-        ASSERT_TRUE(std::equal(sector.begin(), sector.end(),
-                               data_.begin() + static_cast<std::ptrdiff_t>(s * 512)))
-            << s;
+        ASSERT_TRUE(ImageHas(sector, s * 512)) << s;
     }
     // One block across the end of the file: the bytes that exist, then zeros.
     std::vector<std::uint8_t> block(4 * 512, 0xFF);
@@ -169,27 +172,21 @@ TEST_F(VolumeFileTest, FoundVolumeReadsThroughItsOwnHandleWithItsOffset) {
 
     std::vector<std::uint8_t> sector(512);
     ASSERT_EQ(found->ReadSectors(sector, 0, std::uint64_t{1}), 512u);
-    EXPECT_TRUE(std::equal(sector.begin(), sector.end(), data_.begin() + 1048576));
+    EXPECT_TRUE(ImageHas(sector, 1048576));
     EXPECT_TRUE(found->IsOpen());
     EXPECT_FALSE(disk->IsOpen()) << "the parent's handle is not borrowed";
     // The last sector of the found volume lies beyond TotalSize as a device offset, but
     // inside the volume: it is read.
     const std::uint64_t last = found->TotalSize / 512 - 1;
     ASSERT_EQ(found->ReadSectors(sector, last, std::uint64_t{1}), 512u);
-    EXPECT_TRUE(std::equal(sector.begin(), sector.end(),
-                           data_.begin() + static_cast<std::ptrdiff_t>(1048576 + last * 512)));
+    EXPECT_TRUE(ImageHas(sector, 1048576 + last * 512));
 }
 
-TEST(VolumeFields, ClusterToSectorProgressAndNames) {
-    test::TempFolder dir;
-    core::CAppOptions options;
-    options.storePath = dir / "registry.reg";
-    options.languageFolder = dir / "none";
-    core::CApp app(std::move(options));
-    LocalComputerOptions machine;
-    machine.listDrives = false;
-    machine.followMediaChanges = false;
-    CLocalComputer computer(app, machine);
+// A fresh computer that lists no drives: its first ids and a new volume's defaults.
+class VolumeFields : public test::MachineTest {};
+
+TEST_F(VolumeFields, ClusterToSectorProgressAndNames) {
+    CLocalComputer& computer = Computer(false);
     EXPECT_EQ(computer.NextId(), 0xFFFFFFFFFFFEFFFFull);
     EXPECT_EQ(computer.NextId(), 0xFFFFFFFFFFFEFFFEull);
 
