@@ -74,8 +74,8 @@ class CAnalyser {
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool work_ = false;  // WorkEvent
-    bool done_ = true;   // DoneEvent
+    std::atomic<bool> work_{false};  // WorkEvent; set under the mutex, also read spinning
+    bool done_ = true;               // DoneEvent
     std::atomic<bool> stop_{false};
     std::atomic<bool> photosByCapture_{true};
     std::thread worker_;
