@@ -1,10 +1,8 @@
 // duzez-cli recover: the files of a volume written out under a destination folder.
 
-#include <fnmatch.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -13,6 +11,7 @@
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "cli/name_patterns.h"
 #include "cli/recover_summary.h"
 #include "cli/session.h"
 #include "cli/terminal_text.h"
@@ -46,22 +45,12 @@ class OptionAnswers : public recovery::RecoveryQuestions {
     recovery::SizeAnswer size_;
 };
 
-// A whole number of bytes above 0: "custom:-5" or "custom:0" is no size.
-std::optional<std::uint64_t> ParseBytes(const std::string& text) {
-    std::uint64_t value = 0;
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    const auto [end, error] = std::from_chars(first, last, value);
-    if (first == last || error != std::errc() || end != last || value == 0)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<recovery::SizeAnswer> ParseSizeMethod(const std::string& text) {
     recovery::SizeAnswer answer;
     answer.result = recovery::SizeAnswer::Result::Ok;
     answer.scope = recovery::SizeScope::ThisFile;
-    if (text == "default") {
+    // "default" was its first name, though next-any is the default; scripts may still use it.
+    if (text == "typical" || text == "default") {
         answer.method = recovery::SizeMethod::Default;
     } else if (text == "next-any") {
         answer.method = recovery::SizeMethod::NextAny;
@@ -69,8 +58,9 @@ std::optional<recovery::SizeAnswer> ParseSizeMethod(const std::string& text) {
         answer.method = recovery::SizeMethod::NextSame;
     } else if (text.rfind("custom:", 0) == 0) {
         answer.method = recovery::SizeMethod::Custom;
-        const auto bytes = ParseBytes(text.substr(7));
-        if (!bytes)
+        // "custom:-5" or "custom:0" is no size.
+        const auto bytes = ParseSize(text.substr(7));
+        if (!bytes || *bytes == 0)
             return std::nullopt;
         answer.customBytes = *bytes;
     } else {
@@ -107,7 +97,7 @@ struct RecoverArguments {
     bool includeSystem = false;
     bool includeOverwritten = false;
     bool json = false;
-    std::string match;
+    std::vector<std::string> match;
     std::string sizeMethod = "next-any";
     std::string carvedNames = "capture";
     bool intactOnly = false;
@@ -158,9 +148,11 @@ void JudgeWrittenPhotos(recovery::CRecovery& engine, const std::atomic<bool>& st
 // Fills the engine's list with what the options select; counts the rest.
 // Files carved where a found volume lists a file (`listedStarts`) are written under their
 // names with that volume, not twice.
-void Select(const RecoverArguments& args, devices::CVolume& volume, recovery::CRecovery& engine,
+void Select(const RecoverArguments& args, const VolumePart& part, recovery::CRecovery& engine,
             RecoverySummary& summary, const std::set<std::uint64_t>& listedStarts) {
+    devices::CVolume& volume = *part.volume;
     auto& tree = *volume.FoundObjectTree;
+    const NamePatterns patterns(args.match);
     for (FoundObject* object : tree.ListedObjects()) {
         if (object->Is(ObjectFlags::Folder) || object == &volume.TreeNode ||
             object == &volume.BootObject ||
@@ -173,9 +165,7 @@ void Select(const RecoverArguments& args, devices::CVolume& volume, recovery::CR
             continue;
         }
         if ((args.deletedOnly && !object->Is(ObjectFlags::Deleted)) ||
-            (!args.match.empty() &&
-             ::fnmatch(args.match.c_str(), std::string(object->GetName()).c_str(), FNM_CASEFOLD) !=
-                 0)) {
+            !patterns.Matches(object->GetName(), ListedPath(part, *object))) {
             ++summary.notSelected;
             continue;
         }
@@ -217,8 +207,13 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     const auto sizes = ParseSizeMethod(args.sizeMethod);
     if (!sizes) {
         std::fprintf(stderr,
-                     "error: --size-method takes default, next-any, next-same or "
-                     "custom:BYTES with BYTES a whole number above 0\n");
+                     "error: --size-method takes next-any, next-same, typical or custom:SIZE "
+                     "with SIZE above 0 (4096, 10MB, 2MiB)\n");
+        return kBadInput;
+    }
+    // An empty name would be taken as the current folder, which the person did not choose.
+    if (args.destination.find_first_not_of(" \t") == std::string::npos) {
+        std::fprintf(stderr, "error: DEST is empty; name the folder to write into\n");
         return kBadInput;
     }
     Session session(options);
@@ -261,7 +256,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         if (interrupts.Count() != 0)
             std::fprintf(stderr, "The analysis was stopped; recovering what it found so far.\n");
         engine.RecoveryList.clear();
-        Select(args, *part.volume, engine, summary, listedStarts);
+        Select(args, part, engine, summary, listedStarts);
         if (args.intactOnly)
             KeepIntactPhotos(session, *part.volume, engine, summary);
         if (engine.RecoveryList.empty())
@@ -333,12 +328,12 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
     recover->add_flag("--include-overwritten", args->includeOverwritten,
                       "Also write deleted files whose clusters another file now uses");
     recover->add_flag("--json", args->json, "The summary and every file's outcome as JSON");
-    recover->add_option("--match", args->match,
-                        "Only files whose name matches this pattern (*.jpg)");
+    AddMatchOption(*recover, args->match);
     recover->add_option("--size-method", args->sizeMethod,
-                        "For files whose end is only estimated: default (the format's typical "
-                        "size), next-any (up to the next file found; the default), next-same (up "
-                        "to the next file of the same type) or custom:BYTES");
+                        "Where a carved file whose format records no length ends: next-any (up "
+                        "to the next file found; the default), next-same (up to the next file of "
+                        "the same type), typical (the format's typical size) or custom:SIZE "
+                        "(custom:10MB)");
     recover->callback(
         [&body, &options, args] { body = [&options, args] { return Recover(options, *args); }; });
 }

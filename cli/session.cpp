@@ -234,21 +234,6 @@ std::vector<devices::CVolume*> VolumesOn(Session& session, devices::CVolume& dis
     return on;
 }
 
-std::string HumanSize(std::uint64_t bytes) {
-    static const char* const kUnits[] = {"KB", "MB", "GB", "TB", "PB"};
-    if (bytes < 1024)
-        return std::to_string(bytes) + " bytes";
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, value < 10 ? "%.1f %s" : "%.0f %s", value, kUnits[unit]);
-    return text;
-}
-
 devices::CVolume* FoundVolumeOf(Session& session, devices::CVolume& target, int number) {
     const std::vector<devices::CVolume*> found = VolumesOn(session, target);
     if (number < 1 || static_cast<std::size_t>(number) > found.size()) {
@@ -275,6 +260,13 @@ std::string UnlistableNote(const devices::CVolume& volume, const std::string& na
     return TerminalText(name) + ": " + TerminalText(fileSystem) +
            ", whose files this program cannot list; --deep still finds photos and documents "
            "by their content";
+}
+
+std::string ListedPath(const VolumePart& part, const filesystems::FoundObject& object) {
+    const std::string folder = part.volume->FoundObjectTree->GetFolderPath(object);
+    const std::string& prefix = part.folder;
+    return (prefix.empty() ? "" : "/" + prefix) + (folder.rfind('/', 0) == 0 ? "" : "/") + folder +
+           std::string(object.GetName());
 }
 
 bool ReportUnlistablePart(const VolumePart& part, bool deep) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/human_units.h"
 #include "core/app.h"
 #include "devices/local_computer.h"
 
@@ -109,6 +110,9 @@ struct VolumePart {
     bool analysed = false;
 };
 std::vector<VolumePart> PartsOf(Session& session, devices::CVolume& target, int number);
+// Where `object` of `part` is listed: "/DCIM/IMG_0001.JPG", or under the part's name for
+// one of a disk's volumes ("/Partition 1 (FAT32)/DCIM/IMG_0001.JPG").
+std::string ListedPath(const VolumePart& part, const filesystems::FoundObject& object);
 // Prints the unlistable note of one of a disk's volumes (the target itself says it when
 // opened); whether it did.
 bool ReportUnlistablePart(const VolumePart& part, bool deep);
@@ -123,8 +127,5 @@ std::vector<VolumePart> AnalyseFoundVolumes(Session& session, const VolumePart& 
 
 // OpenTarget, then AnalyseVolume.
 devices::CVolume* AnalyseTarget(Session& session, const std::string& target, int number, bool deep);
-
-// "1.5 GB", "640 KB", "512 bytes".
-std::string HumanSize(std::uint64_t bytes);
 
 }  // namespace duzez::cli

@@ -14,6 +14,9 @@ namespace ObjectFlags {
 constexpr std::uint16_t Deleted = 0x0001;
 constexpr std::uint16_t IsFile = 0x0002;
 constexpr std::uint16_t Folder = 0x0004;
+// Its times are UTC (NTFS; exFAT with a recorded zone). Without it they are the local time
+// of the clock that wrote them (FAT, EXIF), whose zone is not known.
+constexpr std::uint16_t UtcTimes = 0x0008;
 constexpr std::uint16_t HasDeleted = 0x0010;
 constexpr std::uint16_t Named = 0x0080;
 constexpr std::uint16_t LostFolder = 0x0200;

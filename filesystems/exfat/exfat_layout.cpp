@@ -279,6 +279,7 @@ std::optional<FileSet> ParseFileSet(std::span<const std::uint8_t> entries) {
     set.modified =
         TimestampToFileTime(*ReadLe<std::uint32_t>(primary, 12), primary[21], primary[23]);
     set.accessed = TimestampToFileTime(*ReadLe<std::uint32_t>(primary, 16), 0, primary[24]);
+    set.utcTimes = (primary[23] & 0x80) != 0;
 
     set.streamFlags = stream[1];
     set.nameHash = *ReadLe<std::uint16_t>(stream, 4);

@@ -146,6 +146,7 @@ struct FileSet {
     std::uint64_t created = 0;  // FILETIME
     std::uint64_t modified = 0;
     std::uint64_t accessed = 0;
+    bool utcTimes = false;  // the modification time recorded its zone, so all are UTC
     std::uint8_t streamFlags = 0;
     bool noFatChain = false;
     std::uint8_t nameLength = 0;

@@ -404,6 +404,8 @@ void CFileSystem_ExFAT::Report(const exfat::FileSet& set, std::uint64_t entryOff
     record.Created = set.created;
     record.Modified = set.modified;
     record.Accessed = set.accessed;
+    if (set.utcTimes)
+        record.Flags |= ObjectFlags::UtcTimes;
     // An entry in a deleted folder is deleted too, whatever its own type says: its
     // clusters were freed with the folder.
     const bool deleted = !set.inUse || parent.deleted;

@@ -102,6 +102,7 @@ void CFileSystem_NTFS::ReportRecord(std::span<const std::uint8_t> bytes, FoundOb
         object.Flags |= ObjectFlags::Deleted;
     if ((header->flags & ntfs::RecordFlags::Directory) != 0)
         object.Flags |= ObjectFlags::Folder;
+    object.Flags |= ObjectFlags::UtcTimes;
     current_.bytes.assign(bytes.begin(), bytes.end());
     ParseRecord(current_);
     if (!FillObject(current_, object))
