@@ -1,9 +1,12 @@
 #include "tests/cli/run_cli.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 
 namespace duzez::test {
 
@@ -18,9 +21,9 @@ std::string Quoted(const std::string& text) {
     return quoted + "'";
 }
 
-RunResult RunCli(const std::string& arguments, const std::filesystem::path& config) {
-    const std::string command = "XDG_CONFIG_HOME=" + Quoted(config.string()) + " " +
-                                Quoted(DUZEZ_CLI_PATH) + " " + arguments + " 2>&1";
+namespace {
+
+RunResult Run(const std::string& command) {
     RunResult result;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -31,6 +34,69 @@ RunResult RunCli(const std::string& arguments, const std::filesystem::path& conf
     const int status = ::pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+std::string CliCommand(const std::string& arguments, const std::filesystem::path& config) {
+    return "XDG_CONFIG_HOME=" + Quoted(config.string()) + " " + Quoted(DUZEZ_CLI_PATH) + " " +
+           arguments;
+}
+
+std::filesystem::path SourceDir() {
+    const char* dir = std::getenv("DUZEZ_SOURCE_DIR");
+    return dir != nullptr ? dir : DUZEZ_SOURCE_DIR_DEFAULT;
+}
+
+}  // namespace
+
+RunResult RunCli(const std::string& arguments, const std::filesystem::path& config) {
+    return Run(CliCommand(arguments, config) + " 2>&1");
+}
+
+RunResult RunCliStdout(const std::string& arguments, const std::filesystem::path& config) {
+    return Run(CliCommand(arguments, config) + " 2>/dev/null");
+}
+
+RunResult RunCliOnTerminal(const std::string& arguments, const std::filesystem::path& config,
+                           int columns) {
+    if (::system("command -v script >/dev/null 2>&1") != 0)
+        return {};
+    const std::string inner =
+        "stty cols " + std::to_string(columns) + " rows 50; " + CliCommand(arguments, config);
+    RunResult result = Run("script -qec " + Quoted(inner) + " /dev/null");
+    std::string clean;
+    for (char c : result.out) {
+        if (c != '\r')
+            clean += c;
+    }
+    result.out = clean;
+    return result;
+}
+
+std::string SchemaProblems(const std::string& json, const std::string& name) {
+    const auto schema = SourceDir() / "schemas" / (name + ".schema.json");
+    const auto document = std::filesystem::temp_directory_path() /
+                          ("duzez-schema-" + std::to_string(::getpid()) + ".json");
+    {
+        std::ofstream out(document, std::ios::binary);
+        out << json;
+    }
+    const std::string check =
+        "python3 -c " +
+        Quoted(
+            "import json, sys, jsonschema\n"
+            "schema = json.load(open(sys.argv[1]))\n"
+            "jsonschema.validators.validator_for(schema).check_schema(schema)\n"
+            "errors = sorted(jsonschema.validators.validator_for(schema)(schema)"
+            ".iter_errors(json.load(open(sys.argv[2]))), key=str)\n"
+            "for e in errors[:5]:\n"
+            "    print('/'.join(map(str, e.absolute_path)) + ': ' + e.message)\n"
+            "sys.exit(1 if errors else 0)") +
+        " " + Quoted(schema.string()) + " " + Quoted(document.string());
+    RunResult result = Run(check + " 2>&1");
+    std::filesystem::remove(document);
+    if (result.exitCode == 0)
+        return {};
+    return result.out.empty() ? "the schema check could not run" : result.out;
 }
 
 }  // namespace duzez::test
