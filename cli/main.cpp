@@ -16,7 +16,17 @@ int Run(int argc, char** argv) {
     CLI::App app{
         "Duzez Quarnel: find and recover deleted or lost files, above all photographs,\n"
         "on disks, memory cards and drive images. Nothing is ever written to the drive\n"
-        "being analysed.",
+        "being analysed.\n"
+        "\n"
+        "Get deleted photos back from a card or disk into a folder on another drive:\n"
+        "  duzez-cli recover /dev/sdX ~/Recovered --deleted-only\n"
+        "See first what can be found:\n"
+        "  duzez-cli list /dev/sdX --deleted-only\n"
+        "\n"
+        "A volume is one file system: a partition of a disk, or a whole card or image.\n"
+        "--deep also searches every sector for photos and documents by their content:\n"
+        "  slower, but it finds files whose folder entries are gone (a formatted card).\n"
+        "--size-method says where such a found file ends when its format records no length.",
         "duzez-cli"};
     app.set_version_flag("--version", std::string("duzez-cli ") + duzez::cli::kVersion);
     // -v is taken after the verb as well as before it.
@@ -24,12 +34,13 @@ int Run(int argc, char** argv) {
     duzez::cli::CommandBody body;
     duzez::cli::GlobalOptions options;
     app.add_flag("-v,--verbose", options.verbose, "Copy every log line to stderr");
-    duzez::cli::AddSettingsCommand(app, body, options);
-    duzez::cli::AddDriveCommands(app, body, options);
-    duzez::cli::AddSignatureCommands(app, body, options);
-    duzez::cli::AddPartitionCommands(app, body, options);
-    duzez::cli::AddListCommand(app, body, options);
+    // In the help in this order: what most people came for first.
     duzez::cli::AddRecoverCommand(app, body, options);
+    duzez::cli::AddListCommand(app, body, options);
+    duzez::cli::AddDriveCommands(app, body, options);
+    duzez::cli::AddPartitionCommands(app, body, options);
+    duzez::cli::AddSignatureCommands(app, body, options);
+    duzez::cli::AddSettingsCommand(app, body, options);
 
     try {
         app.parse(argc, argv);

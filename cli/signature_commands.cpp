@@ -11,6 +11,21 @@
 namespace duzez::cli {
 namespace {
 
+// "mp4;m4v, m4a" as ["mp4", "m4v", "m4a"].
+nlohmann::ordered_json ExtensionArray(const std::string& extensions) {
+    auto list = nlohmann::ordered_json::array();
+    std::string current;
+    for (const char c : extensions + ";") {
+        if (c != ';' && c != ',' && c != ' ') {
+            current += c;
+        } else if (!current.empty()) {
+            list.push_back(current);
+            current.clear();
+        }
+    }
+    return list;
+}
+
 int ListSignatures(const GlobalOptions& options, bool json) {
     Session session(options, false);
     auto& database = session.Computer().Signatures();
@@ -25,7 +40,7 @@ int ListSignatures(const GlobalOptions& options, bool json) {
             out.push_back({{"number", signature->FormatId},
                            {"title", signature->Title},
                            {"group", signature->Group},
-                           {"extensions", signature->FileExtensions},
+                           {"extensions", ExtensionArray(signature->FileExtensions)},
                            {"enabled", enabled},
                            {"patterns", signature->Patterns.size()}});
         } else {

@@ -269,7 +269,7 @@ TEST(TerminalListing, ControlCharactersInNamesAreShownEscaped) {
 
     const RunResult list = RunCli("list " + Quoted(card.string()), dir.path());
     ASSERT_EQ(list.exitCode, 0) << list.out;
-    EXPECT_NE(list.out.find("/A\\x1b\\x7f long.txt "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("/A\\x1b\\x7f long.txt\n"), std::string::npos) << list.out;
     EXPECT_EQ(list.out.find('\x1b'), std::string::npos);
     EXPECT_EQ(list.out.find('\x7f'), std::string::npos);
 

@@ -213,9 +213,13 @@ TEST(CameraCard, DeletedPhotosAreJudgedIntactTruncatedOrDamaged) {
 
     const std::string list =
         duzez::test::CommandOutput(cli + "list '" + card.string() + "' --verdicts 2>&1");
+    // The whole row: the state and check columns come before the path.
     const auto line = [&list](const std::string& name) {
         const std::size_t at = list.find(name);
-        return at == std::string::npos ? std::string() : list.substr(at, list.find('\n', at) - at);
+        if (at == std::string::npos)
+            return std::string();
+        const std::size_t begin = list.rfind('\n', at) + 1;
+        return list.substr(begin, list.find('\n', at) - begin);
     };
     EXPECT_NE(line("_OOD.JPG").find("intact"), std::string::npos) << list;
     EXPECT_NE(line("_AMAGED.JPG").find("damaged"), std::string::npos) << list;

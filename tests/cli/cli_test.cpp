@@ -32,6 +32,70 @@ TEST(Cli, VersionAndHelp) {
     EXPECT_TRUE(Has(help.out, "settings"));
 }
 
+// The first thing --help shows is the command most people came for; then the commands in
+// the order a recovery needs them, and one line on each word a newcomer meets.
+TEST(Cli, HelpLeadsWithRecoveringDeletedPhotos) {
+    duzez::test::TempFolder dir;
+    const RunResult help = RunCli("--help", dir.path());
+    ASSERT_EQ(help.exitCode, 0);
+    const std::string& out = help.out;
+    const auto at = [&out](const std::string& text) { return out.find(text); };
+    ASSERT_NE(at("duzez-cli recover /dev/sdX ~/Recovered --deleted-only"), std::string::npos)
+        << out;
+    EXPECT_LT(at("duzez-cli recover /dev/sdX"), at("Subcommands:"));
+    EXPECT_LT(at("duzez-cli recover /dev/sdX"), at("duzez-cli list /dev/sdX"));
+    for (const char* word : {"A volume is", "--deep", "--size-method"})
+        EXPECT_LT(at(word), at("Usage:")) << word;
+    const std::size_t commands = at("Subcommands:");
+    std::size_t previous = commands;
+    for (const char* command : {"\n  recover ", "\n  list ", "\n  drives ", "\n  settings "}) {
+        const std::size_t here = out.find(command, commands);
+        EXPECT_GT(here, previous) << command << "\n" << out;
+        previous = here;
+    }
+}
+
+// Options as people type them on the recover line: -v after the verb, size methods by
+// their names and with units, and no destination taken for granted.
+TEST(Cli, RecoverOptionsAsPeopleTypeThem) {
+    duzez::test::TempFolder dir;
+    if (!HaveTool("mkfs.fat"))
+        GTEST_SKIP() << "dosfstools missing";
+    const std::string card = (dir / "card.img").string();
+    ASSERT_TRUE(RunCommand("mkfs.fat -C '" + card + "' 4000 >/dev/null"));
+    const RunResult verbose = RunCli("list '" + card + "' -v", dir.path());
+    EXPECT_EQ(verbose.exitCode, 0) << verbose.out;
+    EXPECT_TRUE(Has(verbose.out, "Beginning file system analysis"));
+
+    const struct {
+        const char* method;
+        int exitCode;
+    } methods[] = {
+        {"typical", 0},     {"default", 0},     {"next-any", 0},    {"next-same", 0},
+        {"custom:10MB", 0}, {"custom:4096", 0}, {"custom:2MiB", 0}, {"custom:0", 2},
+        {"custom:0MB", 2},  {"custom:10XB", 2}, {"custom:", 2},     {"largest", 2},
+    };
+    int run = 0;
+    for (const auto& m : methods) {
+        const std::string out = (dir / ("out" + std::to_string(run++))).string();
+        const RunResult result =
+            RunCli("recover '" + card + "' '" + out + "' --size-method " + m.method, dir.path());
+        EXPECT_EQ(result.exitCode, m.exitCode) << m.method << "\n" << result.out;
+    }
+    const RunResult help = RunCli("recover --help", dir.path());
+    EXPECT_TRUE(Has(help.out, "next-any (up to the next file found; the default)"));
+
+    // An empty DEST is no folder: nothing is written into the working folder.
+    const auto before = std::distance(std::filesystem::directory_iterator(dir.path()),
+                                      std::filesystem::directory_iterator());
+    const RunResult empty = RunCli("recover '" + card + "' ''", dir.path());
+    EXPECT_EQ(empty.exitCode, 2) << empty.out;
+    EXPECT_TRUE(Has(empty.out, "DEST is empty"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              before);
+}
+
 TEST(Cli, BadArgumentsExitWithTwo) {
     duzez::test::TempFolder dir;
     EXPECT_EQ(RunCli("--no-such-option", dir.path()).exitCode, 2);

@@ -115,11 +115,12 @@ TEST_F(FragmentedCard, TwoPiecePhotosComeBackWholeAndThreePiecesAreNotJoinedWron
     const std::string threeName = "IMG_" + std::to_string(threeStart) + ".jpg";
     const std::size_t line = listing.find(threeName);
     ASSERT_NE(line, std::string::npos) << listing;
-    const std::string threeLine = listing.substr(line, listing.find('\n', line) - line);
+    const std::size_t begin = listing.rfind('\n', line) + 1;
+    const std::string threeLine = listing.substr(begin, listing.find('\n', line) - begin);
     EXPECT_EQ(threeLine.find("intact"), std::string::npos) << threeLine;
     std::size_t rejoined = 0;
-    for (std::size_t at = listing.find("rejoined from 2 pieces"); at != std::string::npos;
-         at = listing.find("rejoined from 2 pieces", at + 1)) {
+    for (std::size_t at = listing.find("intact, rejoined"); at != std::string::npos;
+         at = listing.find("intact, rejoined", at + 1)) {
         ++rejoined;
     }
     EXPECT_EQ(rejoined, 3u) << listing;
