@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -59,9 +60,12 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
                 "GUID partition table, %u-byte sectors%s\n", walk.logicalSectorSize,
                 walk.gptFromBackup ? " (the primary copy is damaged; the backup was read)" : "");
         }
-        std::printf("%-3s %-14s %12s  %-22s %-8s %s\n", "#", "Start (byte)", "Size", "Type", "FS",
+        std::printf("%-3s %-14s %12s  %-22s %-8s %s\n", "#", "Disk offset", "Size", "Type", "FS",
                     gpt ? "Name / label" : "Label");
     }
+    // The table counts from the start of what was read; a partition read as a disk (an
+    // extended one, a disk inside a partition) lies that far into its own disk.
+    const std::uint64_t base = PositionOnDisk(*disk);
     int number = 0;
     for (const auto& partition : partitions) {
         const std::uint64_t start = partition.startSector * CVolume::kSectorSize;
@@ -78,14 +82,16 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
                 {"number",
                  partition.damaged ? nlohmann::ordered_json() : nlohmann::ordered_json(number)},
                 {"start", start},
+                {"diskOffset", base + start},
                 {"size", size}};
             if (gpt) {
                 item["type"] = partition.typeName;
                 item["name"] = partition.name;
-                item["damaged"] = partition.damaged;
             } else {
                 item["type"] = partition.type;
+                item["name"] = nullptr;  // MBR entries have no names
             }
+            item["damaged"] = partition.damaged;
             item["fileSystem"] = fs;
             item["label"] = label;
             out.push_back(std::move(item));
@@ -96,7 +102,7 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
             if (partition.damaged)
                 names += " (damaged entry: outside the disk's usable area, not read)";
             std::printf("%-3s %-14llu %12s  %-22s %-8s %s\n", shownNumber.c_str(),
-                        static_cast<unsigned long long>(start), HumanSize(size).c_str(),
+                        static_cast<unsigned long long>(base + start), HumanSize(size).c_str(),
                         TerminalText(type).c_str(), TerminalText(fs).c_str(),
                         TerminalText(names).c_str());
         }
@@ -132,24 +138,37 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return kBadInput;
     }
+    // Progress only on a terminal: a script reading stderr gets the messages alone.
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     const auto start = std::chrono::steady_clock::now();
-    while (!copy->Job.Finished) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    const auto draw = [&copy, start](bool last) {
         const std::uint64_t total = copy->Job.TotalSectors;
-        if (!terminal || total == 0)
-            continue;
+        if (total == 0)
+            return;
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const std::uint64_t done = copy->Job.CurrentSector;
-        std::fprintf(stderr, "\r%3llu%%  %7.1f MB/s  %02d:%02d ",
+        const std::uint64_t done = std::min<std::uint64_t>(copy->Job.SectorsWritten, total);
+        std::string time = "elapsed " + ClockText(seconds);
+        // What is left at the pace so far, once there is a pace to go by.
+        if (!last && done != 0)
+            time += ", left " + ClockText(seconds * static_cast<double>(total - done) /
+                                          static_cast<double>(done));
+        std::fprintf(stderr, "\r\033[K%3llu%%  %7.1f MB/s  %s",
                      static_cast<unsigned long long>(done * 100 / total),
                      seconds > 0 ? static_cast<double>(done) * 512 / 1e6 / seconds : 0.0,
-                     static_cast<int>(seconds) / 60, static_cast<int>(seconds) % 60);
+                     time.c_str());
+    };
+    while (!copy->Job.Finished) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        if (terminal && !copy->Job.Finished)
+            draw(false);
     }
     copy->Wait();
-    if (terminal)
+    // The last state stays on the terminal as the record of the copy.
+    if (terminal && copy->Job.TotalSectors != 0) {
+        draw(true);
         std::fputc('\n', stderr);
+    }
     const auto& job = copy->Job;
     std::printf("%llu of %llu sectors written to %s\n",
                 static_cast<unsigned long long>(job.SectorsWritten.load()),
@@ -168,7 +187,7 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
     return job.BadRanges.empty() ? kDone : kDoneWithFailures;
 }
 
-int FindLost(const GlobalOptions& options, const std::string& target) {
+int FindLost(const GlobalOptions& options, const std::string& target, bool json) {
     Session session(options);
     CVolume* disk = session.ResolveTarget(target);
     if (disk == nullptr || !OpenForReading(*disk))
@@ -183,15 +202,35 @@ int FindLost(const GlobalOptions& options, const std::string& target) {
     session.App().AnalysisRunning = true;
     ScanSectors(session.Computer(), *disk);
     const std::vector<CVolume*> found = VolumesOn(session, *disk);
-    std::printf("%-3s %-14s %-8s %s\n", "#", "Start (byte)", "FS", "Label");
+    // A volume found on a found volume keeps its place on the disk; one found on anything
+    // else, its place in what was searched.
+    const std::uint64_t base = PositionOnDisk(*disk);
+    const std::uint64_t foundBase = disk->VolumeType == devices::VolumeKind::Found ? base : 0;
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    if (!json)
+        std::printf("%-3s %-14s %12s  %-8s %s\n", "#", "Disk offset", "Size", "FS", "Label");
     int number = 0;
     for (const CVolume* volume : found) {
-        std::printf("%-3d %-14llu %-8s %s\n", ++number,
-                    static_cast<unsigned long long>(volume->StartOffset),
+        const std::uint64_t start = volume->StartOffset - std::min(foundBase, volume->StartOffset);
+        ++number;
+        if (json) {
+            out.push_back({{"number", number},
+                           {"start", start},
+                           {"diskOffset", base + start},
+                           {"size", volume->TotalSize},
+                           {"fileSystem", volume->FileSystem->FileSystemName},
+                           {"label", volume->VolumeLabel}});
+            continue;
+        }
+        std::printf("%-3d %-14llu %12s  %-8s %s\n", number,
+                    static_cast<unsigned long long>(base + start),
+                    HumanSize(volume->TotalSize).c_str(),
                     TerminalText(volume->FileSystem->FileSystemName).c_str(),
                     TerminalText(volume->VolumeLabel).c_str());
     }
-    if (found.empty())
+    if (json)
+        std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    else if (found.empty())
         std::printf("(no volumes found)\n");
     return kDone;
 }
@@ -224,10 +263,13 @@ void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions&
     });
 
     auto lost = std::make_shared<std::string>();
+    auto lostJson = std::make_shared<bool>(false);
     CLI::App* findLost = app.add_subcommand("find-lost", "Search every sector for lost volumes");
     findLost->add_option("TARGET", *lost, "#N from 'drives', a device or an image")->required();
-    findLost->callback(
-        [&body, &options, lost] { body = [&options, lost] { return FindLost(options, *lost); }; });
+    findLost->add_flag("--json", *lostJson, "One JSON document on stdout");
+    findLost->callback([&body, &options, lost, lostJson] {
+        body = [&options, lost, lostJson] { return FindLost(options, *lost, *lostJson); };
+    });
 }
 
 }  // namespace duzez::cli

@@ -1,10 +1,10 @@
 #include "core/log.h"
 
+#include <ctime>
 #include <fstream>
 
 #include "core/app.h"
 #include "core/window_messages.h"
-#include "platform/local_time.h"
 #include "platform/program_folders.h"
 
 namespace duzez::core {
@@ -16,6 +16,16 @@ CLog::CLog(CApp& app) : app_(app) {
 }
 
 CLog::~CLog() = default;
+
+std::string CLog::Timestamp(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm fields{};
+    ::localtime_r(&seconds, &fields);
+    char text[32];
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &fields) == 0)
+        return {};
+    return text;
+}
 
 std::string CLog::FormatLine(std::string_view text, int level, const std::string* timestamp) {
     std::string line;
@@ -44,7 +54,7 @@ int CLog::LogText(std::string_view text, int level) {
     const auto now = clock_();
     std::string line;
     if (timestamps_) {
-        const std::string stamp = platform::FormatLocalDateTime(now);
+        const std::string stamp = Timestamp(now);
         line = FormatLine(text, level, &stamp);
     } else {
         line = FormatLine(text, level, nullptr);

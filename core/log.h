@@ -83,6 +83,9 @@ class CLog {
 
     // Where a relative log file name is kept: ~/.local/state/Quarnel/Duzez.
     static std::filesystem::path LogFolder();
+    // A line's timestamp: this machine's local time in ISO 8601, "2026-12-07T14:03:05",
+    // the same whatever the locale, so that no one reads 07/12 as July.
+    static std::string Timestamp(std::chrono::system_clock::time_point when);
     // The line as it is stored for `text` at `level`, with or without a timestamp.
     static std::string FormatLine(std::string_view text, int level, const std::string* timestamp);
 

@@ -39,15 +39,19 @@ std::string DeviceText(const std::string& raw) {
 
 std::uint64_t SerialFromUuid(const std::string& uuid) {
     std::uint64_t serial = 0;
+    int digits = 0;
     for (const char c : uuid) {
         const int digit = (c >= '0' && c <= '9')   ? c - '0'
                           : (c >= 'a' && c <= 'f') ? c - 'a' + 10
                           : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                                    : -1;
-        if (digit >= 0)
+        if (digit >= 0) {
             serial = (serial << 4) | static_cast<std::uint64_t>(digit);
+            ++digits;
+        }
     }
-    return serial & 0xFFFFFFFFu;
+    // NTFS's serial is 16 digits and kept whole; of longer ones (ext4's UUID) the last 8.
+    return digits == 16 ? serial : serial & 0xFFFFFFFFu;
 }
 
 // The MBR type of a partition entry, or one that fits the file system found in it.
@@ -428,7 +432,9 @@ void CVolume::QueryLogicalVolume() {
         if (info->fileSystem) {
             VolumeLabel =
                 platform::TruncateCodePoints(DeviceText(info->fileSystem->label), kLabelCapacity);
-            SerialNumber = SerialFromUuid(info->fileSystem->uuid);
+            // The boot sector's serial, read above, is whole; NTFS's is 64 bits.
+            if (SerialNumber == 0)
+                SerialNumber = SerialFromUuid(info->fileSystem->uuid);
             const std::string name = platform::FileSystemDisplayName(*info->fileSystem);
             if (!name.empty())
                 FileSystem->FileSystemName = name;
@@ -436,6 +442,7 @@ void CVolume::QueryLogicalVolume() {
         if (!info->mountPoint.empty())
             RootPath = info->mountPoint;
         FreeBytes = info->freeBytes.value_or(0);
+        FreeBytesKnown = info->freeBytes.has_value();
     }
     if (TotalSize != 0) {
         TotalSectors = TotalSize / kSectorSize;  // 512-byte sectors, as above

@@ -71,7 +71,10 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     std::atomic<std::uint32_t> VolumeState{VolumeStatus::NotReady};
     std::atomic<std::uint64_t> ProgressPosition{0};
     std::atomic<std::uint64_t> ProgressEnd{0};
+    // Known (FreeBytesKnown) from the statistics of the mounted file system, or once
+    // MeasureFreeSpace has counted it; 0 and unknown until then.
     std::uint64_t FreeBytes = 0;
+    bool FreeBytesKnown = false;
     std::uint64_t SerialNumber = 0;
     std::uint64_t TotalSectors = 0;
     std::uint64_t TotalClusters = 0;
@@ -139,6 +142,11 @@ class CVolume : public std::enable_shared_from_this<CVolume>, public filesystems
     std::uint32_t ReadBootSector();
     // Whether a partition table was found (its partitions become volumes).
     bool WalkPartitions();
+    // Counts the free space in the file system's own allocation tables (the FAT, the
+    // exFAT allocation bitmap, NTFS's $Bitmap) after Analyse_Boot, unless the mounted
+    // system told it already; reads only, on the caller's thread, and leaves the analysis
+    // state alone. Whether FreeBytes is known.
+    bool MeasureFreeSpace();
     // The name of a file system this program cannot list (ext4, Btrfs, ISO 9660...), from
     // its superblock, so that it is not shown as no file system at all.
     void NameForeignFileSystem();

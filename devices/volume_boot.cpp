@@ -8,12 +8,52 @@
 #include "devices/partition_table.h"
 #include "devices/volume.h"
 #include "filesystems/boot_record.h"
+#include "filesystems/exfat/file_system_exfat.h"
+#include "filesystems/fat/file_system_fat.h"
+#include "filesystems/ntfs/file_system_ntfs.h"
 #include "platform/blkid_probe.h"
 #include "signatures/signature.h"
 
 namespace duzez::devices {
 
 namespace Ids = filesystems::FileSystemIds;
+
+namespace {
+
+// The volume as the free-space count reads it: reads and geometry go to the volume; the
+// count adds nothing to its tree and runs to its end whether an analysis runs or not, so
+// it neither needs the application's running flag nor disturbs an analysis.
+class CountingView final : public filesystems::AnalysedVolume {
+  public:
+    explicit CountingView(CVolume& volume) : volume_(volume) {}
+
+    std::uint64_t NodeId() const override { return volume_.NodeId(); }
+    char DriveLetterOrZero() const override { return volume_.DriveLetterOrZero(); }
+    std::uint64_t VolumeSize() const override { return volume_.VolumeSize(); }
+    std::uint32_t ReadVolumeSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
+                                    std::uint64_t count) override {
+        return volume_.ReadSectors(buffer, sector, count);
+    }
+    void CountSectorPhaseFile() override {}
+    std::span<const std::uint8_t> BootSectorBytes() const override {
+        return volume_.BootSectorBytes();
+    }
+    std::uint64_t SectorCount() const override { return volume_.SectorCount(); }
+    std::uint64_t ClusterCount() const override { return volume_.ClusterCount(); }
+    void SetClusterGeometry(std::uint32_t bytesPerSector,
+                            std::uint32_t sectorsPerCluster) override {
+        volume_.SetClusterGeometry(bytesPerSector, sectorsPerCluster);
+    }
+    void AddFileSystemObject(const filesystems::FoundObject& /*record*/) override {}
+    bool AnalysisRunning() const override { return true; }
+    filesystems::FoundObjectTree& Tree() override { return volume_.Tree(); }
+    core::CLog& Log() override { return volume_.Log(); }
+
+  private:
+    CVolume& volume_;
+};
+
+}  // namespace
 
 std::uint32_t CVolume::ReadBootSector() {
     return ReadSectors(BootBuffer, BootSector, std::uint64_t{2});
@@ -108,6 +148,28 @@ std::uint32_t CVolume::Analyse_Boot() {
         computer_.Log().LogError("CVolume::Analyse_Boot.except: ParseBoot");
         return kNotReady;
     }
+}
+
+bool CVolume::MeasureFreeSpace() {
+    if (FreeBytesKnown)
+        return true;
+    const std::uint32_t id = FileSystem->FileSystemId;
+    CountingView view(*this);
+    std::optional<std::uint64_t> free;
+    if (id == Ids::Fat12 || id == Ids::Fat16 || id == Ids::Fat16Large || id == Ids::Fat32) {
+        filesystems::CFileSystem_FAT fat(view);
+        fat.FileSystemId = id;
+        free = fat.CountFreeBytes();
+    } else if (id == Ids::ExFat) {
+        free = filesystems::CFileSystem_ExFAT(view).CountFreeBytes();
+    } else if (id == Ids::Ntfs) {
+        free = filesystems::CFileSystem_NTFS(view).CountFreeBytes();
+    }
+    if (free) {
+        FreeBytes = *free;
+        FreeBytesKnown = true;
+    }
+    return FreeBytesKnown;
 }
 
 std::optional<platform::FileSystemProbe> CVolume::ProbeOwnRange() {

@@ -96,7 +96,7 @@ bool CFileSystem_ExFAT::DeletedChainUsable(std::uint32_t first, std::uint64_t by
 }
 
 std::vector<std::uint8_t> CFileSystem_ExFAT::ReadData(std::uint32_t first, std::uint64_t bytes,
-                                                      bool contiguous) {
+                                                      bool contiguous, bool* complete) {
     const std::uint64_t count = ClusterCountFor(bytes);
     std::vector<std::uint32_t> clusters;
     if (!contiguous)
@@ -107,7 +107,9 @@ std::vector<std::uint8_t> CFileSystem_ExFAT::ReadData(std::uint32_t first, std::
     while (clusters.size() < count && InHeap(next))
         clusters.push_back(static_cast<std::uint32_t>(next++));
     std::vector<std::uint8_t> out(static_cast<std::size_t>(clusters.size() * clusterBytes_), 0);
-    for (std::size_t i = 0; i < clusters.size() && volume_.AnalysisRunning();) {
+    bool whole = clusters.size() == count;
+    std::size_t i = 0;
+    for (; i < clusters.size() && volume_.AnalysisRunning();) {
         std::size_t run = 1;
         while (i + run < clusters.size() && clusters[i + run] == clusters[i] + run &&
                (run + 1) * clusterBytes_ <= kMaxRequestBytes) {
@@ -115,12 +117,15 @@ std::vector<std::uint8_t> CFileSystem_ExFAT::ReadData(std::uint32_t first, std::
         }
         const auto part = std::span(out).subspan(static_cast<std::size_t>(i * clusterBytes_),
                                                  static_cast<std::size_t>(run * clusterBytes_));
-        if (volume_.ReadVolumeSectors(part, ClusterToSector(clusters[i]), part.size() / kSector) ==
-            0) {
+        const std::uint32_t got =
+            volume_.ReadVolumeSectors(part, ClusterToSector(clusters[i]), part.size() / kSector);
+        if (got == 0)
             std::fill(part.begin(), part.end(), std::uint8_t{0});
-        }
+        whole = whole && got == part.size();
         i += run;
     }
+    if (complete != nullptr)
+        *complete = whole && i == clusters.size();
     out.resize(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, out.size())));
     return out;
 }

@@ -1,6 +1,7 @@
 #include "filesystems/exfat/exfat_layout.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "filesystems/fat/fat_layout.h"
@@ -339,6 +340,23 @@ TableEntry ReadTableEntry(std::span<const std::uint8_t> entry) {
     table.firstCluster = *ReadLe<std::uint32_t>(entry, 20);
     table.dataLength = *ReadLe<std::uint64_t>(entry, 24);
     return table;
+}
+
+std::optional<std::uint64_t> FreeClustersInBitmap(std::span<const std::uint8_t> bitmap,
+                                                  std::uint64_t clusterCount) {
+    if (bitmap.size() < (clusterCount + 7) / 8)
+        return std::nullopt;
+    const std::size_t whole = static_cast<std::size_t>(clusterCount / 8);
+    std::uint64_t used = 0;
+    for (std::size_t i = 0; i < whole; ++i)
+        used += static_cast<std::uint64_t>(std::popcount(bitmap[i]));
+    // The last byte's bits beyond the heap belong to no cluster.
+    if (const unsigned rest = clusterCount % 8; rest != 0) {
+        const auto mask = static_cast<std::uint8_t>((1u << rest) - 1);
+        used += static_cast<std::uint64_t>(
+            std::popcount(static_cast<std::uint8_t>(bitmap[whole] & mask)));
+    }
+    return clusterCount - used;
 }
 
 std::optional<std::uint32_t> FatEntry(std::span<const std::uint8_t> fat, std::uint32_t n) {

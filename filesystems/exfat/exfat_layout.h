@@ -193,6 +193,11 @@ struct TableEntry {
 };
 TableEntry ReadTableEntry(std::span<const std::uint8_t> entry);
 
+// The clusters an allocation bitmap (bit n, lowest first, for cluster n + 2) leaves free
+// among the first `clusterCount`; nullopt when the bitmap is shorter than that.
+std::optional<std::uint64_t> FreeClustersInBitmap(std::span<const std::uint8_t> bitmap,
+                                                  std::uint64_t clusterCount);
+
 // FAT entry `n` of the table bytes; nullopt beyond them.
 std::optional<std::uint32_t> FatEntry(std::span<const std::uint8_t> fat, std::uint32_t n);
 

@@ -127,6 +127,7 @@ bool CFileSystem_ExFAT::Prepare() {
     label_.clear();
     fat_.clear();
     bitmap_.clear();
+    bitmapWhole_ = false;
     upcase_.reset();
     if (!LoadBootRegion())
         return false;
@@ -154,6 +155,15 @@ bool CFileSystem_ExFAT::Prepare() {
         return false;
     LoadRootTables();
     return true;
+}
+
+std::optional<std::uint64_t> CFileSystem_ExFAT::CountFreeBytes() {
+    if (!Prepare() || !bitmapWhole_)
+        return std::nullopt;
+    const auto free = exfat::FreeClustersInBitmap(bitmap_, clusterCount_);
+    if (!free)
+        return std::nullopt;
+    return *free * clusterBytes_;
 }
 
 std::optional<exfat::BootParameters> CFileSystem_ExFAT::ReadBootRegion(
@@ -282,7 +292,7 @@ void CFileSystem_ExFAT::LoadBitmap(const exfat::TableEntry& entry) {
         return;
     }
     log.LogMessage(core::StringId::LoadingClustersBitmapStart);
-    bitmap_ = ReadData(entry.firstCluster, bytes, false);
+    bitmap_ = ReadData(entry.firstCluster, bytes, false, &bitmapWhole_);
     MarkUsedAreas();
     log.LogMessage(core::StringId::LoadingClustersBitmapComplete);
 }

@@ -45,6 +45,10 @@ class CFileSystem_ExFAT : public CFileSystem {
     const std::string& VolumeLabel() const { return label_; }
     // Whether the allocation bitmap gives the cluster to a file now.
     bool ClusterInUse(std::uint32_t cluster) const;
+    // The bytes of the heap's clusters the allocation bitmap leaves free (the boot
+    // sector's percent in use is only a hint). Nullopt when the bitmap cannot be read
+    // whole.
+    std::optional<std::uint64_t> CountFreeBytes();
     static std::uint64_t EntryId(std::uint64_t entryOffset) {
         return kEntryIdBase | (entryOffset / exfat::kEntrySize);
     }
@@ -96,8 +100,11 @@ class CFileSystem_ExFAT : public CFileSystem {
     // 512-byte sector of a heap cluster.
     std::uint64_t ClusterToSector(std::uint32_t cluster) const;
     bool InHeap(std::uint64_t cluster) const { return cluster >= 2 && cluster <= lastCluster_; }
-    // Bytes of the data that starts at `first` (a chain, or a run), for the tables.
-    std::vector<std::uint8_t> ReadData(std::uint32_t first, std::uint64_t bytes, bool contiguous);
+    // Bytes of the data that starts at `first` (a chain, or a run), for the tables;
+    // unreadable clusters read as zeros, and `complete` (when given) tells whether there
+    // were none and the data was read to its end.
+    std::vector<std::uint8_t> ReadData(std::uint32_t first, std::uint64_t bytes, bool contiguous,
+                                       bool* complete = nullptr);
 
     // The directory's clusters in order, without any another directory already took.
     std::vector<std::uint32_t> DirectoryClusters(const Directory& directory);
@@ -119,6 +126,7 @@ class CFileSystem_ExFAT : public CFileSystem {
     std::uint32_t lastCluster_ = 0;
     std::vector<std::uint8_t> fat_;
     std::vector<std::uint8_t> bitmap_;  // empty when none could be read
+    bool bitmapWhole_ = false;          // and no cluster of it read as zeros
     std::optional<exfat::UpcaseTable> upcase_;
 
     std::deque<Directory> liveQueue_;

@@ -42,7 +42,9 @@ std::optional<BootParameters> ReadBootParameters(std::span<const std::uint8_t> b
     p.reservedSectors = *ReadLe<std::uint16_t>(boot, 0x0E);
     p.fatCount = boot[0x10];
     p.rootEntries = *ReadLe<std::uint16_t>(boot, 0x11);
+    p.smallSectors = *ReadLe<std::uint16_t>(boot, 0x13);
     p.sectorsPerFat16 = *ReadLe<std::uint16_t>(boot, 0x16);
+    p.largeSectors = *ReadLe<std::uint32_t>(boot, 0x20);
     p.sectorsPerFat32 = *ReadLe<std::uint32_t>(boot, 0x24);
     p.rootCluster = *ReadLe<std::uint32_t>(boot, 0x2C);
     return p;
@@ -95,6 +97,37 @@ std::uint32_t FatTable::EntryCount() const {
             return static_cast<std::uint32_t>(bytes_.size() / 4);
     }
     return 0;
+}
+
+std::optional<std::uint32_t> DataClusterCount(const BootParameters& boot, Variant variant) {
+    if (boot.bytesPerSector == 0 || boot.sectorsPerCluster == 0)
+        return std::nullopt;
+    const std::uint64_t total = boot.smallSectors != 0 ? boot.smallSectors : boot.largeSectors;
+    const std::uint64_t perFat =
+        variant == Variant::Fat32 ? boot.sectorsPerFat32 : boot.sectorsPerFat16;
+    const std::uint64_t rootSectors =
+        (std::uint64_t{boot.rootEntries} * kEntrySize + boot.bytesPerSector - 1) /
+        boot.bytesPerSector;
+    const std::uint64_t overhead = boot.reservedSectors + perFat * boot.fatCount + rootSectors;
+    if (total <= overhead)
+        return std::nullopt;
+    const std::uint64_t clusters = (total - overhead) / boot.sectorsPerCluster;
+    // Entries 0x0FFFFFF7 and up mark bad clusters and chain ends: no cluster has them.
+    if (clusters == 0 || clusters > 0x0FFFFFF5)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(clusters);
+}
+
+std::optional<std::uint32_t> FreeClusterCount(const FatTable& table, std::uint32_t clusterCount) {
+    const std::uint64_t end = std::uint64_t{clusterCount} + 2;
+    if (end > table.EntryCount())
+        return std::nullopt;
+    std::uint32_t free = 0;
+    for (std::uint32_t n = 2; n < end; ++n) {
+        if (table.Entry(n).value_or(1) == 0)
+            ++free;
+    }
+    return free;
 }
 
 bool IsLongNameEntry(std::span<const std::uint8_t> entry) {

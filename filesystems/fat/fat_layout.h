@@ -19,7 +19,9 @@ struct BootParameters {
     std::uint16_t reservedSectors = 0;   // 0x0E
     std::uint8_t fatCount = 0;           // 0x10
     std::uint16_t rootEntries = 0;       // 0x11
+    std::uint16_t smallSectors = 0;      // 0x13
     std::uint16_t sectorsPerFat16 = 0;   // 0x16
+    std::uint32_t largeSectors = 0;      // 0x20
     std::uint32_t sectorsPerFat32 = 0;   // 0x24
     std::uint32_t rootCluster = 0;       // 0x2C (FAT32)
 };
@@ -42,6 +44,15 @@ class FatTable {
     Variant variant_;
     std::vector<std::uint8_t> bytes_;
 };
+
+// The data clusters the boot parameters give a volume of `variant`: its sectors after the
+// reserved ones, the FATs and the root directory, in whole clusters. Nullopt when the
+// fields leave no data area or give more clusters than a FAT can number.
+std::optional<std::uint32_t> DataClusterCount(const BootParameters& boot, Variant variant);
+
+// The data clusters (2 to clusterCount + 1) whose entry is 0: free. Nullopt when the table
+// holds fewer entries than that, so that a FAT cut short is not taken for free space.
+std::optional<std::uint32_t> FreeClusterCount(const FatTable& table, std::uint32_t clusterCount);
 
 // One 32-byte directory entry.
 bool IsLongNameEntry(std::span<const std::uint8_t> entry);

@@ -73,9 +73,21 @@ bool CFileSystem_FAT::Prepare() {
         volume_.ReadVolumeSectors(bytes, boot->reservedSectors * scale, bytes.size() / kSector);
     if (read == 0)
         std::fill(bytes.begin(), bytes.end(), 0);
+    tableWhole_ = read == bytes.size();
     bytes.resize(static_cast<std::size_t>(fatBytes));
     table_ = std::make_unique<fat::FatTable>(*variant_, std::move(bytes));
     return true;
+}
+
+std::optional<std::uint64_t> CFileSystem_FAT::CountFreeBytes() {
+    if (!Prepare() || !tableWhole_)
+        return std::nullopt;
+    const auto boot = fat::ReadBootParameters(volume_.BootSectorBytes());
+    const auto clusters = boot ? fat::DataClusterCount(*boot, *variant_) : std::nullopt;
+    const auto free = clusters ? fat::FreeClusterCount(*table_, *clusters) : std::nullopt;
+    if (!free)
+        return std::nullopt;
+    return std::uint64_t{*free} * clusterSize_;
 }
 
 int CFileSystem_FAT::Analyse() {

@@ -35,6 +35,10 @@ class CFileSystem_FAT : public CFileSystem {
     // are left to the contiguous extent.
     std::uint32_t FileRead(const FoundObject& object, std::span<std::uint8_t> buffer,
                            std::uint64_t offset, ReadDamage& damage) override;
+    // The bytes of the clusters whose FAT entry is free, counted in the first FAT: the
+    // FSInfo sector's figure is only a hint that no one has to keep current. Nullopt when
+    // the boot sector does not add up or the FAT cannot be read whole.
+    std::optional<std::uint64_t> CountFreeBytes();
 
     std::uint64_t ClusterToSector(std::uint32_t cluster) const;
     // The chain from `first`, ending at 0, an end mark, a cluster outside the table or the
@@ -67,6 +71,7 @@ class CFileSystem_FAT : public CFileSystem {
     AnalysedVolume& volume_;
     std::optional<fat::Variant> variant_;
     std::unique_ptr<fat::FatTable> table_;
+    bool tableWhole_ = false;  // every sector of the first FAT was read
     std::uint32_t clusterSize_ = 0;
     std::uint32_t sectorsPerCluster_ = 0;
     std::uint64_t rootDirectorySector_ = 0;

@@ -1,6 +1,7 @@
 #include "filesystems/ntfs/file_system_ntfs.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_set>
 
@@ -45,6 +46,7 @@ bool CFileSystem_NTFS::Prepare() {
     clusterSize_ = static_cast<std::uint32_t>(clusterSize);
     clusterSectors_ = clusterSize_ / kSector;
     clusterCount_ = volume_.VolumeSize() / clusterSize_;
+    fileSystemClusters_ = boot->totalSectors / sectorsPerCluster;
     volume_.SetClusterGeometry(bytesPerSector_, static_cast<std::uint32_t>(sectorsPerCluster));
     recordSize_ = ntfs::RecordSizeFromBoot(boot->clustersPerRecord, clusterSize_).value_or(1024);
     return true;
@@ -224,26 +226,11 @@ void CFileSystem_NTFS::MergeExtensionRuns(MftRecord& record, std::uint64_t numbe
 void CFileSystem_NTFS::LoadClusterBitmap() {
     core::CLog& log = volume_.Log();
     log.LogMessage(core::StringId::LoadingClustersBitmapStart);
-    std::vector<std::uint8_t> bytes(recordSize_);
-    if (!ReadRecord(kBitmapRecord, bytes))
-        return;
-    MftRecord bitmap;
-    bitmap.bytes = std::move(bytes);
-    ParseRecord(bitmap);
-    // One bit per cluster: a larger size is forged and not followed.
-    const std::uint64_t size = std::min(bitmap.dataSize, (clusterCount_ + 7) / 8);
-    std::vector<std::uint8_t> chunk(
-        static_cast<std::size_t>(std::min<std::uint64_t>(kBitmapChunkBytes, size)));
     std::uint64_t cluster = 0;
     std::uint64_t runStart = 0;
     bool inRun = false;
-    for (std::uint64_t offset = 0; offset < size && volume_.AnalysisRunning();
-         offset += chunk.size()) {
-        const auto view = std::span(chunk).first(
-            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - offset)));
-        if (ReadAttributeData(bitmap, offset, view) != view.size())
-            break;
-        for (const std::uint8_t byte : view) {
+    const auto mark = [&](std::span<const std::uint8_t> chunk) {
+        for (const std::uint8_t byte : chunk) {
             if ((byte == 0xFF && inRun) || (byte == 0x00 && !inRun)) {
                 cluster += 8;
                 continue;
@@ -260,10 +247,58 @@ void CFileSystem_NTFS::LoadClusterBitmap() {
                 }
             }
         }
-    }
+        return volume_.AnalysisRunning();
+    };
+    if (volume_.AnalysisRunning())
+        ReadClusterBitmap((clusterCount_ + 7) / 8, mark);
     if (inRun)
         UsedAreas.push_back({ClusterToSector(runStart), (cluster - runStart) * clusterSectors_});
     log.LogMessage(core::StringId::LoadingClustersBitmapComplete);
+}
+
+bool CFileSystem_NTFS::ReadClusterBitmap(
+    std::uint64_t bytes, const std::function<bool(std::span<const std::uint8_t>)>& use) {
+    std::vector<std::uint8_t> record(recordSize_);
+    if (bytes == 0 || !ReadRecord(kBitmapRecord, record))
+        return false;
+    MftRecord bitmap;
+    bitmap.bytes = std::move(record);
+    ParseRecord(bitmap);
+    // One bit per cluster: a larger size is forged and not followed.
+    const std::uint64_t size = std::min(bitmap.dataSize, bytes);
+    std::vector<std::uint8_t> chunk(
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBitmapChunkBytes, size)));
+    for (std::uint64_t offset = 0; offset < size; offset += chunk.size()) {
+        const auto view = std::span(chunk).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - offset)));
+        if (ReadAttributeData(bitmap, offset, view) != view.size() || !use(view))
+            return false;
+    }
+    return size == bytes;
+}
+
+std::optional<std::uint64_t> CFileSystem_NTFS::CountFreeBytes() {
+    if (!Prepare() || !LoadMft())
+        return std::nullopt;
+    // Clusters past the end of the volume that is here are read as no one's.
+    const std::uint64_t clusters = std::min(fileSystemClusters_, clusterCount_);
+    std::uint64_t used = 0;
+    std::uint64_t counted = 0;
+    const bool whole =
+        ReadClusterBitmap((clusters + 7) / 8, [&](std::span<const std::uint8_t> chunk) {
+            for (const std::uint8_t byte : chunk) {
+                // The last byte's bits beyond the last cluster belong to none.
+                const std::uint64_t bits = std::min<std::uint64_t>(8, clusters - counted);
+                const auto mask = static_cast<std::uint8_t>((1u << bits) - 1);
+                used += static_cast<std::uint64_t>(
+                    std::popcount(static_cast<std::uint8_t>(byte & mask)));
+                counted += bits;
+            }
+            return true;
+        });
+    if (!whole)
+        return std::nullopt;
+    return (clusters - used) * clusterSize_;
 }
 
 bool CFileSystem_NTFS::ReadRecord(std::uint64_t number, std::span<std::uint8_t> buffer) {

@@ -7,7 +7,9 @@
 // the listing is the same as reading one record at a time.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <unordered_set>
 #include <vector>
@@ -49,6 +51,10 @@ class CFileSystem_NTFS : public CFileSystem {
     // The metadata files in records 0 to 15 and everything below $Extend.
     bool IsSystemObject(const FoundObject& object) const override;
 
+    // The bytes of the clusters the cluster bitmap ($Bitmap) leaves free. Nullopt when the
+    // MFT or the bitmap cannot be read whole.
+    std::optional<std::uint64_t> CountFreeBytes();
+
     std::uint32_t RecordSize() const { return recordSize_; }
     std::uint64_t RecordCount() const { return recordCount_; }
     const MftRecord& Mft() const { return mft_; }
@@ -57,6 +63,10 @@ class CFileSystem_NTFS : public CFileSystem {
     bool Prepare();
     bool LoadMft();
     void LoadClusterBitmap();
+    // Hands the cluster bitmap's first `bytes` to `use` a chunk at a time, in cluster
+    // order, while it returns true; whether all of them were read and handed over.
+    bool ReadClusterBitmap(std::uint64_t bytes,
+                           const std::function<bool(std::span<const std::uint8_t>)>& use);
     // Record `number` through the MFT's runs; false when it cannot be read or is no record.
     bool ReadRecord(std::uint64_t number, std::span<std::uint8_t> buffer);
     // Bytes of an attribute's data from `offset`; fewer when a VCN lies outside the runs or
@@ -93,6 +103,7 @@ class CFileSystem_NTFS : public CFileSystem {
     std::uint32_t clusterSize_ = 0;
     std::uint64_t clusterSectors_ = 0;  // 512-byte sectors per cluster
     std::uint64_t clusterCount_ = 0;
+    std::uint64_t fileSystemClusters_ = 0;  // as the boot sector counts them
     std::uint32_t recordSize_ = 1024;
     std::uint64_t recordCount_ = 0;
     MftRecord mft_;

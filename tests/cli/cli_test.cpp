@@ -106,7 +106,7 @@ TEST(Cli, SettingsShowDecodesTheStoredRecordAndResetRestoresDefaults) {
     duzez::test::TempFolder dir;
     const RunResult first = RunCli("settings show", dir.path());
     ASSERT_EQ(first.exitCode, 0) << first.out;
-    EXPECT_TRUE(Has(first.out, "Read retry attempts: 10\n"));
+    EXPECT_TRUE(Has(first.out, "Read retry attempts: 10 (used by duzez-cli)\n"));
     EXPECT_TRUE(Has(first.out, "Checksum: 0x"));
     EXPECT_TRUE(Has(first.out, "Window: left 112, top 84, width 800, height 600"));
 
@@ -121,9 +121,11 @@ TEST(Cli, SettingsShowDecodesTheStoredRecordAndResetRestoresDefaults) {
         store.WriteValue("Software\\Quarnel\\Duzez\\1.0", "Settings",
                          duzez::platform::RegValue::FromBinary(record));
     }
-    EXPECT_TRUE(Has(RunCli("settings show", dir.path()).out, "Read retry attempts: 3\n"));
+    EXPECT_TRUE(Has(RunCli("settings show", dir.path()).out,
+                    "Read retry attempts: 3 (used by duzez-cli)\n"));
     EXPECT_EQ(RunCli("settings reset", dir.path()).exitCode, 0);
-    EXPECT_TRUE(Has(RunCli("settings show", dir.path()).out, "Read retry attempts: 10\n"));
+    EXPECT_TRUE(Has(RunCli("settings show", dir.path()).out,
+                    "Read retry attempts: 10 (used by duzez-cli)\n"));
 }
 
 TEST(Cli, DamagedStoreIsReportedAndSetAside) {

@@ -186,7 +186,7 @@ TEST_F(GptDiskTest, FileSystemsThatCannotBeListedAreNamedAndSaySo) {
     EXPECT_EQ(alone.exitCode, 1) << alone.out;
     ExpectOutput(alone, {"ext4, whose files this program cannot list; --deep"});
     ExpectOutput(alone, {"Unknown"}, false);
-    ExpectOutput(Cli("info", ext4), {"fileSystem: ext4"});
+    ExpectOutput(Cli("info", ext4), {"File system:       ext4\n"});
 
     const auto disk = MakeDisk();
     const auto swap = dir_ / "swap.img";

@@ -136,8 +136,8 @@ TEST_F(WholeDiskTest, ADeviceOf4096ByteSectorsIsImagedWhole) {
     RunCommand("losetup -d " + Quoted(device));
     EXPECT_EQ(image.exitCode, 0) << image.out;
     EXPECT_TRUE(ReadFile(dir_ / "copy.dsk") == Pattern(8 << 20, 29)) << image.out;
-    EXPECT_NE(info.out.find("bytesPerSector: 4096"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("totalSectors: 16384"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Bytes per sector:  4096\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("512-byte sectors:  16,384\n"), std::string::npos) << info.out;
 }
 
 // A camera card's FAT32 and a Windows NTFS volume on one disk whose partition table was

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <thread>
 
 #include "core/app.h"
 #include "core/window_messages.h"
-#include "platform/local_time.h"
 #include "tests/support/temp_folder.h"
 
 namespace duzez::core {
@@ -62,19 +62,25 @@ TEST_F(LogTest, LineFormatsOfEveryLevelWithoutTimestamps) {
                                         "CRITICALERR: fatal", "view trouble", "odd level"}));
 }
 
-TEST_F(LogTest, TimestampIsLocalDateBlankTimeThenHyphen) {
-    CLog log(App());
-    const auto when = std::chrono::system_clock::from_time_t(1700000000);
-    log.SetClock([when] { return when; });
-    log.LogMessage(StringId::InitializingDrive, "C:");
-    log.LogError("disk %s failed", "sdb");
-    log.LogText("x", CLog::Critical);
-    const std::string stamp = platform::FormatLocalDateTime(when);
-    ASSERT_NE(stamp.find(' '), std::string::npos) << "date and time joined by a blank";
-    EXPECT_EQ(log.Lines()[0], stamp + " - Initializing drive C:");
-    EXPECT_EQ(log.Lines()[1], stamp + " - ERR: disk sdb failed");
-    EXPECT_EQ(log.Lines()[2], stamp + " - CRITICALERR: x");
-    EXPECT_EQ(log.LastLineTime(), when);
+TEST_F(LogTest, TimestampIsIsoLocalTimeThenHyphen) {
+    const auto when = std::chrono::system_clock::from_time_t(1700000000);  // 22:13:20 UTC
+    std::vector<std::string> lines;
+    {
+        // Five hours behind UTC: the local time, not UTC, is written.
+        test::ScopedEnv zone("TZ", "EST5");
+        ::tzset();
+        CLog log(App());
+        log.SetClock([when] { return when; });
+        log.LogMessage(StringId::InitializingDrive, "C:");
+        log.LogError("disk %s failed", "sdb");
+        log.LogText("x", CLog::Critical);
+        lines = log.Lines();
+        EXPECT_EQ(log.LastLineTime(), when);
+    }
+    ::tzset();
+    EXPECT_EQ(lines, (std::vector<std::string>{"2023-11-14T17:13:20 - Initializing drive C:",
+                                               "2023-11-14T17:13:20 - ERR: disk sdb failed",
+                                               "2023-11-14T17:13:20 - CRITICALERR: x"}));
 }
 
 TEST_F(LogTest, LinesBeforeAnyWindowAreKeptAndLaterOnesArePosted) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -473,6 +474,21 @@ TEST(ExFatPlacement, ClustersAndLengthsAreCheckedAgainstTheHeap) {
     EXPECT_TRUE(place->clipped) << "bytes with no cluster to hold them";
     set->dataLength = 0;
     EXPECT_FALSE(PlaceData(*set, 100, 4096)->clipped);
+}
+
+// Free clusters are the clear bits of the heap's clusters only: a last byte's bits past the
+// heap are no one's, and a bitmap too short for the heap counts nothing.
+TEST(ExFatTables, FreeClustersAreTheClearBitsOfTheHeap) {
+    const std::vector<std::uint8_t> bitmap = {0xFF, 0x0F, 0b1110'0101};
+    struct Case {
+        std::uint64_t clusters;
+        std::optional<std::uint64_t> free;
+    };
+    const Case cases[] = {
+        {0, 0}, {8, 0}, {12, 0}, {16, 4}, {17, 4}, {18, 5}, {21, 7}, {24, 7}, {25, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FreeClustersInBitmap(bitmap, c.clusters), c.free) << c.clusters;
 }
 
 }  // namespace

@@ -162,5 +162,38 @@ TEST(FatEntries, DatesAndTables) {
     EXPECT_TRUE(fat32.IsEndOfChain(*fat32.Entry(2)));
 }
 
+// The data area is what the boot sector leaves after the reserved sectors, the FATs and the
+// root directory; its free clusters are those whose entry is 0.
+TEST(FatTables, DataClustersAndFreeEntries) {
+    BootParameters boot;
+    boot.bytesPerSector = 512;
+    boot.sectorsPerCluster = 4;
+    boot.reservedSectors = 4;
+    boot.fatCount = 2;
+    boot.rootEntries = 512;  // 32 sectors
+    boot.sectorsPerFat16 = 10;
+    boot.smallSectors = 4 + 20 + 32 + 4 * 100 + 3;
+    EXPECT_EQ(DataClusterCount(boot, Variant::Fat16), 100u) << "a partial cluster is none";
+    boot.largeSectors = 999999;
+    EXPECT_EQ(DataClusterCount(boot, Variant::Fat16), 100u) << "the small count comes first";
+    boot.smallSectors = 0;
+    boot.largeSectors = 56;
+    EXPECT_EQ(DataClusterCount(boot, Variant::Fat16), std::nullopt) << "no data area";
+    boot.sectorsPerCluster = 0;
+    boot.largeSectors = 4000;
+    EXPECT_EQ(DataClusterCount(boot, Variant::Fat16), std::nullopt);
+
+    // FAT16: entries 0 and 1 are reserved; 2 is in use, 3 and 5 free, 4 bad.
+    const FatTable table(Variant::Fat16,
+                         {0xF8, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0xF7, 0xFF, 0x00, 0x00});
+    EXPECT_EQ(FreeClusterCount(table, 4), 2u);
+    EXPECT_EQ(FreeClusterCount(table, 3), 1u);
+    EXPECT_EQ(FreeClusterCount(table, 5), std::nullopt) << "a table shorter than the data area";
+    // FAT32 reads 28 bits: high bits alone do not make an entry used.
+    const FatTable fat32(Variant::Fat32, {0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F, 0x00,
+                                          0x00, 0x00, 0xF0, 0x03, 0x00, 0x00, 0x00});
+    EXPECT_EQ(FreeClusterCount(fat32, 2), 1u);
+}
+
 }  // namespace
 }  // namespace duzez::filesystems::fat
