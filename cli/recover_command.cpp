@@ -1,20 +1,21 @@
 // duzez-cli recover: the files of a volume written out under a destination folder.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <map>
-#include <thread>
+#include <optional>
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/name_patterns.h"
+#include "cli/recover_progress.h"
+#include "cli/recover_report.h"
 #include "cli/recover_summary.h"
 #include "cli/session.h"
 #include "cli/terminal_text.h"
+#include "cli/version.h"
 #include "core/work_share.h"
 #include "filesystems/found_object_tree.h"
 #include "platform/file_io.h"
@@ -69,24 +70,6 @@ std::optional<recovery::SizeAnswer> ParseSizeMethod(const std::string& text) {
     return answer;
 }
 
-// "12 of 40  IMG_0012.JPG  60%" on a terminal while the recovery thread runs.
-void ShowProgress(const recovery::CRecovery& engine) {
-    if (::isatty(STDERR_FILENO) == 0)
-        return;
-    while (!engine.Finished()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        const std::size_t index = engine.CurrentIndex.load();
-        if (index >= engine.RecoveryList.size())
-            continue;
-        std::string name = TerminalText(engine.RecoveryList[index]->GetName());
-        if (name.size() > 40)
-            name = name.substr(0, 37) + "...";
-        std::fprintf(stderr, "\r\033[K%zu of %zu  %s  %u%%", index + 1, engine.RecoveryList.size(),
-                     name.c_str(), engine.FilePercent.load());
-    }
-    std::fputs("\r\033[K", stderr);
-}
-
 struct RecoverArguments {
     std::string target;
     std::string destination;
@@ -101,7 +84,44 @@ struct RecoverArguments {
     std::string sizeMethod = "next-any";
     std::string carvedNames = "capture";
     bool intactOnly = false;
+    std::string report;  // the file --report names
+    bool reportGiven = false;
 };
+
+// The options as the report records them.
+nlohmann::ordered_json OptionsJson(const RecoverArguments& args) {
+    const auto number = [](int value) {
+        return value != 0 ? nlohmann::ordered_json(value) : nlohmann::ordered_json(nullptr);
+    };
+    return {{"volume", number(args.volume)},
+            {"found", number(args.found)},
+            {"deep", args.deep},
+            {"deletedOnly", args.deletedOnly},
+            {"includeSystem", args.includeSystem},
+            {"includeOverwritten", args.includeOverwritten},
+            {"intactOnly", args.intactOnly},
+            {"match", args.match},
+            {"sizeMethod", args.sizeMethod},
+            {"carvedNames", args.carvedNames}};
+}
+
+// What the report says of the run as a whole, before any file.
+nlohmann::ordered_json RunJson(const RecoverArguments& args, devices::CVolume& volume,
+                               const std::string& started) {
+    std::error_code ec;
+    const auto destination = std::filesystem::absolute(args.destination, ec);
+    return {{"program", "duzez-cli"},
+            {"version", kVersion},
+            {"target", args.target},
+            {"volume",
+             {{"name", volume.GetDisplayName()},
+              {"device", volume.GetDevicePath()},
+              {"fileSystem", volume.FileSystem->FileSystemName},
+              {"size", volume.TotalSize}}},
+            {"destination", ec ? args.destination : destination.string()},
+            {"started", started},
+            {"options", OptionsJson(args)}};
+}
 
 // --intact-only: the photos among the selection are judged first, and only the intact
 // ones stay; what is no photo stays as selected.
@@ -178,30 +198,31 @@ void Select(const RecoverArguments& args, const VolumePart& part, recovery::CRec
     }
 }
 
-// What to try when nothing was there to recover.
-void SuggestNextStep(const RecoverArguments& args, const RecoverySummary& summary) {
+// What to try when nothing was there to recover; on `out`.
+void SuggestNextStep(const RecoverArguments& args, const RecoverySummary& summary, FILE* out) {
     if (summary.found == 0) {
-        std::printf("Found no files in the file system.\n");
+        std::fprintf(out, "Found no files in the file system.\n");
     } else {
-        std::printf("Found %zu files; none selected (%zu not selected).\n", summary.found,
-                    summary.notSelected + summary.notIntactLeftOut);
+        std::fprintf(out, "Found %zu files; none selected (%zu not selected).\n", summary.found,
+                     summary.notSelected + summary.notIntactLeftOut);
     }
     if (summary.notIntactLeftOut != 0) {
-        std::printf(
-            "%zu photos were left out as truncated, damaged or unreadable "
-            "(--intact-only); without it they are written as they are.\n",
-            summary.notIntactLeftOut);
+        std::fprintf(out,
+                     "%zu photos were left out as truncated, damaged or unreadable "
+                     "(--intact-only); without it they are written as they are.\n",
+                     summary.notIntactLeftOut);
     }
     if (!args.deep && summary.notIntactLeftOut == 0) {
-        std::printf(
-            "No %sfiles in the file system; --deep searches the free space for photos "
-            "by their content.\n",
-            args.deletedOnly ? "deleted " : "");
+        std::fprintf(out,
+                     "No %sfiles in the file system; --deep searches the free space for photos "
+                     "by their content.\n",
+                     args.deletedOnly ? "deleted " : "");
     }
 }
 
 int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     const auto start = std::chrono::steady_clock::now();
+    const std::string started = IsoTimeNow();
     // Before any thread starts, so that every thread leaves Ctrl-C to it.
     InterruptWatch interrupts;
     const auto sizes = ParseSizeMethod(args.sizeMethod);
@@ -215,6 +236,13 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     if (args.destination.find_first_not_of(" \t") == std::string::npos) {
         std::fprintf(stderr, "error: DEST is empty; name the folder to write into\n");
         return kBadInput;
+    }
+    if (args.reportGiven) {
+        if (const std::string problem = ReportPathProblem(args.report, args.target);
+            !problem.empty()) {
+            std::fprintf(stderr, "error: %s\n", TerminalText(problem).c_str());
+            return kBadInput;
+        }
     }
     Session session(options);
     auto& computer = session.Computer();
@@ -232,6 +260,15 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         !problem.empty()) {
         std::fprintf(stderr, "error: %s\n", TerminalText(problem).c_str());
         return kBadInput;
+    }
+    std::optional<RecoverReport> report;
+    if (args.reportGiven) {
+        if (const std::string problem = ReportPlaceProblem(args.report, computer, *volume);
+            !problem.empty()) {
+            std::fprintf(stderr, "error: %s\n", TerminalText(problem).c_str());
+            return kBadInput;
+        }
+        report.emplace(args.report, RunJson(args, *volume, started));
     }
     OptionAnswers answers(*sizes);
     engine.SetQuestions(&answers);
@@ -264,6 +301,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         const bool stoppedBefore = interrupts.Count() != 0;
         // The engine reads the active volume; other parts may have been analysed since.
         computer.ActiveVolume = part.volume;
+        RecoverProgress progress(engine);
         engine.StartRecovery(part.folder.empty()
                                  ? std::filesystem::path(args.destination)
                                  : std::filesystem::path(args.destination) / part.folder);
@@ -272,30 +310,49 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
         // One that came while the handlers changed is not lost.
         if (!stoppedBefore && interrupts.Count() != 0)
             engine.AbortRecovery();
-        ShowProgress(engine);
+        progress.Follow();
         engine.Wait();
         interrupts.OnSecond({});
         JudgeWrittenPhotos(engine, session.StopFlag());
+        if (report)
+            report->AddRun(part, engine);
         TallyResults(engine, summary);
         results.insert(results.end(), engine.Results.begin(), engine.Results.end());
         if (engine.DestinationFull)
             break;
     }
-    if (summary.selected == 0) {
-        SuggestNextStep(args, summary);
-        return unlistable ? kDoneWithFailures : kDone;
-    }
     summary.interrupted = interrupts.Interrupted();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Written after a stop too: it says what was done.
+    bool reportWritten = false;
+    std::string reportProblem;
+    if (report) {
+        nlohmann::ordered_json totals = SummaryJson(summary, {}, args.destination);
+        totals.erase("destination");
+        totals.erase("files");
+        reportProblem = report->Write(totals);
+        reportWritten = reportProblem.empty();
+        if (!reportWritten)
+            std::fprintf(stderr, "error: %s\n", TerminalText(reportProblem).c_str());
+    }
+    int code = summary.AllWhole() && !unlistable ? kDone : kDoneWithFailures;
+    if (!reportProblem.empty())
+        code = kDoneWithFailures;
+    // A script reading --json gets JSON, also when nothing was selected; the hints are for
+    // the person.
+    if (summary.selected == 0)
+        SuggestNextStep(args, summary, args.json ? stderr : stdout);
     if (args.json) {
-        std::cout << SummaryJson(summary, results, args.destination)
-                         .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << '\n';
-    } else {
+        nlohmann::ordered_json json = SummaryJson(summary, results, args.destination);
+        json["report"] = reportWritten ? nlohmann::ordered_json(args.report) : nullptr;
+        std::cout << json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    } else if (summary.selected != 0) {
         PrintSummary(summary, args.destination);
     }
-    return summary.AllWhole() && !unlistable ? kDone : kDoneWithFailures;
+    if (reportWritten && !args.json)
+        std::printf("The report is in %s\n", args.report.c_str());
+    return code;
 }
 
 }  // namespace
@@ -328,14 +385,20 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
     recover->add_flag("--include-overwritten", args->includeOverwritten,
                       "Also write deleted files whose clusters another file now uses");
     recover->add_flag("--json", args->json, "The summary and every file's outcome as JSON");
+    recover->add_option("--report", args->report,
+                        "Also write a JSON record of the run to FILE: every selected file, what "
+                        "became of it and the SHA-256 of what was written (FILE must be new and "
+                        "not on the drive being read)");
     AddMatchOption(*recover, args->match);
     recover->add_option("--size-method", args->sizeMethod,
                         "Where a carved file whose format records no length ends: next-any (up "
                         "to the next file found; the default), next-same (up to the next file of "
                         "the same type), typical (the format's typical size) or custom:SIZE "
                         "(custom:10MB)");
-    recover->callback(
-        [&body, &options, args] { body = [&options, args] { return Recover(options, *args); }; });
+    recover->callback([&body, &options, args, recover] {
+        args->reportGiven = recover->count("--report") != 0;
+        body = [&options, args] { return Recover(options, *args); };
+    });
 }
 
 }  // namespace duzez::cli

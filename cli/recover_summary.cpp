@@ -140,21 +140,31 @@ void PrintSummary(const RecoverySummary& s, const std::string& destination) {
         std::printf("The log says which files and why (run with -v to see it).\n");
 }
 
+const char* StateName(const filesystems::FoundObject& object) {
+    if (object.Is(filesystems::ObjectFlags::FoundBySignature))
+        return "signature only";
+    if (object.Is(filesystems::ObjectFlags::Overwritten))
+        return "overwritten";
+    return object.Is(filesystems::ObjectFlags::Deleted) ? "deleted" : "live";
+}
+
+nlohmann::ordered_json FileResultJson(const recovery::FileResult& result) {
+    return {{"name", std::string(result.object->GetName())},
+            {"start", result.object->Start},
+            {"deleted", result.object->Is(filesystems::ObjectFlags::Deleted)},
+            {"outcome", OutcomeName(result.outcome)},
+            {"path", result.path.empty() ? nlohmann::ordered_json(nullptr)
+                                         : nlohmann::ordered_json(result.path.string())},
+            {"unreadableSectors", result.unreadableSectors},
+            {"verdict", VerdictName(recovery::VerdictOf(*result.object))}};
+}
+
 nlohmann::ordered_json SummaryJson(const RecoverySummary& s,
                                    const std::vector<recovery::FileResult>& results,
                                    const std::string& destination) {
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
-    for (const recovery::FileResult& result : results) {
-        files.push_back(
-            {{"name", std::string(result.object->GetName())},
-             {"start", result.object->Start},
-             {"deleted", result.object->Is(filesystems::ObjectFlags::Deleted)},
-             {"outcome", OutcomeName(result.outcome)},
-             {"path", result.path.empty() ? nlohmann::ordered_json(nullptr)
-                                          : nlohmann::ordered_json(result.path.string())},
-             {"unreadableSectors", result.unreadableSectors},
-             {"verdict", VerdictName(recovery::VerdictOf(*result.object))}});
-    }
+    for (const recovery::FileResult& result : results)
+        files.push_back(FileResultJson(result));
     return {{"destination", destination},
             {"found", s.found},
             {"selected", s.selected},

@@ -58,4 +58,11 @@ nlohmann::ordered_json SummaryJson(const RecoverySummary& summary,
 // A word for each outcome, as the JSON and the log name it.
 const char* OutcomeName(recovery::FileOutcome outcome);
 
+// "live", "deleted", "overwritten" or "signature only", as the listing names them.
+const char* StateName(const filesystems::FoundObject& object);
+
+// One selected file's entry: its name, start, outcome, where it was written (or null) and
+// its photo verdict. Shared by the summary and the report.
+nlohmann::ordered_json FileResultJson(const recovery::FileResult& result);
+
 }  // namespace duzez::cli

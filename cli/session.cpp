@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "cli/scan_progress.h"
 #include "cli/terminal_text.h"
 #include "filesystems/found_object_tree.h"
 #include "recovery/safe_names.h"
@@ -194,25 +195,14 @@ bool OpenForReading(devices::CVolume& volume) {
 // Runs the sector phase of `volume` on its own thread, with a progress line on a
 // terminal.
 void ScanSectors(devices::CLocalComputer& computer, devices::CVolume& volume) {
-    const bool terminal = ::isatty(STDERR_FILENO) != 0;
+    // The file-system phase leaves its own figures (in clusters) until the scan sets its.
+    volume.ProgressPosition = 0;
+    volume.ProgressEnd = volume.TotalSectors;
+    ScanProgress progress(volume);
     std::thread phase([&] { computer.AnalyseSectors(volume); });
-    const auto start = std::chrono::steady_clock::now();
-    while (computer.App().AnalysisRunning && terminal) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        const std::uint64_t end = volume.ProgressEnd;
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (end != 0) {
-            std::fprintf(stderr, "\rscanning %3llu%%  %7.1f MB/s ",
-                         static_cast<unsigned long long>(volume.ProgressPosition * 100 / end),
-                         seconds > 0
-                             ? static_cast<double>(volume.ProgressPosition) * 512 / 1e6 / seconds
-                             : 0.0);
-        }
-    }
+    progress.Follow(computer.App().AnalysisRunning);
     phase.join();
-    if (terminal)
-        std::fputc('\n', stderr);
+    progress.Finish();
 }
 
 std::uint64_t PositionOnDisk(const devices::CVolume& volume) {
