@@ -79,18 +79,10 @@ Access AccessOf(CVolume& volume) {
     return {false, text};
 }
 
-// "1,048,576": exact byte counts a person can still read.
-std::string Grouped(std::uint64_t value) {
-    std::string digits = std::to_string(value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
-
 // "31.9 GB (31,914,983,424 bytes)"; "512 bytes" says it all.
 std::string SizeText(std::uint64_t bytes) {
     const std::string human = HumanSize(bytes);
-    return bytes < 1000 ? human : human + " (" + Grouped(bytes) + " bytes)";
+    return bytes < 1000 ? human : human + " (" + GroupedDigits(bytes) + " bytes)";
 }
 
 bool KnownFileSystem(const CVolume& volume) {
@@ -210,11 +202,12 @@ void PrintDetails(const nlohmann::ordered_json& j, CVolume& volume) {
         rows.emplace_back("Description", volume.Description);
     if (volume.GetParentVolume() != nullptr) {
         rows.emplace_back("On disk", text("parent"));
-        rows.emplace_back("Starts at",
-                          "byte " + Grouped(j["diskOffset"].get<std::uint64_t>()) + " of the disk");
+        rows.emplace_back(
+            "Starts at",
+            "byte " + GroupedDigits(j["diskOffset"].get<std::uint64_t>()) + " of the disk");
     }
     rows.emplace_back("Size", SizeText(volume.TotalSize));
-    rows.emplace_back("512-byte sectors", Grouped(volume.TotalSectors));
+    rows.emplace_back("512-byte sectors", GroupedDigits(volume.TotalSectors));
     rows.emplace_back("Bytes per sector", std::to_string(volume.BytesPerSector));
     rows.emplace_back("File system", text("fileSystem"));
     rows.emplace_back("Label", volume.VolumeLabel.empty() ? "none" : volume.VolumeLabel);

@@ -25,6 +25,13 @@ std::string HumanSize(std::uint64_t bytes) {
     return text;
 }
 
+std::string GroupedDigits(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
 namespace {
 
 std::string Lower(std::string_view text) {

@@ -13,6 +13,9 @@ namespace duzez::cli {
 // "512 bytes", "1.5 kB", "21.4 MB", "137 GB": three significant digits at most.
 std::string HumanSize(std::uint64_t bytes);
 
+// "1,048,576": exact byte counts a person can still read.
+std::string GroupedDigits(std::uint64_t value);
+
 // "4096", "10MB", "10 MB", "1.5GB", "64k", "2MiB": a size with an optional unit (B, k/kB,
 // M/MB, G/GB, T/TB in powers of ten; KiB, MiB, GiB, TiB in powers of two; case
 // ignored). Nothing for text that is no size or does not fit 64 bits.

@@ -25,6 +25,13 @@ TEST(CliText, SizesUsePowersOfTenWithThreeDigits) {
         EXPECT_EQ(duzez::cli::HumanSize(bytes), text) << bytes;
 }
 
+TEST(CliText, ExactCountsAreGroupedByThousands) {
+    EXPECT_EQ(duzez::cli::GroupedDigits(0), "0");
+    EXPECT_EQ(duzez::cli::GroupedDigits(999), "999");
+    EXPECT_EQ(duzez::cli::GroupedDigits(1000), "1,000");
+    EXPECT_EQ(duzez::cli::GroupedDigits(31914983424), "31,914,983,424");
+}
+
 TEST(CliText, SizesAreReadWithTheirUnits) {
     const std::pair<const char*, std::optional<std::uint64_t>> cases[] = {
         {"4096", 4096},

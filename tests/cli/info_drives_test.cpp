@@ -52,16 +52,9 @@ std::optional<std::string> Row(const std::string& out, const std::string& label)
     return std::nullopt;
 }
 
-std::string Grouped(std::uint64_t value) {
-    std::string digits = std::to_string(value);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
-
 // How info writes a size of 1000 bytes or more.
 std::string SizeText(std::uint64_t bytes) {
-    return cli::HumanSize(bytes) + " (" + Grouped(bytes) + " bytes)";
+    return cli::HumanSize(bytes) + " (" + cli::GroupedDigits(bytes) + " bytes)";
 }
 
 std::uint64_t LittleEndian(const std::string& bytes, std::size_t at, std::size_t size) {
@@ -338,7 +331,7 @@ TEST(InfoCommand, LinesAreWordsAndTheJsonKeepsExactNumbers) {
         {"File system", "FAT16"},
         {"Label", "HOLIDAY"},
         {"Serial number", "0x1234abcd"},
-        {"Cluster size", SizeText(2048)},
+        {"Cluster size", "2.0 kB (2,048 bytes)"},
         {"Free space", SizeText(*free)},
         {"State", "Ready"},
         {"Readable", "yes"},

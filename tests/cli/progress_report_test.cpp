@@ -327,41 +327,12 @@ TEST_F(ProgressReportTest, AfterCtrlCTheReportSaysWhatWasDone) {
     const fs::path out = dir_ / "out";
     const fs::path reportFile = dir_ / "stopped.json";
     const fs::path log = dir_ / "run.log";
-    const std::string cardText = card_.string();
-    const std::string outText = out.string();
-    const std::string reportText = reportFile.string();
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        ::execl(DUZEZ_CLI_PATH, DUZEZ_CLI_PATH, "-v", "recover", cardText.c_str(), outText.c_str(),
-                "--deep", "--report", reportText.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    int status = 0;
-    bool ended = false;
-    bool signalled = false;
-    while (!ended && std::chrono::steady_clock::now() < deadline) {
-        if (!signalled &&
-            ReadFile(log).find("Starting drive sector analysis") != std::string::npos) {
-            ::kill(child, SIGINT);
-            signalled = true;
-        }
-        ended = ::waitpid(child, &status, WNOHANG) == child;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (!ended) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        FAIL() << "the run did not end: " << ReadFile(log);
-    }
-    const std::string output = ReadFile(log);
-    ASSERT_TRUE(signalled) << output;
-    ASSERT_TRUE(WIFEXITED(status)) << output;
+    const auto run = duzez::test::RunCliInterrupted(
+        {"-v", "recover", card_.string(), out.string(), "--deep", "--report", reportFile.string()},
+        dir_.path(), log, "Starting drive sector analysis");
+    const std::string& output = run.out;
+    ASSERT_TRUE(run.signalled) << output;
+    ASSERT_NE(run.exitCode, -1) << output;
     ASSERT_TRUE(fs::is_regular_file(reportFile)) << output;
     const json report = json::parse(ReadFile(reportFile));
     EXPECT_EQ(report["summary"]["interrupted"], true);

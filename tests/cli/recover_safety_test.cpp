@@ -284,41 +284,13 @@ TEST_F(RecoverSafetyTest, CtrlCDuringTheScanStillRecoversWhatWasFound) {
                            Quoted((dir_ / "KEEP.JPG").string()) + " ::/"));
     const auto out = dir_ / "out";
     const auto log = dir_ / "run.log";
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        ::execl(DUZEZ_CLI_PATH, DUZEZ_CLI_PATH, "-v", "recover", card.c_str(), out.c_str(),
-                "--deep", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
     // The signal goes once the log says the sector phase has begun.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    int status = 0;
-    bool ended = false;
-    bool signalled = false;
-    while (!ended && std::chrono::steady_clock::now() < deadline) {
-        if (!signalled &&
-            ReadFile(log).find("Starting drive sector analysis") != std::string::npos) {
-            ::kill(child, SIGINT);
-            signalled = true;
-        }
-        ended = ::waitpid(child, &status, WNOHANG) == child;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!ended) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        FAIL() << "the run did not end: " << ReadFile(log);
-    }
-    const std::string output = ReadFile(log);
-    ASSERT_TRUE(signalled) << output;
-    ASSERT_TRUE(WIFEXITED(status)) << output;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
-    EXPECT_NE(output.find("The analysis was stopped"), std::string::npos) << output;
+    const auto run =
+        duzez::test::RunCliInterrupted({"-v", "recover", card.string(), out.string(), "--deep"},
+                                       dir_.path(), log, "Starting drive sector analysis");
+    ASSERT_TRUE(run.signalled) << run.out;
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("The analysis was stopped"), std::string::npos) << run.out;
     EXPECT_EQ(ReadFile(out / "KEEP.JPG"), Pattern(30000, 19));
 }
 

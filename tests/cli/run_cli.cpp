@@ -1,7 +1,13 @@
 #include "tests/cli/run_cli.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <iterator>
+#include <thread>
 
 #include <array>
 #include <cstdio>
@@ -70,6 +76,53 @@ RunResult RunCliOnTerminal(const std::string& arguments, const std::filesystem::
     }
     result.out = clean;
     return result;
+}
+
+InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
+                                 const std::filesystem::path& config,
+                                 const std::filesystem::path& log, const std::string& trigger) {
+    std::vector<std::string> words = {DUZEZ_CLI_PATH};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    InterruptedRun run;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return run;
+    if (child == 0) {
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        ::execv(DUZEZ_CLI_PATH, argv.data());
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    int status = 0;
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+        if (!run.signalled) {
+            std::ifstream in(log, std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+            if (text.find(trigger) != std::string::npos) {
+                ::kill(child, SIGINT);
+                run.signalled = true;
+            }
+        }
+        ended = ::waitpid(child, &status, WNOHANG) == child;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    std::ifstream in(log, std::ios::binary);
+    run.out.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    run.exitCode = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 std::string SchemaProblems(const std::string& json, const std::string& name) {

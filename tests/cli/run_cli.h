@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace duzez::test {
 
@@ -22,6 +23,19 @@ RunResult RunCliStdout(const std::string& arguments, const std::filesystem::path
 // with exit code -1, where script(1) is missing.
 RunResult RunCliOnTerminal(const std::string& arguments, const std::filesystem::path& config,
                            int columns);
+
+// A run stopped with Ctrl-C once its output (stdout and stderr, kept in `log`) holds
+// `trigger`. `signalled` tells whether the trigger came; `exitCode` is -1 when the run did
+// not end normally (or within five minutes, when it is killed).
+struct InterruptedRun {
+    bool signalled = false;
+    int exitCode = -1;
+    std::string out;
+};
+// `arguments` are passed as they are, without a shell.
+InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
+                                 const std::filesystem::path& config,
+                                 const std::filesystem::path& log, const std::string& trigger);
 
 // Why `json` does not follow the schema `name` kept in the repository
 // (schemas/<name>.schema.json); empty when it does.
