@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -276,6 +277,33 @@ TEST(ListJson, OffsetsSayWhatTheyCountFrom) {
     // The bytes at diskOffset on the disk are the photo's.
     EXPECT_EQ(ReadFile(disk).substr(photo["diskOffset"].get<std::size_t>(), 7000),
               duzez::test::Pattern(7000, 3));
+}
+
+// NTFS keeps UTC: its times are shown in this machine's zone, with that zone's offset.
+TEST(ListJson, NtfsTimesCarryTheMachinesOffset) {
+    if (!HaveTool("mkntfs"))
+        GTEST_SKIP() << "ntfs-3g missing";
+    duzez::test::TempFolder dir;
+    const fs::path volume = dir / "ntfs.img";
+    ASSERT_TRUE(RunCommand("truncate -s 16M " + Quoted(volume.string()) + " && mkntfs -q -F -f " +
+                           Quoted(volume.string()) + " >/dev/null"));
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone != nullptr ? zone : "";
+    ::setenv("TZ", "Asia/Kolkata", 1);  // +05:30 all year: no summer time to guess
+    const RunResult listed =
+        RunCliStdout("list " + Quoted(volume.string()) + " --json --match '$MFT'", dir.path());
+    if (zone != nullptr)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ASSERT_EQ(listed.exitCode, 0) << listed.out;
+    EXPECT_EQ(duzez::test::SchemaProblems(listed.out, "list"), "");
+    const auto document = nlohmann::json::parse(listed.out);
+    ASSERT_EQ(document["objects"].size(), 1u) << listed.out;
+    const auto& mft = document["objects"][0];
+    EXPECT_EQ(mft["timeZone"], "utc");
+    const std::string modified = mft["modified"];
+    EXPECT_EQ(modified.substr(modified.size() - 6), "+05:30") << modified;
 }
 
 TEST(SignaturesJson, ExtensionsAreAnArrayAndTheDocumentFollowsItsSchema) {
