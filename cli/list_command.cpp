@@ -13,6 +13,7 @@
 #include "cli/name_patterns.h"
 #include "cli/session.h"
 #include "cli/terminal_text.h"
+#include "cli/terminal_width.h"
 #include "cli/time_text.h"
 #include "filesystems/found_object_tree.h"
 #include "recovery/photo_verdicts.h"

@@ -1,44 +1,22 @@
 #include "cli/list_table.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 
 #include "cli/human_units.h"
 #include "cli/terminal_text.h"
+#include "cli/terminal_width.h"
 #include "cli/time_text.h"
 
 namespace duzez::cli {
 namespace {
 
-bool IsContinuation(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-std::size_t Characters(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuation(c); }));
-}
-
-// The byte where character `n` starts (or the end).
-std::size_t ByteOfCharacter(const std::string& text, std::size_t n) {
-    std::size_t at = 0;
-    for (std::size_t seen = 0; at < text.size(); ++at) {
-        if (!IsContinuation(text[at]) && seen++ == n)
-            return at;
-    }
-    return text.size();
-}
-
 std::string PadLeft(const std::string& text, std::size_t width) {
-    const std::size_t length = Characters(text);
+    const std::size_t length = ColumnsOf(text);
     return length >= width ? text : std::string(width - length, ' ') + text;
 }
 
 std::string PadRight(const std::string& text, std::size_t width) {
-    const std::size_t length = Characters(text);
+    const std::size_t length = ColumnsOf(text);
     return length >= width ? text : text + std::string(width - length, ' ');
 }
 
@@ -47,34 +25,6 @@ struct Cells {
 };
 
 }  // namespace
-
-std::string ShortenMiddle(const std::string& text, std::size_t width) {
-    const std::size_t length = Characters(text);
-    if (length <= width)
-        return text;
-    if (width == 0)
-        return {};
-    // The end of a path names the file: it keeps the larger half.
-    const std::size_t keep = width - 1;
-    const std::size_t head = keep / 2;
-    const std::size_t tail = keep - head;
-    return text.substr(0, ByteOfCharacter(text, head)) + "\u2026" +
-           text.substr(ByteOfCharacter(text, length - tail));
-}
-
-std::optional<int> TerminalColumns(int fd) {
-    if (::isatty(fd) == 0)
-        return std::nullopt;
-    winsize size{};
-    if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    if (const char* columns = std::getenv("COLUMNS")) {
-        const int value = std::atoi(columns);
-        if (value > 0)
-            return value;
-    }
-    return 80;
-}
 
 std::string FormatTable(const std::vector<ListRow>& rows, const TableStyle& style) {
     const bool human = style.columns && !style.bytes;
@@ -95,11 +45,11 @@ std::string FormatTable(const std::vector<ListRow>& rows, const TableStyle& styl
         c.check = row.check;
         c.start = std::to_string(row.start);
         c.path = TerminalText(row.path) + (row.folder ? "/" : "");
-        sizeWidth = std::max(sizeWidth, Characters(c.size));
-        modifiedWidth = std::max(modifiedWidth, Characters(c.modified));
-        stateWidth = std::max(stateWidth, Characters(c.state));
-        checkWidth = std::max(checkWidth, Characters(c.check));
-        startWidth = std::max(startWidth, Characters(c.start));
+        sizeWidth = std::max(sizeWidth, ColumnsOf(c.size));
+        modifiedWidth = std::max(modifiedWidth, ColumnsOf(c.modified));
+        stateWidth = std::max(stateWidth, ColumnsOf(c.state));
+        checkWidth = std::max(checkWidth, ColumnsOf(c.check));
+        startWidth = std::max(startWidth, ColumnsOf(c.start));
         cells.push_back(std::move(c));
     }
     // The check column appears only when some photo was judged.

@@ -24,17 +24,11 @@ struct ListRow {
 struct TableStyle {
     // The terminal's width; none when the output goes to a file or a pipe, which gets whole
     // paths however long.
-    std::optional<int> columns;
+    std::optional<std::size_t> columns;
     bool bytes = false;  // exact sizes in bytes rather than kB, MB, GB
 };
 
 // The table, header first, every line ended.
 std::string FormatTable(const std::vector<ListRow>& rows, const TableStyle& style);
-
-// `text` cut in the middle with "…" to at most `width` characters (UTF-8 kept whole).
-std::string ShortenMiddle(const std::string& text, std::size_t width);
-
-// The columns of the terminal on `fd`; none when `fd` is no terminal.
-std::optional<int> TerminalColumns(int fd);
 
 }  // namespace duzez::cli

@@ -41,8 +41,8 @@ std::string RecoverProgressText(const RecoverFigures& f, std::size_t columns) {
         left = f.elapsed * (1 - share) / share;
 
     const std::string percent = std::to_string(static_cast<int>(share * 100)) + "%";
-    const std::string files = GroupedCount(std::min(f.index + 1, f.files)) + " of " +
-                              GroupedCount(f.files) + (f.files == 1 ? " file" : " files");
+    const std::string files = GroupedDigits(std::min(f.index + 1, f.files)) + " of " +
+                              GroupedDigits(f.files) + (f.files == 1 ? " file" : " files");
     const std::string bytes =
         f.bytesTotal ? HumanSize(f.bytesDone) + " of " + HumanSize(*f.bytesTotal) : "";
     const std::string time = TimeText(f.elapsed, left);

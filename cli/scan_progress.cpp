@@ -13,6 +13,7 @@
 
 #include "cli/human_units.h"
 #include "cli/terminal_text.h"
+#include "cli/terminal_width.h"
 #include "devices/volume.h"
 #include "filesystems/found_object_tree.h"
 
@@ -20,48 +21,6 @@ namespace duzez::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Columns of one code point, roughly as terminals draw it: wide East Asian characters and
-// emoji two, combining marks and zero-width characters none.
-std::size_t CodePointColumns(std::uint32_t cp) {
-    if ((cp >= 0x0300 && cp <= 0x036f) || (cp >= 0x200b && cp <= 0x200f) ||
-        (cp >= 0xfe00 && cp <= 0xfe0f)) {
-        return 0;
-    }
-    if ((cp >= 0x1100 && cp <= 0x115f) || (cp >= 0x2e80 && cp <= 0xa4cf) ||
-        (cp >= 0xac00 && cp <= 0xd7a3) || (cp >= 0xf900 && cp <= 0xfaff) ||
-        (cp >= 0xfe30 && cp <= 0xfe4f) || (cp >= 0xff00 && cp <= 0xff60) ||
-        (cp >= 0xffe0 && cp <= 0xffe6) || (cp >= 0x1f300 && cp <= 0x1faff) ||
-        (cp >= 0x20000 && cp <= 0x3fffd)) {
-        return 2;
-    }
-    return 1;
-}
-
-struct Glyph {
-    std::size_t bytes = 1;
-    std::size_t columns = 1;
-};
-
-// The character at `at`; a byte that starts no valid UTF-8 sequence is one of its own.
-Glyph GlyphAt(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80                   ? 1
-                               : lead >= 0xc2 && lead < 0xe0 ? 2
-                               : lead >= 0xe0 && lead < 0xf0 ? 3
-                               : lead >= 0xf0 && lead < 0xf5 ? 4
-                                                             : 0;
-    if (length <= 1 || at + length > text.size())
-        return {};
-    std::uint32_t cp = lead & (0x7fu >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[at + i]);
-        if ((next & 0xc0) != 0x80)
-            return {};
-        cp = cp << 6 | (next & 0x3fu);
-    }
-    return {length, CodePointColumns(cp)};
-}
 
 // "jpg" from "IMG_0001.JPG"; empty when the name has no short, plain extension.
 std::string PlainExtension(std::string_view name) {
@@ -80,54 +39,6 @@ std::string PlainExtension(std::string_view name) {
 }
 
 }  // namespace
-
-std::size_t TerminalColumns() {
-    winsize size{};
-    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    if (const char* columns = std::getenv("COLUMNS"); columns != nullptr) {
-        std::size_t value = 0;
-        const char* end = columns + std::strlen(columns);
-        const auto [last, error] = std::from_chars(columns, end, value);
-        if (error == std::errc() && last == end && value > 0 && value < 100000)
-            return value;
-    }
-    return 80;
-}
-
-std::size_t ColumnsOf(std::string_view text) {
-    std::size_t columns = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        const Glyph glyph = GlyphAt(text, at);
-        columns += glyph.columns;
-        at += glyph.bytes;
-    }
-    return columns;
-}
-
-std::string FitColumns(std::string_view text, std::size_t columns) {
-    if (ColumnsOf(text) <= columns)
-        return std::string(text);
-    if (columns < 3)
-        return std::string(columns, '.');
-    std::size_t used = 0;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const Glyph glyph = GlyphAt(text, at);
-        if (used + glyph.columns > columns - 3)
-            break;
-        used += glyph.columns;
-        at += glyph.bytes;
-    }
-    return std::string(text.substr(0, at)) + "...";
-}
-
-std::string GroupedCount(std::uint64_t count) {
-    std::string digits = std::to_string(count);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, ",");
-    return digits;
-}
 
 std::string TimeText(double elapsed, std::optional<double> left) {
     std::string text = "elapsed " + ClockText(elapsed);
@@ -153,7 +64,7 @@ ProgressLine::~ProgressLine() {
 std::size_t ProgressLine::Room() const {
     // A line as wide as the terminal would leave the cursor waiting to wrap; one column
     // short, the next "\r" always returns to this line.
-    return std::max<std::size_t>(TerminalColumns(), 2) - 1;
+    return std::max<std::size_t>(TerminalColumns(STDERR_FILENO).value_or(80), 2) - 1;
 }
 
 void ProgressLine::Draw(const std::string& text) {
@@ -245,11 +156,11 @@ std::string FoundTally::ByType(std::size_t most) const {
             rest += types[i].second;
             continue;
         }
-        text += (text.empty() ? "" : ", ") + GroupedCount(types[i].second) + " " +
+        text += (text.empty() ? "" : ", ") + GroupedDigits(types[i].second) + " " +
                 TerminalText(types[i].first);
     }
     if (rest != 0)
-        text += (text.empty() ? "" : ", ") + GroupedCount(rest) + " other";
+        text += (text.empty() ? "" : ", ") + GroupedDigits(rest) + " other";
     return text;
 }
 
@@ -301,7 +212,7 @@ void ScanProgress::Draw(Clock::time_point now, bool last) {
     std::string types;
     if (tally_) {
         found =
-            GroupedCount(tally_->Files()) + (tally_->Files() == 1 ? " file" : " files") + " found";
+            GroupedDigits(tally_->Files()) + (tally_->Files() == 1 ? " file" : " files") + " found";
         types = tally_->ByType(6);
     }
     const auto join = [](std::initializer_list<std::string> parts) {

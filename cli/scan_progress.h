@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/terminal_width.h"
+
 namespace duzez::filesystems {
 class FoundObjectTree;
 }
@@ -21,18 +23,6 @@ class CVolume;
 }
 
 namespace duzez::cli {
-
-// The width of the terminal stderr writes to: its window size, else $COLUMNS, else 80.
-std::size_t TerminalColumns();
-
-// How many columns `text` (UTF-8) takes: East Asian wide characters two, combining marks
-// none, any byte that is no UTF-8 one.
-std::size_t ColumnsOf(std::string_view text);
-// `text` cut at a character to at most `columns` columns, ending in "..." when cut.
-std::string FitColumns(std::string_view text, std::size_t columns);
-
-// "1,103": counts people read at a glance.
-std::string GroupedCount(std::uint64_t count);
 
 // "elapsed 01:02, left 01:45"; "left" only once it can be told.
 std::string TimeText(double elapsed, std::optional<double> left);

@@ -8,6 +8,7 @@
 
 #include "cli/human_units.h"
 #include "cli/name_patterns.h"
+#include "cli/terminal_width.h"
 #include "cli/time_text.h"
 
 namespace {
@@ -53,6 +54,30 @@ TEST(CliText, SizesAreReadWithTheirUnits) {
     };
     for (const auto& [text, bytes] : cases)
         EXPECT_EQ(duzez::cli::ParseSize(text), bytes) << text;
+}
+
+// Wide characters take two columns: a path of photos named in Japanese still fits.
+TEST(CliText, TextIsMeasuredAndCutInTerminalColumns) {
+    EXPECT_EQ(duzez::cli::ColumnsOf("IMG_0001.JPG"), 12u);
+    EXPECT_EQ(duzez::cli::ColumnsOf("\u5199\u771f.jpg"), 8u);  // two wide characters
+    EXPECT_EQ(duzez::cli::ColumnsOf("e\u0301t\u00e9"), 3u);    // a combining accent takes none
+    EXPECT_EQ(duzez::cli::ColumnsOf("\xff\xfe"), 2u);          // stray bytes take one each
+    const struct {
+        const char* text;
+        std::size_t columns;
+        const char* shortened;
+    } cases[] = {
+        {"/DCIM/100CANON/IMG_0001.JPG", 40, "/DCIM/100CANON/IMG_0001.JPG"},
+        {"/DCIM/100CANON/IMG_0001.JPG", 15, "/DCIM/1\u2026001.JPG"},
+        {"/\u5199\u771f/\u5199\u771f.jpg", 10, "/\u5199\u2026\u771f.jpg"},
+        {"/abc", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string shortened = duzez::cli::ShortenMiddle(c.text, c.columns);
+        EXPECT_EQ(shortened, c.shortened) << c.text;
+        EXPECT_LE(duzez::cli::ColumnsOf(shortened), c.columns) << c.text;
+    }
+    EXPECT_EQ(duzez::cli::FitColumns("IMG_0001.JPG", 8), "IMG_0...");
 }
 
 TEST(CliText, ClockTextShowsHoursOnlyWhenThereAreAny) {
