@@ -5,18 +5,20 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
-#include "cli/human_units.h"
 #include "tests/cli/run_cli.h"
 #include "tests/support/temp_folder.h"
 
@@ -25,166 +27,93 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-constexpr const char* kMtools = "MTOOLS_SKIP_CHECK=1 ";
+using Extents = std::vector<std::pair<std::uint64_t, std::uint64_t>>;  // offset, size in bytes
 
 bool HaveFatTools() {
     return HaveTool("mkfs.fat") && HaveTool("mcopy") && HaveTool("fsck.fat");
 }
 
-// The document a command printed on stdout; null, with a failure, when it is no JSON.
-json Document(const RunResult& result) {
-    const json document = json::parse(result.out, nullptr, false);
-    if (document.is_discarded())
-        ADD_FAILURE() << "not JSON (exit " << result.exitCode << "):\n" << result.out;
-    return document.is_discarded() ? json() : document;
-}
-
-// The value of the line "Label:   value" of `out`; nothing when there is no such line.
-std::optional<std::string> Row(const std::string& out, const std::string& label) {
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind(label + ":", 0) != 0)
-            continue;
-        const std::size_t value = line.find_first_not_of(' ', label.size() + 1);
-        return value == std::string::npos ? "" : line.substr(value);
+// card.img in `dir`, made by mkfs.fat with `options`: a DCIM folder holding a file of
+// patterned bytes of each of `sizes`.
+fs::path FatCard(const TempFolder& dir, const std::string& options, int kib,
+                 const std::vector<std::size_t>& sizes = {}) {
+    std::vector<std::string> steps = {"mmd ::/DCIM"};
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const fs::path file = dir / ("IMG_000" + std::to_string(i) + ".JPG");
+        WriteFile(file, Pattern(sizes[i], static_cast<unsigned>(i) + 1));
+        steps.push_back("mcopy " + Quoted(file.string()) + " ::/DCIM/");
     }
-    return std::nullopt;
+    EXPECT_TRUE(MakeFatImage(dir / "card.img", options, kib, steps));
+    return dir / "card.img";
 }
 
-// How info writes a size of 1000 bytes or more.
-std::string SizeText(std::uint64_t bytes) {
-    return cli::HumanSize(bytes) + " (" + cli::GroupedDigits(bytes) + " bytes)";
-}
-
-std::uint64_t LittleEndian(const std::string& bytes, std::size_t at, std::size_t size) {
-    std::uint64_t value = 0;
-    for (std::size_t i = size; i-- > 0;)
-        value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
-    return value;
-}
-
-// A FAT card of `kib` KiB made by mkfs.fat with `options`, holding a folder and `files`
-// (name, size) of patterned bytes.
-fs::path MakeFatCard(const TempFolder& dir, const std::string& name, const std::string& options,
-                     int kib, const std::vector<std::pair<std::string, std::size_t>>& files) {
-    const fs::path card = dir / name;
-    EXPECT_TRUE(RunCommand("mkfs.fat -C " + options + " " + Quoted(card.string()) + " " +
-                           std::to_string(kib)));
-    EXPECT_TRUE(RunCommand(kMtools + std::string("mmd -i ") + Quoted(card.string()) + " ::/DCIM"));
-    unsigned seed = 1;
-    for (const auto& [file, size] : files) {
-        WriteFile(dir / file, Pattern(size, seed++));
-        EXPECT_TRUE(RunCommand(kMtools + std::string("mcopy -i ") + Quoted(card.string()) + " " +
-                               Quoted((dir / file).string()) + " ::/DCIM/"));
-    }
-    return card;
-}
-
-// The free bytes fsck.fat counts: its "used/total clusters" in the card's cluster size.
+// The free bytes fsck.fat counts: its free clusters times its cluster size.
 std::optional<std::uint64_t> FsckFreeBytes(const fs::path& card) {
     const std::string out = CommandOutput("fsck.fat -n -v " + Quoted(card.string()) + " 2>&1");
-    std::smatch match;
-    if (!std::regex_search(out, match, std::regex(R"((\d+)/(\d+) clusters)")))
+    std::smatch cluster;
+    std::smatch used;
+    if (!std::regex_search(out, cluster, std::regex(R"((\d+) bytes per cluster)")) ||
+        !std::regex_search(out, used, std::regex(R"((\d+)/(\d+) clusters)")))
         return std::nullopt;
-    const std::string boot = ReadFile(card).substr(0, 512);
-    const std::uint64_t cluster = LittleEndian(boot, 11, 2) * LittleEndian(boot, 13, 1);
-    return (std::stoull(match[2]) - std::stoull(match[1])) * cluster;
+    return (std::stoull(used[2]) - std::stoull(used[1])) * std::stoull(cluster[1]);
 }
 
-// The loop device `file` is attached to, detached at the end of the scope; empty where
-// none can be attached.
-class Loop {
-  public:
-    explicit Loop(const fs::path& file) {
-        if (file.empty() || ::geteuid() != 0 || !HaveTool("losetup"))
-            return;
-        device_ = CommandOutput("losetup -f --show " + Quoted(file.string()) + " 2>/dev/null");
-        while (!device_.empty() && device_.back() == '\n')
-            device_.pop_back();
-        if (device_.rfind("/dev/loop", 0) != 0)
-            device_.clear();
+// info on `image` for a script and for a person: the JSON follows its schema, and both give
+// `free` as the free space, or null and "unknown" without it. Returns the JSON.
+json InfoSays(const fs::path& image, const TempFolder& dir, std::optional<std::uint64_t> free) {
+    json document = CheckedJson("info " + Quoted(image.string()), dir.path(), "info");
+    EXPECT_EQ(document["freeBytes"], free ? json(*free) : json()) << document.dump();
+    // "20.4 MB (20,420,608 bytes)": the exact count in brackets, in groups of three.
+    std::string row =
+        Row(RunCli("info " + Quoted(image.string()), dir.path()).out, "Free space").value_or("");
+    const char* shape = free ? R"([\d.]+ [kMG]B \(\d{1,3}(,\d{3})* bytes\))" : "unknown";
+    EXPECT_TRUE(std::regex_match(row, std::regex(shape))) << row;
+    std::erase(row, ',');
+    if (free) {
+        EXPECT_NE(row.find("(" + std::to_string(*free) + " bytes)"), std::string::npos) << row;
     }
-    ~Loop() {
-        if (!device_.empty())
-            RunCommand("losetup -d " + Quoted(device_));
-    }
-    Loop(const Loop&) = delete;
-    Loop& operator=(const Loop&) = delete;
-    const std::string& Device() const { return device_; }
-
-  private:
-    std::string device_;
-};
-
-// duzez-cli as a user without rights to any disk (nobody, no groups), with stdout alone;
-// nothing where root cannot become that user here.
-std::optional<RunResult> RunAsNobody(const std::string& arguments, const TempFolder& dir) {
-    const std::string prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    if (::geteuid() != 0 || !HaveTool("setpriv") || !RunCommand(prefix + "true"))
-        return std::nullopt;
-    fs::permissions(dir.path(),
-                    fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
-    const fs::path config = dir / "nobody-config";
-    fs::create_directories(config);
-    fs::permissions(config, fs::perms::all);
-    const std::string out =
-        CommandOutput(prefix + "env XDG_CONFIG_HOME=" + Quoted(config.string()) +
-                      " XDG_STATE_HOME=" + Quoted(config.string()) + " " + Quoted(DUZEZ_CLI_PATH) +
-                      " " + arguments + " 2>/dev/null; echo \"exit=$?\"");
-    const std::size_t mark = out.rfind("exit=");
-    if (mark == std::string::npos)
-        return RunResult{};
-    return RunResult{std::stoi(out.substr(mark + 5)), out.substr(0, mark)};
+    return document;
 }
 
-// The entry of `drives` for `device`; null when it is not listed.
-json DriveEntry(const json& drives, const std::string& device) {
-    for (const json& drive : drives) {
-        if (drive.value("devicePath", "") == device)
-            return drive;
+// `command` on `disk` for a script and for a person: entry i is numbered i + 1, starts
+// `extents[i].first` bytes into the disk, which is also what was read, and is
+// `extents[i].second` bytes long. Returns the JSON.
+json ListsExtents(const std::string& command, const fs::path& disk, const TempFolder& dir,
+                  const Extents& extents) {
+    json entries = CheckedJson(command + " " + Quoted(disk.string()), dir.path(), command);
+    EXPECT_EQ(entries.size(), extents.size()) << entries.dump();
+    for (std::size_t i = 0; i < std::min(entries.size(), extents.size()); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(entries[i]["number"], i + 1);
+        EXPECT_EQ(entries[i]["diskOffset"], extents[i].first);
+        EXPECT_EQ(entries[i]["start"], extents[i].first);
+        EXPECT_EQ(entries[i]["size"], extents[i].second);
     }
-    return json();
+    const std::string text = RunCli(command + " " + Quoted(disk.string()), dir.path()).out;
+    EXPECT_NE(text.find("#   Disk offset"), std::string::npos) << text;
+    const std::string last =
+        std::to_string(extents.size()) + "   " + std::to_string(extents.back().first) + " ";
+    EXPECT_NE(text.find("\n" + last), std::string::npos) << text;
+    return entries;
 }
-
-// ---------------------------------------------------------------------------------------
-// info
 
 // The free space of a FAT card is what its FAT says, whatever the variant: the same count
-// fsck.fat makes, in words and in the JSON.
+// fsck.fat makes.
 TEST(InfoCommand, FatFreeSpaceIsWhatTheFatSays) {
     if (!HaveFatTools())
         GTEST_SKIP() << "dosfstools or mtools missing";
-    struct Card {
-        const char* name;
-        const char* options;
-        int kib;
-        std::vector<std::pair<std::string, std::size_t>> files;
+    const std::tuple<const char*, int, std::vector<std::size_t>> cards[] = {
+        {"-F 12", 2000, {70000, 300000}},
+        {"-F 16 -s 4", 20000, {1500000, 10}},
+        {"-F 32", 300000, {5000000, 4096, 4097}},
     };
-    const Card cards[] = {
-        {"fat12.img", "-F 12", 2000, {{"IMG_0001.JPG", 70000}, {"IMG_0002.JPG", 300000}}},
-        {"fat16.img", "-F 16 -s 4", 20000, {{"IMG_0001.JPG", 1500000}, {"NOTE.TXT", 10}}},
-        {"fat32.img",
-         "-F 32",
-         300000,
-         {{"IMG_0001.JPG", 5000000}, {"IMG_0002.JPG", 4096}, {"IMG_0003.JPG", 4097}}},
-    };
-    for (const Card& card : cards) {
-        SCOPED_TRACE(card.name);
+    for (const auto& [options, kib, sizes] : cards) {
+        SCOPED_TRACE(options);
         TempFolder dir;
-        const fs::path image = MakeFatCard(dir, card.name, card.options, card.kib, card.files);
-        const auto expected = FsckFreeBytes(image);
-        ASSERT_TRUE(expected) << "fsck.fat gave no cluster count";
-        ASSERT_GT(*expected, 0u);
-
-        const RunResult machine =
-            RunCliStdout("info " + Quoted(image.string()) + " --json", dir.path());
-        ASSERT_EQ(machine.exitCode, 0) << machine.out;
-        EXPECT_EQ(SchemaProblems(machine.out, "info"), "");
-        EXPECT_EQ(Document(machine)["freeBytes"], *expected);
-
-        const RunResult text = RunCli("info " + Quoted(image.string()), dir.path());
-        EXPECT_EQ(Row(text.out, "Free space"), SizeText(*expected)) << text.out;
+        const fs::path image = FatCard(dir, options, kib, sizes);
+        const auto free = FsckFreeBytes(image);
+        ASSERT_GT(free.value_or(0), 0u) << "fsck.fat gave no cluster count";
+        InfoSays(image, dir, free);
     }
 }
 
@@ -193,19 +122,16 @@ TEST(InfoCommand, AStaleFsInfoCountIsNotBelieved) {
     if (!HaveFatTools())
         GTEST_SKIP() << "dosfstools or mtools missing";
     TempFolder dir;
-    const fs::path card = MakeFatCard(dir, "card.img", "-F 32", 300000, {{"A.JPG", 900000}});
-    const auto expected = FsckFreeBytes(card);
-    ASSERT_TRUE(expected);
+    const fs::path card = FatCard(dir, "-F 32", 300000, {900000});
+    const auto free = FsckFreeBytes(card);
+    ASSERT_TRUE(free);
     std::string bytes = ReadFile(card);
-    const std::size_t fsInfo = 512 * LittleEndian(bytes, 48, 2);
+    const std::size_t fsInfo = 512 * static_cast<unsigned char>(bytes.at(48));
     ASSERT_EQ(bytes.substr(fsInfo + 484, 4), "rrAa") << "no FSInfo sector where the boot says";
     for (const std::string& stale :
          {std::string("\x07\0\0\0", 4), std::string("\xff\xff\xff\x0f")}) {
-        bytes.replace(fsInfo + 488, 4, stale);
-        WriteFile(card, bytes);
-        const RunResult info =
-            RunCliStdout("info " + Quoted(card.string()) + " --json", dir.path());
-        EXPECT_EQ(Document(info)["freeBytes"], *expected);
+        WriteFile(card, bytes.replace(fsInfo + 488, 4, stale));
+        InfoSays(card, dir, free);
     }
 }
 
@@ -217,32 +143,29 @@ TEST(InfoCommand, ExfatFreeSpaceIsWhatItsBitmapSays) {
     TempFolder dir;
     const fs::path card = dir / "card.img";
     ASSERT_TRUE(RunCommand("truncate -s 40M " + Quoted(card.string()) + " && mkfs.exfat " +
-                           Quoted(card.string()) + " >/dev/null"));
-    const auto field = [&card](const std::string& name) {
+                           Quoted(card.string())));
+    // The number dump.exfat gives on the line that starts with `label`.
+    const auto dumped = [&card](const std::string& label) {
         const std::string out = CommandOutput("dump.exfat " + Quoted(card.string()) + " 2>&1");
         std::smatch match;
-        EXPECT_TRUE(std::regex_search(out, match, std::regex(name + R"(:\s*(\d+))"))) << out;
-        return match.empty() ? 0ull : std::stoull(match[1]);
+        EXPECT_TRUE(std::regex_search(out, match, std::regex(label + R"([^:\n]*:\s*(\w+))")))
+            << out;
+        return match.empty() ? 0ull : std::stoull(match[1], nullptr, 0);
     };
+    const std::uint64_t cluster = dumped("Cluster size");
+    const std::uint64_t bitmap = (dumped("Cluster Heap Offset") << dumped("Sector Size Bits")) +
+                                 (dumped("Bitmap start cluster") - 2) * cluster;
     std::string bytes = ReadFile(card);
-    const std::uint64_t clusterBytes = 1ull << (bytes[108] + bytes[109]);
-    const std::uint64_t bitmap = (LittleEndian(bytes, 88, 4) << bytes[108]) +
-                                 (field("Bitmap start cluster") - 2) * clusterBytes;
     // Ten whole bytes and one odd bit: 81 clusters more in use.
     bytes.replace(bitmap + 100, 10, std::string(10, '\xff'));
     bytes[bitmap + 120] = static_cast<char>(bytes[bitmap + 120] | 0x10);
     WriteFile(card, bytes);
-    const std::uint64_t expected = field("Free Clusters") * clusterBytes;
-    ASSERT_GT(expected, 0u);
+    ASSERT_GT(dumped("Free Clusters"), 0u);
 
-    const RunResult machine = RunCliStdout("info " + Quoted(card.string()) + " --json", dir.path());
-    EXPECT_EQ(SchemaProblems(machine.out, "info"), "");
-    const auto document = Document(machine);
-    EXPECT_EQ(document["freeBytes"], expected);
+    json document = InfoSays(card, dir, dumped("Free Clusters") * cluster);
     EXPECT_EQ(document["fileSystem"], "exFAT");
     char serial[16];
-    std::snprintf(serial, sizeof serial, "0x%08llx",
-                  static_cast<unsigned long long>(LittleEndian(bytes, 100, 4)));
+    std::snprintf(serial, sizeof serial, "0x%08llx", dumped("Volume Serial"));
     EXPECT_EQ(document["serialNumber"], serial);
 }
 
@@ -253,26 +176,23 @@ TEST(InfoCommand, NtfsFreeSpaceIsWhatItsBitmapSays) {
         GTEST_SKIP() << "ntfs-3g tools missing";
     TempFolder dir;
     const fs::path volume = dir / "ntfs.img";
+    const std::string quoted = Quoted(volume.string());
     WriteFile(dir / "photo.jpg", Pattern(700000, 3));
-    ASSERT_TRUE(RunCommand("truncate -s 20M " + Quoted(volume.string()) + " && mkntfs -q -F -f " +
-                           Quoted(volume.string()) + " && ntfscp " + Quoted(volume.string()) + " " +
-                           Quoted((dir / "photo.jpg").string()) + " photo.jpg"));
-    const std::string out =
-        CommandOutput("ntfscluster -i " + Quoted(volume.string()) + " 2>/dev/null");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(out, match, std::regex(R"(bytes of free space\s*:\s*(\d+))")))
+    ASSERT_TRUE(RunCommand("truncate -s 20M " + quoted + " && mkntfs -q -F -f " + quoted +
+                           " && ntfscp " + quoted + " " + Quoted((dir / "photo.jpg").string()) +
+                           " photo.jpg"));
+    const std::string out = CommandOutput("ntfscluster -i " + quoted + " 2>/dev/null");
+    std::smatch free;
+    ASSERT_TRUE(std::regex_search(out, free, std::regex(R"(bytes of free space\s*:\s*(\d+))")))
         << out;
-    const std::uint64_t expected = std::stoull(match[1]);
-
-    const RunResult machine =
-        RunCliStdout("info " + Quoted(volume.string()) + " --json", dir.path());
-    EXPECT_EQ(SchemaProblems(machine.out, "info"), "");
-    const auto document = Document(machine);
-    EXPECT_EQ(document["freeBytes"], expected);
-    const std::uint64_t serial = LittleEndian(ReadFile(volume), 72, 8);
+    json document = InfoSays(volume, dir, std::stoull(free[1]));
+    const std::string boot = ReadFile(volume);
+    unsigned long long serial = 0;  // bytes 72 to 79 of the boot sector, little-endian
+    for (int i = 79; i >= 72; --i)
+        serial = serial << 8 | static_cast<unsigned char>(boot.at(i));
     if ((serial >> 32) != 0) {
         char text[24];
-        std::snprintf(text, sizeof text, "0x%016llx", static_cast<unsigned long long>(serial));
+        std::snprintf(text, sizeof text, "0x%016llx", serial);
         EXPECT_EQ(document["serialNumber"], text);
     }
 }
@@ -282,31 +202,18 @@ TEST(InfoCommand, FreeSpaceThatCannotBeCountedIsUnknownNotZero) {
     if (!HaveFatTools())
         GTEST_SKIP() << "dosfstools or mtools missing";
     TempFolder dir;
-    const fs::path card = MakeFatCard(dir, "card.img", "-F 16", 20000, {{"A.JPG", 50000}});
-    const std::string whole = ReadFile(card);
-    struct Case {
-        const char* name;
-        std::string bytes;
-    };
+    const std::string whole = ReadFile(FatCard(dir, "-F 16", 20000, {50000}));
     std::string forged = whole;
-    forged[0x16] = '\xff';  // sectors per FAT: 65,535, far beyond the card
-    forged[0x17] = '\xff';
-    const Case cases[] = {
+    forged.replace(0x16, 2, "\xff\xff");  // sectors per FAT: 65,535, far beyond the card
+    const std::pair<const char*, std::string> images[] = {
         {"zeros.img", std::string(1 << 20, '\0')},
         {"cut in its FAT.img", whole.substr(0, 4096)},
         {"forged FAT size.img", forged},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const fs::path image = dir / c.name;
-        WriteFile(image, c.bytes);
-        const RunResult machine =
-            RunCliStdout("info " + Quoted(image.string()) + " --json", dir.path());
-        ASSERT_EQ(machine.exitCode, 0) << machine.out;
-        EXPECT_EQ(SchemaProblems(machine.out, "info"), "");
-        EXPECT_TRUE(Document(machine)["freeBytes"].is_null()) << machine.out;
-        EXPECT_EQ(Row(RunCli("info " + Quoted(image.string()), dir.path()).out, "Free space"),
-                  "unknown");
+    for (const auto& [name, bytes] : images) {
+        SCOPED_TRACE(name);
+        WriteFile(dir / name, bytes);
+        InfoSays(dir / name, dir, std::nullopt);
     }
 }
 
@@ -315,10 +222,7 @@ TEST(InfoCommand, LinesAreWordsAndTheJsonKeepsExactNumbers) {
     if (!HaveFatTools())
         GTEST_SKIP() << "dosfstools or mtools missing";
     TempFolder dir;
-    const fs::path card =
-        MakeFatCard(dir, "card.img", "-F 16 -s 4 -n HOLIDAY -i 1234ABCD", 20000, {{"A.JPG", 9000}});
-    const auto free = FsckFreeBytes(card);
-    ASSERT_TRUE(free);
+    const fs::path card = FatCard(dir, "-F 16 -s 4 -n HOLIDAY -i 1234ABCD", 20000, {9000});
     const RunResult text = RunCli("info " + Quoted(card.string()), dir.path());
     ASSERT_EQ(text.exitCode, 0) << text.out;
     const std::pair<const char*, std::string> rows[] = {
@@ -332,7 +236,6 @@ TEST(InfoCommand, LinesAreWordsAndTheJsonKeepsExactNumbers) {
         {"Label", "HOLIDAY"},
         {"Serial number", "0x1234abcd"},
         {"Cluster size", "2.0 kB (2,048 bytes)"},
-        {"Free space", SizeText(*free)},
         {"State", "Ready"},
         {"Readable", "yes"},
     };
@@ -344,78 +247,53 @@ TEST(InfoCommand, LinesAreWordsAndTheJsonKeepsExactNumbers) {
         << "a field name in:\n"
         << text.out;
 
-    const RunResult machine = RunCliStdout("info " + Quoted(card.string()) + " --json", dir.path());
-    EXPECT_EQ(SchemaProblems(machine.out, "info"), "");
-    const auto document = Document(machine);
-    EXPECT_TRUE(document["number"].is_null());
-    EXPECT_EQ(document["size"], 20480000u);
-    EXPECT_EQ(document["clusterSize"], 2048u);
-    EXPECT_EQ(document["serialNumber"], "0x1234abcd");
-    EXPECT_EQ(document["label"], "HOLIDAY");
-    EXPECT_EQ(document["diskOffset"], 0u);
-    EXPECT_EQ(document["freeBytes"], *free);
-    EXPECT_TRUE(document["parent"].is_null());
+    json document = InfoSays(card, dir, FsckFreeBytes(card));
+    const json exact = json::parse(R"({"number": null, "size": 20480000, "clusterSize": 2048,
+        "serialNumber": "0x1234abcd", "label": "HOLIDAY", "diskOffset": 0, "parent": null})");
+    for (const auto& [key, value] : exact.items())
+        EXPECT_EQ(document[key], value) << key;
 }
-
-// ---------------------------------------------------------------------------------------
-// drives
 
 // Every number drives prints is one info takes, naming the same drive; a card in a loop
 // device (a reader with a card, as the machine sees it) shows its real free space.
 TEST(DrivesCommand, EveryNumberItPrintsIsOneInfoTakes) {
     TempFolder dir;
-    std::optional<std::uint64_t> cardFree;
-    fs::path card;
-    if (HaveFatTools()) {
-        card = MakeFatCard(dir, "card.img", "-F 16", 20000, {{"IMG_0001.JPG", 400000}});
-        cardFree = FsckFreeBytes(card);
-    }
-    const Loop loop(card);
+    const fs::path card = HaveFatTools() ? FatCard(dir, "-F 16", 20000, {400000}) : fs::path();
+    const auto cardFree = card.empty() ? std::nullopt : FsckFreeBytes(card);
+    const LoopDevice loop(card);
     // Other tests attach and detach loop devices meanwhile: the numbers hold only while the
     // machine's drives stay the same, so a run during which they changed is taken again.
-    RunResult drives;
     json list;
     std::vector<json> infos;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        drives = RunCliStdout("drives --json", dir.path());
-        ASSERT_EQ(drives.exitCode, 0) << drives.out;
-        list = Document(drives);
+        list = CheckedJson("drives", dir.path(), "drives");
         ASSERT_TRUE(list.is_array());
         infos.clear();
-        for (std::size_t n = 0; n < list.size(); ++n) {
-            const RunResult info =
-                RunCliStdout("info " + Quoted("#" + std::to_string(n)) + " --json", dir.path());
-            ASSERT_EQ(info.exitCode, 0) << info.out;
-            EXPECT_EQ(SchemaProblems(info.out, "info"), "");
-            infos.push_back(Document(info));
-        }
-        if (Document(RunCliStdout("drives --json", dir.path())) == list)
+        for (std::size_t n = 0; n < list.size(); ++n)
+            infos.push_back(CheckedJson("info '#" + std::to_string(n) + "'", dir.path(), "info"));
+        if (CheckedJson("drives", dir.path(), "drives") == list)
             break;
     }
-    EXPECT_EQ(SchemaProblems(drives.out, "drives"), "");
     for (std::size_t n = 0; n < list.size(); ++n) {
-        const json& drive = list[n];
-        SCOPED_TRACE(drive.dump());
-        EXPECT_EQ(drive["number"], n);
-        const json& described = infos[n];
+        SCOPED_TRACE(list[n].dump());
+        EXPECT_EQ(list[n]["number"], n);
         for (const char* key : {"number", "kind", "devicePath", "name", "size", "readable"})
-            EXPECT_EQ(described[key], drive[key]) << key;
-        if (!loop.Device().empty() && drive["devicePath"] == loop.Device()) {
-            EXPECT_EQ(described["fileSystem"], "FAT16");
-            EXPECT_EQ(described["freeBytes"], *cardFree);
+            EXPECT_EQ(infos[n][key], list[n][key]) << key;
+        if (!loop.Device().empty() && list[n]["devicePath"] == loop.Device()) {
+            EXPECT_EQ(infos[n]["fileSystem"], "FAT16");
+            EXPECT_EQ(infos[n]["freeBytes"], cardFree ? json(*cardFree) : json());
         }
     }
     if (!loop.Device().empty()) {
-        EXPECT_FALSE(DriveEntry(list, loop.Device()).is_null()) << drives.out;
+        EXPECT_FALSE(DriveEntry(list, loop.Device()).is_null()) << list.dump();
     }
     // The image a command opened by its path is in no later drive list.
     if (!card.empty()) {
         EXPECT_EQ(RunCli("info " + Quoted(card.string()), dir.path()).exitCode, 0);
-        EXPECT_TRUE(DriveEntry(Document(RunCliStdout("drives --json", dir.path())), card.string())
-                        .is_null());
+        EXPECT_TRUE(
+            DriveEntry(CheckedJson("drives", dir.path(), "drives"), card.string()).is_null());
     }
-    const RunResult beyond =
-        RunCli("info " + Quoted("#" + std::to_string(list.size() + 50)), dir.path());
+    const RunResult beyond = RunCli("info '#" + std::to_string(list.size() + 50) + "'", dir.path());
     EXPECT_EQ(beyond.exitCode, 2) << beyond.out;
 }
 
@@ -425,197 +303,132 @@ TEST(DrivesCommand, ADriveThisUserCannotOpenSaysWhy) {
     if (!HaveFatTools())
         GTEST_SKIP() << "dosfstools or mtools missing";
     TempFolder dir;
-    const fs::path card = MakeFatCard(dir, "card.img", "-F 16", 10000, {});
-    const Loop loop(card);
-    if (loop.Device().empty() || !RunAsNobody("--version", dir))
+    const LoopDevice loop(FatCard(dir, "-F 16", 10000));
+    const std::string& device = loop.Device();
+    if (device.empty() || !RunCliWithoutRights("--version", dir.path()))
         GTEST_SKIP() << "needs root, a loop device and setpriv";
     struct stat node {};
-    ASSERT_EQ(::stat(loop.Device().c_str(), &node), 0);
-    struct Case {
-        const char* mode;
-        const char* group;
-        bool readable;
-        std::string state;
+    ASSERT_EQ(::stat(device.c_str(), &node), 0);
+    const std::string cases[][3] = {
+        // mode, group, what the user is told
+        {"600", "root", "needs root"},
+        {"660", "disk", "needs root or the disk group"},
+        {"644", "disk", "Ready"},
     };
-    const Case cases[] = {
-        {"600", "root", false, "needs root"},
-        {"660", "disk", false, "needs root or the disk group"},
-        {"644", "disk", true, "Ready"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.mode) + " " + c.group);
-        if (!RunCommand("getent group " + std::string(c.group) + " >/dev/null && chgrp " + c.group +
-                        " " + Quoted(loop.Device()) + " && chmod " + c.mode + " " +
-                        Quoted(loop.Device()))) {
+    // No ASSERT until the device's mode is restored below.
+    for (const auto& [mode, group, state] : cases) {
+        SCOPED_TRACE(mode + " " + group);
+        if (!RunCommand("getent group " + group + " && chgrp " + group + " " + Quoted(device) +
+                        " && chmod " + mode + " " + Quoted(device))) {
             ADD_FAILURE() << "cannot set the device's group and mode";
             continue;
         }
-        const auto listed = RunAsNobody("drives --json", dir);
-        ASSERT_TRUE(listed);
-        EXPECT_EQ(SchemaProblems(listed->out, "drives"), "");
-        const json drive = DriveEntry(Document(*listed), loop.Device());
-        ASSERT_FALSE(drive.is_null()) << listed->out;
-        EXPECT_EQ(drive["readable"], c.readable);
-        EXPECT_EQ(drive["state"], c.state);
-        EXPECT_EQ(drive["unreadableReason"], c.readable ? json() : json(c.state));
-        const auto table = RunAsNobody("drives", dir);
-        ASSERT_TRUE(table);
-        EXPECT_TRUE(
-            std::regex_search(table->out, std::regex(loop.Device() + R"( .*  )" + c.state + "\n")))
-            << table->out;
+        const RunResult listed = RunCliWithoutRights("drives --json", dir.path()).value();
+        EXPECT_EQ(SchemaProblems(listed.out, "drives"), "");
+        json drive = DriveEntry(JsonOut(listed), device);
+        EXPECT_FALSE(drive.is_null()) << listed.out;
+        const bool readable = state == "Ready";
+        EXPECT_EQ(drive["readable"], readable);
+        EXPECT_EQ(drive["state"], state);
+        EXPECT_EQ(drive["unreadableReason"], readable ? json() : json(state));
+        const std::string table = RunCliWithoutRights("drives", dir.path()).value().out;
+        EXPECT_TRUE(std::regex_search(table, std::regex(device + " .*  " + state + "\n"))) << table;
     }
-    ::chmod(loop.Device().c_str(), node.st_mode & 07777);
-    RunCommand("chgrp " + std::to_string(node.st_gid) + " " + Quoted(loop.Device()));
+    ::chmod(device.c_str(), node.st_mode & 07777);
+    RunCommand("chgrp " + std::to_string(node.st_gid) + " " + Quoted(device));
     // Root opens it.
-    const json drive =
-        DriveEntry(Document(RunCliStdout("drives --json", dir.path())), loop.Device());
+    json drive = DriveEntry(CheckedJson("drives", dir.path(), "drives"), device);
     EXPECT_EQ(drive["readable"], true);
     EXPECT_EQ(drive["state"], "Ready");
 }
-
-// ---------------------------------------------------------------------------------------
-// partitions
 
 // Each entry says where it starts on the disk (diskOffset) and in what was read (start),
 // with its size in bytes; MBR entries have no name.
 TEST(PartitionsCommand, OffsetsSayWhatTheyCountFrom) {
     if (!HaveTool("sfdisk"))
         GTEST_SKIP() << "util-linux sfdisk missing";
-    struct Layout {
-        const char* label;
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> sectors;  // start, count
-    };
-    const Layout layouts[] = {
+    const std::pair<std::string, Extents> layouts[] = {
+        // in sectors: start, count
         {"dos", {{2048, 20480}, {32768, 40960}, {90112, 4096}}},
         {"gpt", {{2048, 8192}, {34816, 20480}}},
     };
-    for (const Layout& layout : layouts) {
-        SCOPED_TRACE(layout.label);
+    for (const auto& [label, sectors] : layouts) {
+        SCOPED_TRACE(label);
         TempFolder dir;
         const fs::path disk = dir / "disk.img";
-        std::string script = std::string("label: ") + layout.label + "\\n";
-        for (const auto& [start, count] : layout.sectors)
+        std::string script = "label: " + label + "\\n";
+        Extents bytes;
+        for (const auto& [start, count] : sectors) {
             script += "start=" + std::to_string(start) + ", size=" + std::to_string(count) +
-                      ", type=" + (std::string(layout.label) == "gpt" ? "L" : "83") + "\\n";
+                      ", type=" + (label == "dos" ? "83" : "L") + "\\n";
+            bytes.emplace_back(start * 512, count * 512);
+        }
         ASSERT_TRUE(RunCommand("truncate -s 64M " + Quoted(disk.string()) + " && printf '" +
                                script + "' | sfdisk -q " + Quoted(disk.string())));
-        const RunResult machine =
-            RunCliStdout("partitions " + Quoted(disk.string()) + " --json", dir.path());
-        ASSERT_EQ(machine.exitCode, 0) << machine.out;
-        EXPECT_EQ(SchemaProblems(machine.out, "partitions"), "");
-        const auto entries = Document(machine);
-        ASSERT_EQ(entries.size(), layout.sectors.size()) << machine.out;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const auto& entry = entries[i];
-            EXPECT_EQ(entry["number"], i + 1);
-            EXPECT_EQ(entry["diskOffset"], layout.sectors[i].first * 512);
-            EXPECT_EQ(entry["start"], layout.sectors[i].first * 512);
-            EXPECT_EQ(entry["size"], layout.sectors[i].second * 512);
-            EXPECT_EQ(entry["name"].is_null(), std::string(layout.label) == "dos");
+        for (json& entry : ListsExtents("partitions", disk, dir, bytes)) {
+            EXPECT_EQ(entry["name"].is_null(), label == "dos");
             EXPECT_EQ(entry["damaged"], false);
         }
-        const RunResult text = RunCli("partitions " + Quoted(disk.string()), dir.path());
-        EXPECT_NE(text.out.find("Disk offset"), std::string::npos) << text.out;
-        EXPECT_NE(text.out.find("\n2   " + std::to_string(layout.sectors[1].first * 512) + " "),
-                  std::string::npos)
-            << text.out;
     }
 }
-
-// ---------------------------------------------------------------------------------------
-// find-lost
 
 // A disk whose table was wiped: each volume the search finds, by its place on the disk
 // and its size, in the JSON as in the table.
 TEST(FindLostCommand, JsonGivesEachFoundVolumeItsDiskOffsetAndSize) {
-    if (!HaveFatTools() || !HaveTool("sfdisk"))
-        GTEST_SKIP() << "dosfstools, mtools or util-linux missing";
+    if (!HaveFatTools())
+        GTEST_SKIP() << "dosfstools missing";
     TempFolder dir;
     const fs::path disk = dir / "disk.img";
-    struct Volume {
-        std::uint64_t sector;
-        int kib;
-    };
-    const Volume volumes[] = {{2048, 10240}, {24576, 12288}, {51200, 10240}};
     ASSERT_TRUE(RunCommand("truncate -s 40M " + Quoted(disk.string())));
-    for (const Volume& volume : volumes) {
-        ASSERT_TRUE(RunCommand("mkfs.fat -F 16 --offset " + std::to_string(volume.sector) + " " +
-                               Quoted(disk.string()) + " " + std::to_string(volume.kib) +
-                               " >/dev/null"));
+    Extents volumes;
+    for (const auto& [sector, kib] : {std::pair{2048, 10240}, {24576, 12288}, {51200, 10240}}) {
+        ASSERT_TRUE(RunCommand("mkfs.fat -F 16 --offset " + std::to_string(sector) + " " +
+                               Quoted(disk.string()) + " " + std::to_string(kib)));
+        volumes.emplace_back(sector * 512ull, kib * 1024ull);
     }
-    const RunResult machine =
-        RunCliStdout("find-lost " + Quoted(disk.string()) + " --json", dir.path());
-    ASSERT_EQ(machine.exitCode, 0) << machine.out;
-    EXPECT_EQ(SchemaProblems(machine.out, "find-lost"), "");
-    const auto found = Document(machine);
-    ASSERT_EQ(found.size(), std::size(volumes)) << machine.out;
-    for (std::size_t i = 0; i < found.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(found[i]["number"], i + 1);
-        EXPECT_EQ(found[i]["diskOffset"], volumes[i].sector * 512);
-        EXPECT_EQ(found[i]["start"], volumes[i].sector * 512);
-        EXPECT_EQ(found[i]["size"], std::uint64_t(volumes[i].kib) * 1024);
-        EXPECT_EQ(found[i]["fileSystem"], "FAT16");
-    }
-    const RunResult text = RunCli("find-lost " + Quoted(disk.string()), dir.path());
-    EXPECT_NE(text.out.find("#   Disk offset"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("\n3   26214400 "), std::string::npos) << text.out;
+    for (json& found : ListsExtents("find-lost", disk, dir, volumes))
+        EXPECT_EQ(found["fileSystem"], "FAT16");
 }
-
-// ---------------------------------------------------------------------------------------
-// settings show
 
 // Which settings a run of duzez-cli reads, in the listing and in the JSON.
 TEST(SettingsCommand, ShowMarksWhatTheCommandLineUses) {
     TempFolder dir;
-    struct Setting {
-        const char* name;
-        std::string line;
-        json value;
-        bool used;
-        json option;
-    };
-    const Setting settings[] = {
-        {"Read retry attempts", "Read retry attempts: 10 (used by duzez-cli)", 10, true, nullptr},
-        {"Save log in file", "Save log in file: off (used by duzez-cli)", false, true, nullptr},
-        {"Log names of found files", "Log names of found files: off (used by duzez-cli)", false,
-         true, nullptr},
-        {"Write log in system debug window",
-         "Write log in system debug window: on (duzez-cli uses -v instead)", true, false, "-v"},
-        {"Confirm scan abort", "Confirm scan abort: on", true, false, nullptr},
-        {"Continue with sector scan", "Continue with sector scan: off", false, false, nullptr},
-        {"Window",
-         "Window: left 112, top 84, width 800, height 600",
-         {{"left", 112}, {"top", 84}, {"width", 800}, {"height", 600}},
-         false,
-         nullptr},
-        {"Log file name", "Log file name: Duzez Quarnel.log (used by duzez-cli)",
-         "Duzez Quarnel.log", true, nullptr},
+    // The line listed, then what the JSON says of the same setting.
+    const std::pair<std::string, const char*> settings[] = {
+        {"Read retry attempts: 10 (used by duzez-cli)",
+         R"("value": 10, "usedByCli": true, "cliOption": null)"},
+        {"Save log in file: off (used by duzez-cli)",
+         R"("value": false, "usedByCli": true, "cliOption": null)"},
+        {"Log names of found files: off (used by duzez-cli)",
+         R"("value": false, "usedByCli": true, "cliOption": null)"},
+        {"Write log in system debug window: on (duzez-cli uses -v instead)",
+         R"("value": true, "usedByCli": false, "cliOption": "-v")"},
+        {"Confirm scan abort: on", R"("value": true, "usedByCli": false, "cliOption": null)"},
+        {"Continue with sector scan: off",
+         R"("value": false, "usedByCli": false, "cliOption": null)"},
+        {"Window: left 112, top 84, width 800, height 600",
+         R"("value": {"left": 112, "top": 84, "width": 800, "height": 600},)"
+         R"( "usedByCli": false, "cliOption": null)"},
+        {"Log file name: Duzez Quarnel.log (used by duzez-cli)",
+         R"("value": "Duzez Quarnel.log", "usedByCli": true, "cliOption": null)"},
     };
     const RunResult text = RunCli("settings show", dir.path());
     ASSERT_EQ(text.exitCode, 0) << text.out;
-    const RunResult out = RunCliStdout("settings show --json", dir.path());
-    ASSERT_EQ(out.exitCode, 0) << out.out;
-    EXPECT_EQ(SchemaProblems(out.out, "settings"), "");
-    const auto document = Document(out);
+    json document = CheckedJson("settings show", dir.path(), "settings");
     EXPECT_EQ(document["checksumValid"], true);
-    for (const Setting& setting : settings) {
-        SCOPED_TRACE(setting.name);
-        EXPECT_NE(text.out.find("\n" + setting.line + "\n"), std::string::npos) << text.out;
-        json entry;
-        for (const json& candidate : document["settings"]) {
-            if (candidate["name"] == setting.name)
-                entry = candidate;
-        }
-        ASSERT_FALSE(entry.is_null());
-        EXPECT_EQ(entry["value"], setting.value);
-        EXPECT_EQ(entry["usedByCli"], setting.used);
-        EXPECT_EQ(entry["cliOption"], setting.option);
+    const json& entries = document["settings"];
+    for (const auto& [line, said] : settings) {
+        SCOPED_TRACE(line);
+        EXPECT_NE(text.out.find("\n" + line + "\n"), std::string::npos) << text.out;
+        const auto entry = std::find_if(entries.begin(), entries.end(), [&](const json& e) {
+            return e.value("name", "") == line.substr(0, line.find(':'));
+        });
+        ASSERT_NE(entry, entries.end());
+        const json expected = json::parse("{" + std::string(said) + "}");
+        for (const auto& [key, value] : expected.items())
+            EXPECT_EQ(entry->value(key, json()), value) << key;
     }
 }
-
-// ---------------------------------------------------------------------------------------
-// image
 
 // On a terminal the copy's progress says which time is which; in a pipe there is none.
 TEST(ImageCommand, ProgressLabelsItsTimesOnATerminalOnly) {
@@ -623,65 +436,45 @@ TEST(ImageCommand, ProgressLabelsItsTimesOnATerminalOnly) {
     const fs::path source = dir / "source.img";
     // Large enough that even a fast machine shows states before the last.
     MakeSparseFile(source, 512ull << 20);
-    const RunResult terminal = RunCliOnTerminal(
-        "image " + Quoted(source.string()) + " " + Quoted((dir / "a.dsk").string()), dir.path(),
-        120);
+    const std::string image = "image " + Quoted(source.string()) + " ";
+    const RunResult terminal =
+        RunCliOnTerminal(image + Quoted((dir / "a.dsk").string()), dir.path(), 120);
     if (terminal.exitCode == -1)
         GTEST_SKIP() << "script(1) missing";
     EXPECT_EQ(terminal.exitCode, 0) << terminal.out;
-    std::vector<std::string> states;
-    std::string state;
-    for (const char c : terminal.out) {
-        if (c == '\x1b' || c == '\n') {
-            if (!state.empty())
-                states.push_back(state);
-            state.clear();
-        } else {
-            state += c;
-        }
-    }
-    const std::regex running(R"(\[K *\d+%  +[\d.]+ MB/s  elapsed \d\d:\d\d, left \d\d:\d\d)");
-    const std::regex last(R"(\[K100%  +[\d.]+ MB/s  elapsed \d\d:\d\d)");
-    std::vector<std::string> progress;
-    for (const std::string& line : states) {
-        if (line.rfind("[K", 0) == 0)
-            progress.push_back(line);
-    }
-    // At least one state while it ran, and the last one kept.
-    ASSERT_GE(progress.size(), 2u) << terminal.out;
-    for (std::size_t i = 0; i + 1 < progress.size(); ++i)
-        EXPECT_TRUE(std::regex_match(progress[i], running)) << progress[i];
-    EXPECT_TRUE(std::regex_match(progress.back(), last)) << progress.back();
-    EXPECT_NE(terminal.out.find("1048576 of 1048576 sectors written"), std::string::npos);
+    // States while it ran, the last one kept, then the summary.
+    const std::vector<std::string> frames = TerminalFrames(terminal.out);
+    ASSERT_GE(frames.size(), 3u) << terminal.out;
+    const std::regex running(R"( *\d+%  +[\d.]+ MB/s  elapsed \d\d:\d\d, left \d\d:\d\d)");
+    for (std::size_t i = 0; i + 2 < frames.size(); ++i)
+        EXPECT_TRUE(std::regex_match(frames[i], running)) << frames[i];
+    const std::string& last = frames[frames.size() - 2];
+    EXPECT_TRUE(std::regex_match(last, std::regex(R"(100%  +[\d.]+ MB/s  elapsed \d\d:\d\d)")))
+        << last;
+    EXPECT_EQ(frames.back(), "1048576 of 1048576 sectors written to " + (dir / "a.dsk").string());
 
-    const RunResult piped = RunCli(
-        "image " + Quoted(source.string()) + " " + Quoted((dir / "b.dsk").string()), dir.path());
+    const RunResult piped = RunCli(image + Quoted((dir / "b.dsk").string()), dir.path());
     EXPECT_EQ(piped.exitCode, 0) << piped.out;
     EXPECT_EQ(piped.out,
               "1048576 of 1048576 sectors written to " + (dir / "b.dsk").string() + "\n");
 }
-
-// ---------------------------------------------------------------------------------------
-// log
 
 // The log lines -v copies to stderr carry a date no one can read two ways.
 TEST(LogLines, CarryAnIsoTimestamp) {
     if (!HaveFatTools())
         GTEST_SKIP() << "dosfstools or mtools missing";
     TempFolder dir;
-    const fs::path card = MakeFatCard(dir, "card.img", "-F 16", 10000, {{"A.JPG", 5000}});
+    const fs::path card = FatCard(dir, "-F 16", 10000, {5000});
     const RunResult result = RunCli("-v list " + Quoted(card.string()), dir.path());
     ASSERT_EQ(result.exitCode, 0) << result.out;
-    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d - .+)");
-    std::size_t logged = 0;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find("file system analysis") == std::string::npos)
-            continue;
-        ++logged;
-        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
-    }
-    EXPECT_GT(logged, 0u) << result.out;
+    // Every line of the analysis starts with its time.
+    const auto lines = [&result](const std::string& start) {
+        const std::regex line("^" + start + ".*file system analysis", std::regex::multiline);
+        return std::distance(std::sregex_iterator(result.out.begin(), result.out.end(), line),
+                             std::sregex_iterator());
+    };
+    EXPECT_GT(lines(""), 0) << result.out;
+    EXPECT_EQ(lines(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d - )"), lines("")) << result.out;
 }
 
 }  // namespace

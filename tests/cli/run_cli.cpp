@@ -9,10 +9,17 @@
 #include <iterator>
 #include <thread>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/temp_folder.h"
 
 namespace duzez::test {
 
@@ -150,6 +157,110 @@ std::string SchemaProblems(const std::string& json, const std::string& name) {
     if (result.exitCode == 0)
         return {};
     return result.out.empty() ? "the schema check could not run" : result.out;
+}
+
+std::optional<RunResult> RunCliWithoutRights(const std::string& arguments,
+                                             const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    const std::string prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    if (::geteuid() != 0 || !HaveTool("setpriv") || !RunCommand(prefix + "true"))
+        return std::nullopt;
+    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    const fs::path config = folder / "nobody-config";
+    fs::create_directories(config);
+    fs::permissions(config, fs::perms::all);
+    return Run(prefix + "env XDG_CONFIG_HOME=" + Quoted(config.string()) +
+               " XDG_STATE_HOME=" + Quoted(config.string()) + " " + Quoted(DUZEZ_CLI_PATH) + " " +
+               arguments + " 2>/dev/null");
+}
+
+nlohmann::json JsonOut(const RunResult& result) {
+    nlohmann::json document = nlohmann::json::parse(result.out, nullptr, false);
+    if (!document.is_discarded())
+        return document;
+    ADD_FAILURE() << "not JSON (exit " << result.exitCode << "):\n" << result.out;
+    return nullptr;
+}
+
+nlohmann::json CheckedJson(const std::string& arguments, const std::filesystem::path& config,
+                           const std::string& schema) {
+    const RunResult run = RunCliStdout(arguments + " --json", config);
+    EXPECT_EQ(run.exitCode, 0) << arguments << "\n" << run.out;
+    EXPECT_EQ(SchemaProblems(run.out, schema), "") << arguments;
+    return JsonOut(run);
+}
+
+nlohmann::json DriveEntry(const nlohmann::json& drives, const std::string& device) {
+    for (const nlohmann::json& drive : drives) {
+        if (drive.value("devicePath", "") == device)
+            return drive;
+    }
+    return nullptr;
+}
+
+std::optional<std::string> Row(const std::string& out, const std::string& label) {
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(label + ":", 0) != 0)
+            continue;
+        const std::size_t value = line.find_first_not_of(' ', label.size() + 1);
+        return value == std::string::npos ? "" : line.substr(value);
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> TerminalFrames(const std::string& out) {
+    std::vector<std::string> frames;
+    for (std::size_t at = 0; at <= out.size();) {
+        std::size_t end = out.find('\n', at);
+        const std::size_t erase = out.find("\033[K", at);
+        const bool byErase =
+            erase != std::string::npos && (end == std::string::npos || erase < end);
+        end = byErase ? erase : std::min(end, out.size());
+        if (end > at)
+            frames.push_back(out.substr(at, end - at));
+        at = end + (byErase ? 3 : 1);
+    }
+    return frames;
+}
+
+bool MakeFatImage(const std::filesystem::path& image, const std::string& options, int kib,
+                  const std::vector<std::string>& steps) {
+    std::vector<std::string> commands = {"mkfs.fat -C " + options + " " + Quoted(image.string()) +
+                                         " " + std::to_string(kib)};
+    for (const std::string& step : steps) {
+        const std::size_t tool = std::min(step.find(' '), step.size());
+        commands.push_back("MTOOLS_SKIP_CHECK=1 " + step.substr(0, tool) + " -i " +
+                           Quoted(image.string()) + step.substr(tool));
+    }
+    for (const std::string& command : commands) {
+        if (!RunCommand(command)) {
+            ADD_FAILURE() << "failed: " << command;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Sha256Sum(const std::filesystem::path& file) {
+    return CommandOutput("sha256sum " + Quoted(file.string()) + " 2>/dev/null").substr(0, 64);
+}
+
+LoopDevice::LoopDevice(const std::filesystem::path& file, const std::string& options) {
+    if (file.empty() || ::geteuid() != 0 || !HaveTool("losetup"))
+        return;
+    device_ = CommandOutput("losetup -f --show " + options + " " + Quoted(file.string()) +
+                            " 2>/dev/null");
+    while (!device_.empty() && device_.back() == '\n')
+        device_.pop_back();
+    if (device_.rfind("/dev/loop", 0) != 0)
+        device_.clear();
+}
+
+LoopDevice::~LoopDevice() {
+    if (!device_.empty())
+        RunCommand("losetup -d " + Quoted(device_));
 }
 
 }  // namespace duzez::test

@@ -1,8 +1,12 @@
 #pragma once
 
-// Runs duzez-cli as a user would, with its own settings folder, and keeps what it printed.
+// Runs duzez-cli as a user would, with its own settings folder, and keeps what it printed;
+// and the fixtures and readings of its output the command-line tests share.
+
+#include <nlohmann/json_fwd.hpp>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,5 +47,52 @@ std::string SchemaProblems(const std::string& json, const std::string& name);
 
 // Shell quoting for a path or any other argument.
 std::string Quoted(const std::string& text);
+
+// As RunCliStdout, as a user without rights to any disk (nobody, no groups), with settings
+// below `folder`, which that user is let into; nothing where root cannot become that user.
+std::optional<RunResult> RunCliWithoutRights(const std::string& arguments,
+                                             const std::filesystem::path& folder);
+
+// The JSON a run printed (stdout alone, as RunCliStdout keeps it); null, with a test
+// failure, when it printed something else.
+nlohmann::json JsonOut(const RunResult& result);
+
+// What `arguments` --json print on stdout, checked: the run exits with 0 and the document
+// follows the schema `schema`. Null, with a test failure, when it is no JSON.
+nlohmann::json CheckedJson(const std::string& arguments, const std::filesystem::path& config,
+                           const std::string& schema);
+
+// The entry of a drive list (drives --json) for `device`; null when it is not listed.
+nlohmann::json DriveEntry(const nlohmann::json& drives, const std::string& device);
+
+// The value of the row "Label:   value" of a command's text; nothing without that row.
+std::optional<std::string> Row(const std::string& out, const std::string& label);
+
+// What a terminal showed (RunCliOnTerminal's out): each state of a line redrawn after
+// "\033[K" and each plain line, in order, without the empty ones.
+std::vector<std::string> TerminalFrames(const std::string& out);
+
+// A new FAT image of `kib` KiB made by mkfs.fat -C with `options`, then changed by the
+// mtools `steps`, each a tool and what follows its "-i image": "mmd ::/DCIM",
+// "mcopy 'A.JPG' ::/". False, with a test failure naming the command, when one failed.
+bool MakeFatImage(const std::filesystem::path& image, const std::string& options, int kib,
+                  const std::vector<std::string>& steps = {});
+
+// The SHA-256 sha256sum gives for `file`, in hex.
+std::string Sha256Sum(const std::filesystem::path& file);
+
+// The loop device `file` is attached to (losetup with `options`) while this lives; empty
+// where none can be attached (not root, no losetup, no free device).
+class LoopDevice {
+  public:
+    explicit LoopDevice(const std::filesystem::path& file, const std::string& options = "");
+    ~LoopDevice();
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    const std::string& Device() const { return device_; }
+
+  private:
+    std::string device_;
+};
 
 }  // namespace duzez::test
