@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/window_messages.h"
 #include "devices/local_computer.h"
+#include "filesystems/forwarding_volume.h"
 #include "platform/byte_order.h"
 #include "platform/thread_priority.h"
 #include "signatures/analyser.h"
@@ -44,43 +45,25 @@ static_assert(signatures::CAnalyser::kBufferBytes == ChunkScanner::kBlockSectors
 // The volume as one scanner sees it. A scanner given up on (stuck on a block) must not
 // read, report or run any more while it is being ended, and must end soon: its worker
 // tests the running flag at every sector.
-class ScannedVolume : public filesystems::AnalysedVolume {
+class ScannedVolume : public filesystems::ForwardingVolume {
   public:
-    explicit ScannedVolume(CVolume& volume) : volume_(volume) {}
+    explicit ScannedVolume(CVolume& volume) : ForwardingVolume(volume) {}
     void Abandon() { abandoned_ = true; }
     bool Abandoned() const { return abandoned_.load(); }
 
-    std::uint64_t NodeId() const override { return volume_.NodeId(); }
-    char DriveLetterOrZero() const override { return volume_.DriveLetterOrZero(); }
-    std::uint64_t VolumeSize() const override { return volume_.VolumeSize(); }
     std::uint32_t ReadVolumeSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
                                     std::uint64_t count) override {
-        return Abandoned() ? 0 : volume_.ReadVolumeSectors(buffer, sector, count);
-    }
-    void CountSectorPhaseFile() override { volume_.CountSectorPhaseFile(); }
-    filesystems::CFileSystem* FileSystemAnalyser() override { return volume_.FileSystemAnalyser(); }
-    std::span<const std::uint8_t> BootSectorBytes() const override {
-        return volume_.BootSectorBytes();
-    }
-    std::uint64_t SectorCount() const override { return volume_.SectorCount(); }
-    std::uint64_t ClusterCount() const override { return volume_.ClusterCount(); }
-    void SetClusterGeometry(std::uint32_t bytesPerSector,
-                            std::uint32_t sectorsPerCluster) override {
-        volume_.SetClusterGeometry(bytesPerSector, sectorsPerCluster);
+        return Abandoned() ? 0 : ForwardingVolume::ReadVolumeSectors(buffer, sector, count);
     }
     void AddFileSystemObject(const filesystems::FoundObject& record) override {
         if (!Abandoned())
-            volume_.AddFileSystemObject(record);
+            ForwardingVolume::AddFileSystemObject(record);
     }
-    bool AnalysisRunning() const override { return !Abandoned() && volume_.AnalysisRunning(); }
-    filesystems::FoundObjectTree& Tree() override { return volume_.Tree(); }
-    void SetProgress(std::uint64_t position, std::uint64_t end) override {
-        volume_.SetProgress(position, end);
+    bool AnalysisRunning() const override {
+        return !Abandoned() && ForwardingVolume::AnalysisRunning();
     }
-    core::CLog& Log() override { return volume_.Log(); }
 
   private:
-    CVolume& volume_;
     std::atomic<bool> abandoned_{false};
 };
 

@@ -10,6 +10,7 @@
 #include "filesystems/boot_record.h"
 #include "filesystems/exfat/file_system_exfat.h"
 #include "filesystems/fat/file_system_fat.h"
+#include "filesystems/forwarding_volume.h"
 #include "filesystems/ntfs/file_system_ntfs.h"
 #include "platform/blkid_probe.h"
 #include "signatures/signature.h"
@@ -23,31 +24,20 @@ namespace {
 // The volume as the free-space count reads it: reads and geometry go to the volume; the
 // count adds nothing to its tree and runs to its end whether an analysis runs or not, so
 // it neither needs the application's running flag nor disturbs an analysis.
-class CountingView final : public filesystems::AnalysedVolume {
+class CountingView final : public filesystems::ForwardingVolume {
   public:
-    explicit CountingView(CVolume& volume) : volume_(volume) {}
+    explicit CountingView(CVolume& volume) : ForwardingVolume(volume), volume_(volume) {}
 
-    std::uint64_t NodeId() const override { return volume_.NodeId(); }
-    char DriveLetterOrZero() const override { return volume_.DriveLetterOrZero(); }
-    std::uint64_t VolumeSize() const override { return volume_.VolumeSize(); }
     std::uint32_t ReadVolumeSectors(std::span<std::uint8_t> buffer, std::uint64_t sector,
                                     std::uint64_t count) override {
         return volume_.ReadSectors(buffer, sector, count);
     }
     void CountSectorPhaseFile() override {}
-    std::span<const std::uint8_t> BootSectorBytes() const override {
-        return volume_.BootSectorBytes();
-    }
-    std::uint64_t SectorCount() const override { return volume_.SectorCount(); }
-    std::uint64_t ClusterCount() const override { return volume_.ClusterCount(); }
-    void SetClusterGeometry(std::uint32_t bytesPerSector,
-                            std::uint32_t sectorsPerCluster) override {
-        volume_.SetClusterGeometry(bytesPerSector, sectorsPerCluster);
-    }
+    // Not the analysis's own: a count must not hand its caches or its progress over.
+    filesystems::CFileSystem* FileSystemAnalyser() override { return nullptr; }
+    void SetProgress(std::uint64_t, std::uint64_t) override {}
     void AddFileSystemObject(const filesystems::FoundObject& /*record*/) override {}
     bool AnalysisRunning() const override { return true; }
-    filesystems::FoundObjectTree& Tree() override { return volume_.Tree(); }
-    core::CLog& Log() override { return volume_.Log(); }
 
   private:
     CVolume& volume_;
