@@ -15,6 +15,7 @@
 #include "cli/recover_summary.h"
 #include "cli/session.h"
 #include "cli/terminal_text.h"
+#include "cli/time_text.h"
 #include "cli/version.h"
 #include "core/work_share.h"
 #include "filesystems/found_object_tree.h"
@@ -185,7 +186,9 @@ void Select(const RecoverArguments& args, const VolumePart& part, recovery::CRec
             continue;
         }
         if ((args.deletedOnly && !object->Is(ObjectFlags::Deleted)) ||
-            !patterns.Matches(object->GetName(), ListedPath(part, *object))) {
+            // The path is built only when there are patterns: it walks the folder chain.
+            (!patterns.Empty() &&
+             !patterns.Matches(object->GetName(), ListedPath(part, *object)))) {
             ++summary.notSelected;
             continue;
         }

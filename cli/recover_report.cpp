@@ -68,17 +68,6 @@ std::string ReportPlaceProblem(const fs::path& file, const devices::CLocalComput
     return {};
 }
 
-std::string IsoTimeNow() {
-    constexpr std::uint64_t kUnixEpochTicks = 116444736000000000;  // 1970 in FILETIME
-    const auto ticks =
-        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
-            std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    const nlohmann::ordered_json time =
-        IsoTime(kUnixEpochTicks + static_cast<std::uint64_t>(ticks), true);
-    return time.is_string() ? time.get<std::string>() : std::string();
-}
-
 RecoverReport::RecoverReport(fs::path file, nlohmann::ordered_json run)
     : file_(std::move(file)), run_(std::move(run)) {}
 

@@ -27,9 +27,6 @@ std::string ReportPathProblem(const std::filesystem::path& file, const std::stri
 std::string ReportPlaceProblem(const std::filesystem::path& file,
                                const devices::CLocalComputer& computer, devices::CVolume& source);
 
-// The time now as ISO 8601 with this machine's offset: "2024-05-01T12:00:00+02:00".
-std::string IsoTimeNow();
-
 class RecoverReport {
   public:
     // `run` holds what describes the run as a whole (target, volume, options...).

@@ -1,5 +1,6 @@
 #include "cli/time_text.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -35,6 +36,18 @@ nlohmann::ordered_json IsoTime(std::uint64_t fileTime, bool utc) {
         iso += zone;
     }
     return iso;
+}
+
+std::string IsoTimeNow() {
+    const auto ticks =
+        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
+            std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    const nlohmann::ordered_json time =
+        IsoTime(static_cast<std::uint64_t>(kUnixEpochSeconds * kTicksPerSecond) +
+                    static_cast<std::uint64_t>(ticks),
+                true);
+    return time.is_string() ? time.get<std::string>() : std::string();
 }
 
 const char* TimeBasisName(const filesystems::FoundObject& object) {

@@ -17,6 +17,9 @@ namespace duzez::cli {
 // "2024-05-01T12:00:00" for a local one; null for no time (0).
 nlohmann::ordered_json IsoTime(std::uint64_t fileTime, bool utc);
 
+// The time now as ISO 8601 with this machine's offset: "2024-05-01T12:00:00+02:00".
+std::string IsoTimeNow();
+
 // "utc" or "local", for the JSON beside the times.
 const char* TimeBasisName(const filesystems::FoundObject& object);
 
