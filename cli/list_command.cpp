@@ -192,12 +192,12 @@ int ListVolume(const GlobalOptions& options, const ListArguments& args) {
             }
             const bool folder = object->Is(ObjectFlags::Folder);
             ++(folder ? folders : files);
-            const std::string path = ListedPath(part, *object);
-            if ((args.deletedOnly && !object->Is(ObjectFlags::Deleted)) ||
-                !patterns.Matches(object->GetName(), path)) {
+            if (args.deletedOnly && !object->Is(ObjectFlags::Deleted))
                 continue;
-            }
-            listed.push_back({path, object, diskOffset});
+            std::string path = ListedPath(part, *object);
+            if (!patterns.Matches(object->GetName(), path))
+                continue;
+            listed.push_back({std::move(path), object, diskOffset});
         }
     }
     SortListed(listed, args.sort);
