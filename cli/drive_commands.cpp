@@ -56,13 +56,9 @@ Access AccessOf(CVolume& volume) {
     const std::string path = volume.GetDevicePath();
     if (path.empty())
         return {false, "no device to read"};
-    // Opened and closed at once; O_NONBLOCK so that a card reader or a tape does not wait.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        ::close(fd);
+    const int error = ReadOpenError(path);
+    if (error == 0)
         return {true, {}};
-    }
-    const int error = errno;
     if (error == EACCES || error == EPERM) {
         // Root is refused only by the system itself (a container, a locked device).
         if (::geteuid() == 0)
@@ -73,10 +69,7 @@ Access AccessOf(CVolume& volume) {
         const std::string group = ReadingGroup(path);
         return {false, group.empty() ? "needs root" : "needs root or the " + group + " group"};
     }
-    std::string text = std::strerror(error);
-    if (!text.empty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return {false, text};
+    return {false, SystemErrorText(error)};
 }
 
 // "31.9 GB (31,914,983,424 bytes)"; "512 bytes" says it all.

@@ -18,6 +18,23 @@
 #include "recovery/safe_names.h"
 
 namespace duzez::cli {
+
+int ReadOpenError(const std::string& path) {
+    // O_NONBLOCK: learning the reason must not wait on a pipe, a tape or a card reader.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
+
+std::string SystemErrorText(int error) {
+    std::string text = std::strerror(error);
+    if (!text.empty())
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
 namespace {
 
 // "#3" as 3; nothing for "#", "#x" or "#1x".
@@ -50,13 +67,9 @@ bool NamesDrive(const std::string& target) {
 std::string WhyUnreadable(const std::string& path, const std::string& engineError) {
     if (path.empty())
         return engineError.empty() ? "it has no device to read" : engineError;
-    // O_NONBLOCK: learning the reason must not wait on a pipe or a tape.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0) {
-        ::close(fd);
+    const int error = ReadOpenError(path);
+    if (error == 0)
         return engineError.empty() ? "it could not be opened" : engineError;
-    }
-    const int error = errno;
     if (error == EACCES || error == EPERM) {
         // Root is refused only by the system itself (a container, a locked device).
         return ::geteuid() == 0
@@ -64,10 +77,7 @@ std::string WhyUnreadable(const std::string& path, const std::string& engineErro
                    : "permission denied; reading drives needs root or membership of the "
                      "disk group";
     }
-    std::string text = std::strerror(error);
-    if (!text.empty())
-        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
+    return SystemErrorText(error);
 }
 
 // What to try when a file holds nothing this program reads: a packed image must be

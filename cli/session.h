@@ -67,6 +67,11 @@ std::string TargetName(const std::string& target, devices::CVolume& volume);
 // read (an empty or truncated file, a failing disk).
 bool ReadBootArea(devices::CVolume& volume, const std::string& name);
 
+// 0 when `path` opens for reading now (it is closed at once), else the system's reason.
+int ReadOpenError(const std::string& path);
+// The system's words for `error`, starting lower case: "no such file or directory".
+std::string SystemErrorText(int error);
+
 // Opens `volume` for reading; false, with the reason on stderr ("error: cannot read
 // /dev/sdb: permission denied; ..."), when the system refuses.
 bool OpenForReading(devices::CVolume& volume);
