@@ -145,6 +145,26 @@ class AnalyserTest : public MachineTest {
         app_->AnalysisRunning = false;
     }
 
+    // The sector phase on an analysed volume, with the shipped signatures.
+    void RunSectorPhase(devices::CVolume& volume) {
+        LoadShippedSignatures();
+        app_->AnalysisRunning = true;
+        computer_->AnalyseSectors(volume);
+    }
+
+    // `path`'s data as read back from the volume (empty, and a failure, when it is not
+    // there or not listed).
+    static std::string ReadListed(devices::CVolume* volume, const std::string& path,
+                                  filesystems::ReadDamage* damage = nullptr) {
+        if (volume == nullptr) {
+            ADD_FAILURE() << "no volume";
+            return {};
+        }
+        const Listed listing = Listing(*volume);
+        return ExpectListed(listing, path) ? ReadBack(*volume, *listing.at(path), damage)
+                                           : std::string();
+    }
+
     // How many listed objects are named `name`.
     static std::size_t CountNamed(devices::CVolume& volume, const std::string& name) {
         std::size_t count = 0;

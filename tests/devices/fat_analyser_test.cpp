@@ -24,6 +24,18 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// fls's entries but the volume label: each name (a path with -p), lowered, and whether
+// it is deleted.
+std::vector<std::pair<std::string, bool>> FlsNames(const std::string& options,
+                                                   const std::filesystem::path& image) {
+    std::vector<std::pair<std::string, bool>> names;
+    for (const auto& line : test::FlsLines(options, image)) {
+        if (Lower(line.type) != "v/v" && line.name.find("(Volume Label") == std::string::npos)
+            names.emplace_back(Lower(line.name), line.deleted);
+    }
+    return names;
+}
+
 // A file of random bytes to put in the test's folder.
 struct NewFile {
     std::string name;
@@ -117,23 +129,28 @@ class FatTest : public test::AnalyserTest {
     std::filesystem::path image_;
 };
 
-TEST_F(FatTest, NamesFoldersAndDeletedEntriesOnEveryVariant) {
+// Files without clusters (empty ones) stay in the folder that holds them, live or deleted,
+// in the root and below it.
+TEST_F(FatTest, NamesFoldersDeletedAndEmptyEntriesOnEveryVariant) {
     for (const auto& [bits, kilobytes] :
          std::vector<std::pair<int, unsigned>>{{12, 4096}, {16, 20000}, {32, 66000}}) {
         SCOPED_TRACE("FAT" + std::to_string(bits));
-        Make(bits, kilobytes, "",
-             {{"Holiday Photo 2024.jpg", 5000},
-              {"SHORT.TXT", 100},
-              {"PHOTO.JPG", 3000},
-              {"gone long name.dat", 700}},
-             {"mmd ::/DCIM ::/DCIM/100CANON ::/Old ::/Old/Inner",
-              "mcopy 'Holiday Photo 2024.jpg' ::/DCIM/100CANON/",
-              "mcopy SHORT.TXT PHOTO.JPG 'gone long name.dat' ::/",
-              "mcopy SHORT.TXT ::/Old/Inner/KEEP.TXT", "mdel ::/PHOTO.JPG '::/gone long name.dat'",
-              "mdeltree ::/Old"});
+        Make(
+            bits, kilobytes, "",
+            {{"Holiday Photo 2024.jpg", 5000},
+             {"SHORT.TXT", 100},
+             {"PHOTO.JPG", 3000},
+             {"gone long name.dat", 700},
+             {"EMPTY.TXT", 0},
+             {"empty file.txt", 0}},
+            {"mmd ::/DCIM ::/DCIM/100CANON ::/Old ::/Old/Inner ::/Documents",
+             "mcopy 'Holiday Photo 2024.jpg' ::/DCIM/100CANON/",
+             "mcopy SHORT.TXT PHOTO.JPG 'gone long name.dat' EMPTY.TXT ::/",
+             "mcopy SHORT.TXT ::/Old/Inner/KEEP.TXT", "mcopy 'empty file.txt' ::/Documents/",
+             "mcopy EMPTY.TXT ::/Documents/GONE.TXT",
+             "mdel ::/PHOTO.JPG '::/gone long name.dat' ::/Documents/GONE.TXT", "mdeltree ::/Old"});
 
-        CVolume* volume = Analyse();
-        const auto listing = Listing(*volume);
+        const auto [volume, listing] = AnalyseAndList(image_);
         const std::string photo = "/DCIM/100CANON/Holiday Photo 2024.jpg";
         ASSERT_TRUE(ExpectListed(listing, photo, 0, ObjectFlags::Deleted));
         EXPECT_EQ(listing.at(photo)->Size, 5000u);
@@ -147,33 +164,17 @@ TEST_F(FatTest, NamesFoldersAndDeletedEntriesOnEveryVariant) {
         // The deleted folder and what it held.
         for (const char* path : {"/Old", "/Old/Inner", "/Old/Inner/_EEP.TXT"})
             EXPECT_TRUE(ExpectListed(listing, path, ObjectFlags::Deleted));
-        EXPECT_EQ(volume->FoldersFound.load(), 4u);
-    }
-}
-
-// Files without clusters (empty ones) stay in the folder that holds them, live or deleted,
-// in the root and below it.
-TEST_F(FatTest, FilesWithoutClustersStayInTheirFolders) {
-    for (int bits : {16, 32}) {
-        SCOPED_TRACE("FAT" + std::to_string(bits));
-        Make(bits, bits == 16 ? 20000 : 66000);
-        test::WriteFile(dir_ / "EMPTY.TXT", "");
-        test::WriteFile(dir_ / "empty file.txt", "");
-        Mtools({"mmd ::/Documents", "mcopy EMPTY.TXT ::/", "mcopy 'empty file.txt' ::/Documents/",
-                "mcopy EMPTY.TXT ::/Documents/GONE.TXT", "mdel ::/Documents/GONE.TXT"});
-        const auto listing = Listing(*Analyse());
         EXPECT_TRUE(ExpectListed(listing, "/EMPTY.TXT"));
         ASSERT_TRUE(ExpectListed(listing, "/Documents/empty file.txt"));
         EXPECT_EQ(listing.at("/Documents/empty file.txt")->Size, 0u);
         EXPECT_TRUE(ExpectListed(listing, "/Documents/_ONE.TXT", ObjectFlags::Deleted));
-        computer_.reset();
+        EXPECT_EQ(volume->FoldersFound.load(), 5u);
     }
 }
 
 TEST_F(FatTest, FragmentedLiveFileReadsBackThroughItsChain) {
     MakeFragmented(6, {1, 3, 5}, 99);
-    CVolume* volume = Analyse();
-    const auto listing = Listing(*volume);
+    const auto [volume, listing] = AnalyseAndList(image_);
     ASSERT_TRUE(ExpectListed(listing, "/BIG.BIN"));
     const FoundObject& big = *listing.at("/BIG.BIN");
     const std::string original = test::ReadFile(dir_ / "BIG.BIN");
@@ -193,16 +194,12 @@ TEST_F(FatTest, ABadSectorInAChainCostsOnlyThatSector) {
     const std::string big = test::ReadFile(dir_ / "BIG.BIN");
     CVolume* volume =
         AnalyseWithBadSector(test::ReadFile(image_).find(big.substr(19968, 512)) / 512);
-    ASSERT_NE(volume, nullptr);
-    const auto listing = Listing(*volume);
-    ASSERT_TRUE(listing.count("/BIG.BIN"));
     filesystems::ReadDamage damage;
-    const std::string data = ReadBack(*volume, *listing.at("/BIG.BIN"), &damage);
-    EXPECT_EQ(damage.unreadableSectors, 1u);
-    EXPECT_FALSE(damage.endGuessed);
     std::string expected = big;
     std::fill(expected.begin() + 19968, expected.begin() + 20480, '\0');
-    EXPECT_TRUE(data == expected);
+    EXPECT_TRUE(ReadListed(volume, "/BIG.BIN", &damage) == expected);
+    EXPECT_EQ(damage.unreadableSectors, 1u);
+    EXPECT_FALSE(damage.endGuessed);
 }
 
 TEST_F(FatTest, ABadSectorPastTheEndOfAFileInItsLastClusterCostsNothing) {
@@ -210,11 +207,8 @@ TEST_F(FatTest, ABadSectorPastTheEndOfAFileInItsLastClusterCostsNothing) {
     const std::string note = test::ReadFile(dir_ / "NOTE.TXT");
     const std::uint64_t first = test::ReadFile(image_).find(note.substr(0, 512)) / 512;
     CVolume* volume = AnalyseWithBadSector(first + 2);  // the cluster's third sector
-    ASSERT_NE(volume, nullptr);
-    const auto listing = Listing(*volume);
-    ASSERT_TRUE(ExpectListed(listing, "/NOTE.TXT"));
     filesystems::ReadDamage damage;
-    EXPECT_TRUE(ReadBack(*volume, *listing.at("/NOTE.TXT"), &damage) == note);
+    EXPECT_TRUE(ReadListed(volume, "/NOTE.TXT", &damage) == note);
     EXPECT_EQ(damage.unreadableSectors, 0u);
 }
 
@@ -301,9 +295,7 @@ TEST_F(FatTest, TheSectorPhaseNeverMakesAListedFileWorse) {
         photos.push_back(name);
     }
     CVolume* volume = Analyse();
-    LoadShippedSignatures();
-    app_->AnalysisRunning = true;
-    computer_->AnalyseSectors(*volume);
+    RunSectorPhase(*volume);
     const auto listing = Listing(*volume);
     int fragmented = 0;
     for (const std::string& name : photos) {
@@ -340,9 +332,7 @@ TEST_F(FatTest, AQuickFormattedCardKeepsItsFolders) {
          {"mmd ::/DCIM ::/DCIM/100CANON", "mcopy IMG_0001.JPG IMG_0002.JPG ::/DCIM/100CANON/"});
     ASSERT_TRUE(RunCommand("mkfs.fat -F 16 -s 4 '" + image_.string() + "'"));
     CVolume* volume = Analyse();
-    LoadShippedSignatures();
-    app_->AnalysisRunning = true;
-    computer_->AnalyseSectors(*volume);
+    RunSectorPhase(*volume);
     const auto listing = Listing(*volume);
     for (const std::string name : {"IMG_0001.JPG", "IMG_0002.JPG"}) {
         SCOPED_TRACE(name);
@@ -389,8 +379,7 @@ TEST_F(FatTest, ADeletedFat32EntryWhoseHighClusterWordWasClearedIsFoundAgain) {
     test::WriteFile(image_, bytes);
     Computer(false, platform::MakeLocalDeviceOpener());
     LoadShippedSignatures();
-    CVolume* volume = Analyse();
-    const auto listing = Listing(*volume);
+    const auto [volume, listing] = AnalyseAndList(image_);
     EXPECT_TRUE(
         ExpectReadsBack(*volume, listing, "/_HOTO.JPG", photo, 0, ObjectFlags::Overwritten));
     // No candidate fits.
@@ -447,8 +436,7 @@ TEST_F(FatTest, LongDirectoriesEndMarksAndAStop) {
     EXPECT_FALSE(listing.count("/A.TXT"));
 
     // Stop after ten objects: those ten stay, nothing after them is listed.
-    class StopAfter : public platform::MessageTarget {
-      public:
+    struct StopAfter : platform::MessageTarget {
         StopAfter(core::CApp& app, int count) : app_(app), left_(count) {}
         bool Post(platform::Message message) override {
             if (message.id == filesystems::WM_FOUND_OBJECT && --left_ == 0)
@@ -456,8 +444,6 @@ TEST_F(FatTest, LongDirectoriesEndMarksAndAStop) {
             return true;
         }
         std::int64_t Send(const platform::Message&) override { return 0; }
-
-      private:
         core::CApp& app_;
         int left_;
     };
@@ -487,12 +473,10 @@ TEST_F(FatTest, VolumesWith4096ByteSectorsListAndReadBack) {
         SCOPED_TRACE("FAT" + std::to_string(bits));
         Make(bits, kilobytes, "-S 4096", {{"P.JPG", 30000, 3}, {"Q.JPG", 9000, 4}},
              {"mmd ::/DCIM", "mcopy P.JPG Q.JPG ::/DCIM/", "mdel ::/DCIM/Q.JPG"});
-        CVolume* volume = Analyse();
-        const auto listing = Listing(*volume);
-        EXPECT_TRUE(
-            ExpectReadsBack(*volume, listing, "/DCIM/P.JPG", test::ReadFile(dir_ / "P.JPG")));
-        EXPECT_TRUE(
-            ExpectReadsBack(*volume, listing, "/DCIM/_.JPG", test::ReadFile(dir_ / "Q.JPG")));
+        const auto [volume, listing] = AnalyseAndList(image_);
+        for (const auto& [path, file] :
+             {std::pair{"/DCIM/P.JPG", "P.JPG"}, {"/DCIM/_.JPG", "Q.JPG"}})
+            EXPECT_TRUE(ExpectReadsBack(*volume, listing, path, test::ReadFile(dir_ / file)));
         computer_.reset();
     }
 }
@@ -516,10 +500,8 @@ TEST_F(FatTest, AgreesWithTheSleuthKit) {
 
     std::set<std::string> live;
     std::set<std::string> deleted;
-    for (const auto& line : test::FlsLines("-r -p", image_)) {
-        if (Lower(line.type) != "v/v" && line.name.find("Volume Label") == std::string::npos)
-            (line.deleted ? deleted : live).insert(Lower("/" + line.name));
-    }
+    for (const auto& [name, gone] : FlsNames("-r -p", image_))
+        (gone ? deleted : live).insert("/" + name);
     std::set<std::string> ours_live;
     std::set<std::string> ours_deleted;
     for (const auto& [path, object] : listing) {
@@ -569,13 +551,10 @@ TEST_F(FatTest, SameNamesAsTheSleuthKitOnTheSharedImages) {
         }
         std::set<std::string> theirs;
         std::set<std::string> theirsDeleted;
-        for (const auto& line : test::FlsLines("-r", image_)) {
-            if (Lower(line.type) == "v/v" ||
-                line.name.find("(Volume Label Entry)") != std::string::npos)
-                continue;
-            theirs.insert(base(line.name));
-            if (line.deleted)
-                theirsDeleted.insert(base(line.name));
+        for (const auto& [flsName, gone] : FlsNames("-r", image_)) {
+            theirs.insert(base(flsName));
+            if (gone)
+                theirsDeleted.insert(base(flsName));
         }
         EXPECT_EQ(ours, theirs);
         for (const auto& deleted : oursDeleted)

@@ -86,11 +86,9 @@ class NtfsTest : public test::AnalyserTest {
             originals_[path] = bytes;
             test::WriteFile(mount / path.substr(1), bytes);
         };
-        std::filesystem::create_directories(mount / "Photos" / "2024");
-        std::filesystem::create_directories(mount / "Ünïcødé folder");
-        std::filesystem::create_directories(mount / "Old" / "Deeper");
-        // A folder whose new files NTFS compresses (LZNT1).
-        std::filesystem::create_directories(mount / "Packed");
+        // Packed: a folder whose new files NTFS compresses (LZNT1).
+        for (const char* folder : {"Photos/2024", "Ünïcødé folder", "Old/Deeper", "Packed"})
+            std::filesystem::create_directories(mount / folder);
         RunCommand("setfattr -n system.ntfs_attrib_be -v 0x00000800 '" +
                    (mount / "Packed").string() + "'");
         std::string text;
@@ -254,8 +252,7 @@ TEST_F(NtfsTest, SmallClustersGetEveryFixup) {
     CVolume* volume = Analyse(image);
     ASSERT_NE(volume, nullptr);
     ExpectSameAsFls(*volume, image);
-    EXPECT_TRUE(
-        ExpectReadsBack(*volume, Listing(*volume), "/file number 39.dat", RandomBytes(4600, 69)));
+    EXPECT_TRUE(ReadListed(volume, "/file number 39.dat") == RandomBytes(4600, 69));
 }
 
 // A deleted file whose clusters a later file took is marked overwritten; one whose
@@ -265,11 +262,11 @@ TEST_F(NtfsTest, ADeletedFileWhoseClustersAreInUseAgainIsOverwritten) {
     const auto mount = dir_ / "reused";
     if (const std::string why = MountNew(image, mount, "-s 512", 16); !why.empty())
         GTEST_SKIP() << why;
-    test::WriteFile(mount / "first.jpg", RandomBytes(100000, 40));
-    test::WriteFile(mount / "second.jpg", RandomBytes(100000, 41));
-    test::WriteFile(mount / "third.jpg", RandomBytes(100000, 42));
+    const std::vector<std::string> names = {"first.jpg", "second.jpg", "third.jpg"};
+    for (unsigned i = 0; i < names.size(); ++i)
+        test::WriteFile(mount / names[i], RandomBytes(100000, 40 + i));
     RunCommand("sync");
-    for (const char* name : {"first.jpg", "second.jpg", "third.jpg"})
+    for (const std::string& name : names)
         std::filesystem::remove(mount / name);
     Unmount(mount);
     ASSERT_TRUE(RunCommand("ntfs-3g '" + image.string() + "' '" + mount.string() + "'"));
