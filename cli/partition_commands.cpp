@@ -133,7 +133,8 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
     if (volume == nullptr || !OpenForReading(*volume))
         return kBadInput;
     std::string error;
-    auto copy = devices::CreateImage(*volume, output, nullptr, skipBad, error);
+    auto copy =
+        devices::CreateImage(*volume, output, nullptr, skipBad, error, platform::InvokingUser());
     if (!copy) {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return kBadInput;

@@ -20,6 +20,7 @@
 #include "core/work_share.h"
 #include "filesystems/found_object_tree.h"
 #include "platform/file_io.h"
+#include "platform/file_owner.h"
 #include "recovery/photo_verdicts.h"
 #include "recovery/recovery.h"
 
@@ -251,6 +252,7 @@ int Recover(const GlobalOptions& options, const RecoverArguments& args) {
     auto& computer = session.Computer();
     computer.SetPhotosNamedByCapture(args.carvedNames != "offset");
     recovery::CRecovery engine(computer);
+    engine.NewFilesOwner = platform::InvokingUser();
     // The handlers name the session and the engine: they go before those do.
     const InterruptWatch::Handlers handlers(interrupts, [&session] { session.RequestStop(); });
     devices::CVolume* volume = args.found != 0

@@ -12,6 +12,7 @@
 #include "devices/volume.h"
 #include "filesystems/found_object_tree.h"
 #include "platform/device_identity.h"
+#include "platform/file_owner.h"
 #include "platform/output_folder.h"
 #include "platform/sha256.h"
 
@@ -63,7 +64,7 @@ std::string ReportPlaceProblem(const fs::path& file, const devices::CLocalComput
                "drive";
     }
     std::string error;
-    if (!platform::OutputFolder::Open(FolderOf(file), error))
+    if (!platform::OutputFolder::Open(FolderOf(file), error, platform::InvokingUser()))
         return Shown(file) + " cannot be written: " + error;
     return {};
 }
@@ -125,7 +126,8 @@ std::string RecoverReport::Write(const nlohmann::ordered_json& summary) {
     // Written under a temporary name and put in place whole, never over a file that
     // appeared meanwhile.
     std::string error;
-    const auto folder = platform::OutputFolder::Open(FolderOf(file_), error);
+    const auto folder =
+        platform::OutputFolder::Open(FolderOf(file_), error, platform::InvokingUser());
     if (!folder)
         return Shown(file_) + " cannot be written: " + error;
     const auto part = platform::PartFile::Create(*folder);

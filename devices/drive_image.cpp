@@ -5,7 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <span>
 
 #include "core/log.h"
 #include "devices/local_computer.h"
@@ -13,6 +13,7 @@
 #include "filesystems/salvaging_read.h"
 #include "platform/device_identity.h"
 #include "platform/file_io.h"
+#include "platform/file_owner.h"
 #include "platform/unique_fd.h"
 
 namespace duzez::devices {
@@ -121,6 +122,33 @@ std::string ProposedImageName(const CVolume& volume) {
     return ProposedImageName(drive, volume.VolumeLabel);
 }
 
+std::string BadRangesPath(const std::filesystem::path& image) {
+    return image.string() + ".bad";
+}
+
+namespace {
+
+// A new file beside the image, like the image itself: never one that exists, never
+// through a link.
+bool WriteBadRanges(const ImageJob& job) {
+    platform::UniqueFd file(::open(BadRangesPath(job.ImagePath).c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file)
+        return false;
+    platform::GiveTo(file.get(), job.Owner);
+    std::string text;
+    for (const auto& [first, count] : job.BadRanges)
+        text += std::to_string(first) + ' ' + std::to_string(count) + '\n';
+    std::size_t written = 0;
+    return platform::WriteAll(
+               file.get(),
+               std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+               written) == 0 &&
+           ::close(file.release()) == 0;
+}
+
+}  // namespace
+
 void Image_Create(ImageJob& job) {
     CVolume& volume = *job.SourceVolume;
     core::CLog& log = volume.Computer().Log();
@@ -141,6 +169,7 @@ void Image_Create(ImageJob& job) {
         job.Finished = true;
         return;
     }
+    platform::GiveTo(file.get(), job.Owner);
     job.TotalSectors = volume.TotalSectors != 0 ? volume.TotalSectors : volume.TotalSize / 512;
     job.ImageRunning = true;
     std::vector<std::uint8_t> buffer(ImageJob::kBlockSectors * 512);
@@ -178,11 +207,8 @@ void Image_Create(ImageJob& job) {
     }
     file.reset();
     volume.Close();
-    if (!job.BadRanges.empty()) {
-        std::ofstream bad(job.ImagePath.string() + ".bad", std::ios::trunc);
-        for (const auto& [first, count] : job.BadRanges)
-            bad << first << ' ' << count << '\n';
-    }
+    if (!job.BadRanges.empty() && !WriteBadRanges(job) && job.Error.empty())
+        job.Error = "cannot write the list of unreadable sectors " + BadRangesPath(job.ImagePath);
     job.ImageRunning = false;
     job.Finished = true;
     Post(job, WM_IMAGE_ENDED);
@@ -205,11 +231,17 @@ ImageCopy::~ImageCopy() {
 
 std::unique_ptr<ImageCopy> CreateImage(CVolume& volume, const std::filesystem::path& path,
                                        std::shared_ptr<platform::MessageTarget> notify,
-                                       bool skipBadSectors, std::string& error) {
+                                       bool skipBadSectors, std::string& error,
+                                       const std::optional<platform::FileOwner>& owner) {
     std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
-        error = "'" + path.string() + "' exists already; an image is written to a new file only";
-        return nullptr;
+    for (const std::filesystem::path& taken :
+         {path, std::filesystem::path(skipBadSectors ? BadRangesPath(path) : "")}) {
+        if (!taken.empty() && std::filesystem::symlink_status(taken, ec).type() !=
+                                  std::filesystem::file_type::not_found) {
+            error =
+                "'" + taken.string() + "' exists already; an image is written to a new file only";
+            return nullptr;
+        }
     }
     if (platform::PathLiesOnSource(path, volume.GetDevicePath(), volume.Computer().Roots().sys)) {
         error = "'" + path.string() +
@@ -221,6 +253,7 @@ std::unique_ptr<ImageCopy> CreateImage(CVolume& volume, const std::filesystem::p
     copy->Job.SourceVolume = &volume;
     copy->Job.ImagePath = path;
     copy->Job.SkipBadSectors = skipBadSectors;
+    copy->Job.Owner = owner;
     copy->Start();
     return copy;
 }

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "platform/file_owner.h"
 #include "platform/messages.h"
 
 namespace duzez::devices {
@@ -38,6 +40,8 @@ struct ImageJob {
     // Beyond the plain copy, for failing cards: go on past unreadable sectors (zeros in the
     // image) and list their ranges in "<image>.bad".
     bool SkipBadSectors = false;
+    // Given the new image and its list of bad ranges (the command line run through sudo).
+    std::optional<platform::FileOwner> Owner;
 
     // What happened, for the front end.
     std::atomic<bool> Finished{false};
@@ -78,10 +82,15 @@ std::string ProposedImageName(std::string_view drive, std::string_view label);
 
 constexpr std::string_view kImageExtension = "dsk";
 
-// Starts imaging `volume` into a new file `path`. Null with `error` set when the file
-// exists already or lies on the volume itself.
+// "<image>.bad": the unreadable sectors' ranges of a copy that skipped them.
+std::string BadRangesPath(const std::filesystem::path& image);
+
+// Starts imaging `volume` into a new file `path`, given to `owner` when set. Null with
+// `error` set when the file (or, skipping bad sectors, its list of them) exists already or
+// lies on the volume itself.
 std::unique_ptr<ImageCopy> CreateImage(CVolume& volume, const std::filesystem::path& path,
                                        std::shared_ptr<platform::MessageTarget> notify,
-                                       bool skipBadSectors, std::string& error);
+                                       bool skipBadSectors, std::string& error,
+                                       const std::optional<platform::FileOwner>& owner = {});
 
 }  // namespace duzez::devices

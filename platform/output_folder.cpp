@@ -39,6 +39,31 @@ bool IsComponent(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+// Creates the missing folders of `path`, outermost first, and gives each one made to
+// `owner`; the error of the first that could not be made.
+std::error_code CreateFolders(const std::filesystem::path& path,
+                              const std::optional<FileOwner>& owner) {
+    std::vector<std::filesystem::path> missing;
+    std::error_code ec;
+    for (std::filesystem::path at = path; !at.empty() && !std::filesystem::exists(at, ec);
+         at = at.parent_path()) {
+        missing.push_back(at);
+        if (at == at.parent_path())
+            break;
+    }
+    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
+        if (::mkdir(folder->c_str(), 0755) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return {errno, std::generic_category()};
+        }
+        GiveTo(UniqueFd(::open(folder->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+                   .get(),
+               owner);
+    }
+    return {};
+}
+
 std::string PartName() {
     static std::atomic<unsigned> counter{0};
     return ".duzez-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
@@ -47,9 +72,9 @@ std::string PartName() {
 }  // namespace
 
 std::unique_ptr<OutputFolder> OutputFolder::Open(const std::filesystem::path& path,
-                                                 std::string& error) {
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
+                                                 std::string& error,
+                                                 const std::optional<FileOwner>& owner) {
+    const std::error_code ec = CreateFolders(path, owner);
     // The folder the user chose may itself be reached through a link; below it, nothing is.
     UniqueFd fd = OpenFolder(path);
     if (!fd) {
@@ -57,7 +82,7 @@ std::unique_ptr<OutputFolder> OutputFolder::Open(const std::filesystem::path& pa
         error = "cannot create the folder " + path.string() + ": " + std::strerror(code);
         return nullptr;
     }
-    std::unique_ptr<OutputFolder> folder(new OutputFolder(std::move(fd), path));
+    std::unique_ptr<OutputFolder> folder(new OutputFolder(std::move(fd), path, owner));
     // Permissions, a read-only mount or a pseudo file system only show when a file is made.
     if (PartFile::Create(*folder) == nullptr) {
         error = "cannot write into " + path.string() + ": " + std::strerror(errno);
@@ -71,7 +96,8 @@ std::unique_ptr<OutputFolder> OutputFolder::Child(const std::string& name) const
         errno = EINVAL;
         return nullptr;
     }
-    if (::mkdirat(fd_.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
+    const bool made = ::mkdirat(fd_.get(), name.c_str(), 0755) == 0;
+    if (!made && errno != EEXIST)
         return nullptr;
     UniqueFd fd = OpenSubfolder(fd_.get(), name.c_str());
     if (!fd) {
@@ -79,7 +105,10 @@ std::unique_ptr<OutputFolder> OutputFolder::Child(const std::string& name) const
             errno = ENOTDIR;
         return nullptr;
     }
-    return std::unique_ptr<OutputFolder>(new OutputFolder(std::move(fd), path_ / name));
+    // A folder that was there already keeps its owner.
+    if (made)
+        GiveTo(fd.get(), owner_);
+    return std::unique_ptr<OutputFolder>(new OutputFolder(std::move(fd), path_ / name, owner_));
 }
 
 std::unique_ptr<PartFile> PartFile::Create(const OutputFolder& folder) {
@@ -87,8 +116,10 @@ std::unique_ptr<PartFile> PartFile::Create(const OutputFolder& folder) {
         std::string name = PartName();
         UniqueFd fd(::openat(folder.Descriptor(), name.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (fd)
+        if (fd) {
+            GiveTo(fd.get(), folder.Owner());
             return std::unique_ptr<PartFile>(new PartFile(folder, std::move(fd), std::move(name)));
+        }
         if (errno != EEXIST)
             return nullptr;
     }

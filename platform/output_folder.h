@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "platform/file_owner.h"
 #include "platform/unique_fd.h"
 
 namespace duzez::platform {
@@ -20,9 +22,10 @@ namespace duzez::platform {
 class OutputFolder {
   public:
     // Creates `path` (and its parents) when missing, opens it and makes sure a file can
-    // be created in it; null with the reason otherwise.
-    static std::unique_ptr<OutputFolder> Open(const std::filesystem::path& path,
-                                              std::string& error);
+    // be created in it; null with the reason otherwise. Every folder and file this object
+    // and its children create is given to `owner`, when set.
+    static std::unique_ptr<OutputFolder> Open(const std::filesystem::path& path, std::string& error,
+                                              const std::optional<FileOwner>& owner = {});
 
     // The folder `name` inside this one, created when missing. Null with errno set when
     // it cannot be made or opened; ENOTDIR when the name is taken by something that is
@@ -31,13 +34,15 @@ class OutputFolder {
 
     int Descriptor() const { return fd_.get(); }
     const std::filesystem::path& Path() const { return path_; }
+    const std::optional<FileOwner>& Owner() const { return owner_; }
 
   private:
-    OutputFolder(UniqueFd fd, std::filesystem::path path)
-        : fd_(std::move(fd)), path_(std::move(path)) {}
+    OutputFolder(UniqueFd fd, std::filesystem::path path, std::optional<FileOwner> owner)
+        : fd_(std::move(fd)), path_(std::move(path)), owner_(owner) {}
 
     UniqueFd fd_;
     std::filesystem::path path_;
+    std::optional<FileOwner> owner_;
 };
 
 // A file being written under a temporary name in an OutputFolder; removed unless placed.

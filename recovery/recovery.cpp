@@ -102,7 +102,7 @@ void CRecovery::Run(std::filesystem::path destination, bool tryOpen) {
             return;
         }
         std::string error;
-        output_ = platform::OutputFolder::Open(destination, error);
+        output_ = platform::OutputFolder::Open(destination, error, NewFilesOwner);
         if (!output_) {
             log.LogErrorMessage(StringId::CantCreateFolder, destination.string());
             log.LogError("%s", error);
@@ -191,7 +191,7 @@ std::string CRecovery::DestinationProblem(const std::filesystem::path& destinati
                "choose a destination on another drive";
     }
     std::string error;
-    if (!platform::OutputFolder::Open(destination, error))
+    if (!platform::OutputFolder::Open(destination, error, NewFilesOwner))
         return error;
     return {};
 }

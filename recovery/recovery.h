@@ -107,6 +107,8 @@ class CRecovery {
     devices::CVolume* SourceVolume = nullptr;
     std::filesystem::path LastFilePath;
     std::vector<std::filesystem::path> TemporaryFiles;
+    // Given every folder and file the run creates (the command line run through sudo).
+    std::optional<platform::FileOwner> NewFilesOwner;
 
     void SetQuestions(RecoveryQuestions* questions) { questions_ = questions; }
     // How "Try to open" opens a recovered file (the desktop's handler unless replaced).

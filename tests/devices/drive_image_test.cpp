@@ -149,6 +149,18 @@ TEST_F(ImageTest, AnImageIsWrittenToANewFileOnly) {
     EXPECT_EQ(test::ReadFile(dir_ / "taken.dsk"), "precious");
     EXPECT_TRUE(platform::PathLiesOnSource(dir_ / "taken.dsk", dir_ / "taken.dsk"));
     EXPECT_FALSE(platform::PathLiesOnSource(dir_ / "other.dsk", dir_ / "taken.dsk"));
+
+    // Skipping bad sectors writes "<image>.bad" as well: a file or a link of that name is
+    // never truncated or followed, so the copy does not start.
+    test::WriteFile(dir_ / "kept.dsk.bad", "precious");
+    std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "linked.dsk.bad");
+    for (const char* image : {"kept.dsk", "linked.dsk"}) {
+        EXPECT_FALSE(CreateImage(*source, dir_ / image, nullptr, true, error)) << image;
+        EXPECT_NE(error.find(".bad' exists"), std::string::npos) << error;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / image));
+    }
+    EXPECT_EQ(test::ReadFile(dir_ / "kept.dsk.bad"), "precious");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "elsewhere"));
 }
 
 TEST_F(ImageTest, SmallFileLoadsAsOneSector) {

@@ -1,0 +1,73 @@
+#include "platform/file_owner.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+namespace duzez::platform {
+namespace {
+
+std::optional<unsigned long> PlainNumber(const std::optional<std::string>& text) {
+    if (!text || text->empty() || text->size() > 10)
+        return std::nullopt;
+    unsigned long value = 0;
+    const char* end = text->data() + text->size();
+    const auto [stop, problem] = std::from_chars(text->data(), end, value);
+    // A uid of -1 means "unchanged" to chown: never one to give files to.
+    if (problem != std::errc() || stop != end || value >= std::numeric_limits<uid_t>::max())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<gid_t> PrimaryGroupOf(uid_t uid) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
+        return std::nullopt;
+    return found->pw_gid;
+}
+
+}  // namespace
+
+std::optional<FileOwner> InvokingUserFrom(
+    uid_t effectiveUid, const std::function<std::optional<std::string>(const char*)>& env) {
+    if (effectiveUid != 0)
+        return std::nullopt;
+    for (const auto& [uidName, gidName] :
+         {std::pair{"SUDO_UID", "SUDO_GID"},
+          std::pair{"PKEXEC_UID", static_cast<const char*>(nullptr)}}) {
+        const auto uid = PlainNumber(env(uidName));
+        if (!uid || *uid == 0)
+            continue;
+        FileOwner owner{static_cast<uid_t>(*uid), std::nullopt};
+        if (const auto gid = gidName != nullptr ? PlainNumber(env(gidName)) : std::nullopt)
+            owner.gid = static_cast<gid_t>(*gid);
+        else
+            owner.gid = PrimaryGroupOf(owner.uid);
+        return owner;
+    }
+    return std::nullopt;
+}
+
+std::optional<FileOwner> InvokingUser() {
+    return InvokingUserFrom(::geteuid(), [](const char* name) -> std::optional<std::string> {
+        const char* value = std::getenv(name);
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    });
+}
+
+void GiveTo(int fd, const std::optional<FileOwner>& owner) {
+    if (!owner || fd < 0)
+        return;
+    const gid_t group = owner->gid ? *owner->gid : static_cast<gid_t>(-1);
+    // Refused on FAT, exFAT and NTFS mounts (EPERM): those have no owners to give.
+    [[maybe_unused]] const int ignored = ::fchown(fd, owner->uid, group);
+}
+
+}  // namespace duzez::platform

@@ -1,0 +1,31 @@
+#pragma once
+
+// Who should own what a run creates. Started through sudo or pkexec, the command line
+// runs as root for a user: recovered files, images and reports are that user's, not
+// root's, or the user could not even delete them.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace duzez::platform {
+
+struct FileOwner {
+    uid_t uid = 0;
+    std::optional<gid_t> gid;  // unset: the group is left as created
+};
+
+// The invoking user from SUDO_UID/SUDO_GID or PKEXEC_UID when running as root; unset
+// otherwise, and for a value that is not a plain number or names root.
+std::optional<FileOwner> InvokingUser();
+// The same from the given effective uid and environment, for tests.
+std::optional<FileOwner> InvokingUserFrom(
+    uid_t effectiveUid, const std::function<std::optional<std::string>(const char*)>& env);
+
+// Gives what `fd` refers to (a file or folder this run has just created) to `owner`.
+// Best effort: FAT, exFAT and NTFS mounts refuse owners, and the file is whole anyway.
+void GiveTo(int fd, const std::optional<FileOwner>& owner);
+
+}  // namespace duzez::platform
