@@ -55,10 +55,11 @@ int main(int argc, char* argv[]) {
     if (!ui::ThisUserMayReadDrives()) {
         QMessageBox::critical(
             nullptr, QStringLiteral("Error: Administrator access necessary"),
-            QStringLiteral("Administrator access necessary. Please run the program using an "
-                           "administrator's account on your computer.\n\nOn this system: join "
-                           "the 'disk' group, or install udisks2 so the desktop can hand the "
-                           "program read-only access to a drive."));
+            QStringLiteral(
+                "Administrator access necessary. Please run the program using an "
+                "administrator's account on your computer.\n\nOn this system: join "
+                "the 'disk' group, or install udisks2 (or pkexec) so the desktop can hand the "
+                "program read-only access to a drive."));
         return 0;
     }
     if (app.Settings().ShowSplash())

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "platform/device_helper_client.h"
 #include "platform/program_folders.h"
 #include "ui/frame/udisks_opener.h"
 
@@ -33,7 +34,7 @@ bool ThisUserMayReadDrives() {
     if (const group* entry = ::getgrnam("disk"))
         disk = entry->gr_gid;
     const bool privileged = MayReadDrives(::geteuid(), groups, disk, false);
-    return privileged || UdisksAvailable();
+    return privileged || UdisksAvailable() || !platform::DeviceHelperPath().empty();
 }
 
 Splash::Splash(int lifetimeMs)

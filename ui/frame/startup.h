@@ -10,7 +10,7 @@
 
 namespace duzez::ui {
 
-// Drives can be read as root, in the `disk` group, or through udisks2.
+// Drives can be read as root, in the `disk` group, or through udisks2 or the pkexec helper.
 bool MayReadDrives(unsigned effectiveUid, const std::vector<unsigned>& groups,
                    std::optional<unsigned> diskGroup, bool udisks);
 // The same for this process.

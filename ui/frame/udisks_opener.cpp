@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/device_helper_client.h"
 #include "platform/folder_fd.h"
 #include "platform/unique_fd.h"
 
@@ -54,6 +55,30 @@ bool UdisksAvailable() {
     return activatable.isValid() && activatable.value().contains(service);
 }
 
+namespace {
+
+// Without udisks2: pkexec asks, and the helper opens the device by its own name (it
+// follows no links, so /dev/disk/by-id/... is resolved here).
+std::unique_ptr<platform::BlockDevice> OpenThroughHelper(const std::string& path,
+                                                         std::string& error) {
+    const std::string helper = platform::DeviceHelperPath();
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(path, ec);
+    if (helper.empty() || ec) {
+        error = "permission denied; neither udisks2 nor pkexec can give access";
+        return nullptr;
+    }
+    platform::UniqueFd fd =
+        platform::RunDeviceHelper(platform::PkexecHelperCommand(helper, device.string()), error);
+    if (!fd) {
+        error = "permission denied; " + error;
+        return nullptr;
+    }
+    return platform::DeviceFromDescriptor(std::move(fd), error);
+}
+
+}  // namespace
+
 std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::string& path,
                                                                 std::string& error) {
     errno = 0;
@@ -65,6 +90,8 @@ std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::strin
         ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) {
         return nullptr;
     }
+    if (!UdisksAvailable())
+        return OpenThroughHelper(path, error);
     const std::string object = UdisksObjectPath(path);
     if (object.empty())
         return nullptr;

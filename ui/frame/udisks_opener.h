@@ -2,7 +2,8 @@
 
 // Opens drives the way a desktop program should: directly when this user may read them
 // (an image file, root, the disk group), else by asking udisks2 for a read-only
-// descriptor, which lets polkit ask the user once. The window never runs as root.
+// descriptor, which lets polkit ask the user once, and where udisks2 is absent through
+// the pkexec helper. The window never runs as root.
 
 #include <atomic>
 #include <memory>
@@ -15,7 +16,7 @@ class UdisksDeviceOpener : public platform::DeviceOpener {
   public:
     std::unique_ptr<platform::BlockDevice> Open(const std::string& path,
                                                 std::string& error) override;
-    // udisks2 is asked only once the user has asked for a drive to be read: the drive
+    // udisks2 or pkexec is asked only once the user has asked for a drive to be read: the drive
     // list made at start must not meet the user with a password prompt.
     void AllowAsking() { askingAllowed_ = true; }
 
