@@ -27,5 +27,8 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libcli11-dev nlohmann-json3-dev
 UI_PACKAGES=(fonts-dejavu-core)
 # What the tests, benchmarks and fuzz harnesses add.
 TEST_PACKAGES=(fonts-dejavu-core googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev dosfstools imagemagick fdisk ntfs-3g attr mtools sleuthkit qt6-l10n-tools e2fsprogs zip unzip p7zip-full qpdf sqlite3 libimage-exiftool-perl vorbis-tools sox lame libgsf-bin exfatprogs exfat-fuse libjpeg-turbo-progs python3 python3-jsonschema bsdutils)
+# What building the Debian package and checking it adds.
+PACKAGE_PACKAGES=(dpkg-dev fakeroot file librsvg2-bin lintian appstream desktop-file-utils
+                  libxml2-utils)
 
 repo_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }

@@ -7,10 +7,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 root=$(repo_root)
 out=${1:?usage: scripts/screenshots.sh OUTDIR}
 
+# DUZEZ_BUILD_DIR: an existing build to use (the package's), else build-release.
+build=${DUZEZ_BUILD_DIR:-$root/build-release}
+
 ensure_packages "${BUILD_PACKAGES[@]}" "${UI_PACKAGES[@]}"
-cmake -S "$root" -B "$root/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DDUZEZ_TESTS=OFF -DDUZEZ_BENCH=OFF >/dev/null
-cmake --build "$root/build-release" --target duzez-screenshots duzez_data >/dev/null
+if [ -z "${DUZEZ_BUILD_DIR:-}" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+          -DDUZEZ_TESTS=OFF -DDUZEZ_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" --target duzez-screenshots duzez_data >/dev/null
 # Its own settings and cache, so the shots never depend on (or change) the user's.
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
@@ -18,6 +23,6 @@ for language in English Deutsch; do
     mkdir -p "$out/$language"
     rm -rf "$home"/*
     XDG_CONFIG_HOME="$home/config" XDG_CACHE_HOME="$home/cache" XDG_STATE_HOME="$home/state" \
-        QT_QPA_PLATFORM=offscreen "$root/build-release/bin/duzez-screenshots" \
+        QT_QPA_PLATFORM=offscreen "$build/bin/duzez-screenshots" \
         "$(realpath "$out/$language")" "$language"
 done

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
@@ -23,7 +24,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("duzez"));
     QApplication::setApplicationDisplayName(QStringLiteral("Duzez Quarnel"));
     QApplication::setApplicationVersion(QStringLiteral(DUZEZ_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("duzez"));
+    // The installed desktop file and icon carry this name; Wayland matches the window by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quarnel.Duzez"));
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("com.quarnel.Duzez")));
 
     QCommandLineParser options;
     options.setApplicationDescription(
