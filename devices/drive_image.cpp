@@ -132,7 +132,8 @@ namespace {
 // through a link.
 bool WriteBadRanges(const ImageJob& job) {
     platform::UniqueFd file(::open(BadRangesPath(job.ImagePath).c_str(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                   platform::FileMode(job.Owner)));
     if (!file)
         return false;
     platform::GiveTo(file.get(), job.Owner);
@@ -160,8 +161,8 @@ void Image_Create(ImageJob& job) {
         return;
     }
     // A new file only: an existing file is never replaced from here.
-    platform::UniqueFd file(
-        ::open(job.ImagePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    platform::UniqueFd file(::open(job.ImagePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                   platform::FileMode(job.Owner)));
     if (!file) {
         const int code = errno;
         job.Error = std::string("cannot create the image file: ") + std::strerror(code);

@@ -71,9 +71,17 @@ UniqueFd OpenBlockDeviceForHandover(const std::string& path, std::string& error,
                                       : "the path names no block device";
         return {};
     }
-    UniqueFd device(
-        ::openat(folder.get(), parts.back().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-    if (!device) {
+    // The kernel's own nodes: not one made in a file system mounted below the root
+    // (/dev/shm, /dev/mqueue), where others may put nodes.
+    struct stat rootInfo {};
+    if (::stat(root.c_str(), &rootInfo) != 0 || rootInfo.st_dev != seen.st_dev) {
+        error = "the device node lies on another file system than " + root;
+        return {};
+    }
+    // Without waiting: an optical drive's open would close its tray, a removed card's hang.
+    UniqueFd device(::openat(folder.get(), parts.back().c_str(),
+                             O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!device || ::fcntl(device.get(), F_SETFL, 0) != 0) {
         error = std::string("cannot open the device: ") + std::strerror(errno);
         return {};
     }

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -45,18 +47,35 @@ std::string ReadAll(int fd) {
 std::string Failure(int status, const std::string& said) {
     if (WIFEXITED(status)) {
         switch (WEXITSTATUS(status)) {
-            case 126:  // pkexec: not authorised, or the dialog was dismissed
-                return "administrator access was not given";
-            case 127:  // pkexec: no agent to ask, or the helper is not allowed
-                return said.empty() ? "pkexec could not ask for a password" : said;
+            case 126:  // pkexec: the password dialog was dismissed
+                return "the password prompt was dismissed";
+            case 127:  // pkexec: not authorised, no agent to ask, or another error
+                return said.empty() ? "administrator access was not given" : said;
         }
     }
     return said.empty() ? "the device helper failed" : said;
 }
 
+// Waits up to `patience` for `fd` to have something to read (or its end).
+bool Readable(int fd, std::chrono::milliseconds patience) {
+    pollfd watched{fd, POLLIN, 0};
+    const auto until = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        const int ready =
+            ::poll(&watched, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
 }  // namespace
 
-UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& error) {
+UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& error,
+                         std::chrono::milliseconds patience) {
     if (command.empty()) {
         error = "no device helper";
         return {};
@@ -80,15 +99,21 @@ UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& e
     // on the copies only; every other descriptor of ours stays behind.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, theirs.get(), 1);
-    posix_spawn_file_actions_adddup2(&actions, errorsWrite.get(), 2);
     std::vector<char*> argv;
     for (const std::string& word : command)
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
     pid_t child = 0;
-    const int spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    // Descriptors another thread opened without close-on-exec stay behind as well.
+    int spawned = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (spawned == 0)
+        spawned = posix_spawn_file_actions_adddup2(&actions, theirs.get(), 1);
+    if (spawned == 0)
+        spawned = posix_spawn_file_actions_adddup2(&actions, errorsWrite.get(), 2);
+    if (spawned == 0)
+        spawned = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    if (spawned == 0)
+        spawned = ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     theirs.reset();
     errorsWrite.reset();
@@ -96,14 +121,25 @@ UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& e
         error = "cannot start " + command.front() + ": " + std::strerror(spawned);
         return {};
     }
-    UniqueFd device = ReceiveDescriptor(ours.get());
-    const std::string said = ReadAll(errorsRead.get());
+    const bool answered = Readable(ours.get(), patience);
+    // pkexec still runs with this user's real uid while it asks, so it may be stopped;
+    // a helper already running as root ends by itself once its open returns.
+    if (!answered)
+        ::kill(child, SIGTERM);
+    UniqueFd device = answered ? ReceiveDescriptor(ours.get()) : UniqueFd();
+    const std::string said = answered ? ReadAll(errorsRead.get()) : std::string();
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    if (answered) {
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    } else {
+        // A helper stuck in the kernel cannot be waited for: it is left to end alone.
+        for (int tries = 0; tries < 20 && ::waitpid(child, &status, WNOHANG) == 0; ++tries)
+            ::usleep(50000);
     }
     if (device && WIFEXITED(status) && WEXITSTATUS(status) == 0)
         return device;
-    error = Failure(status, said);
+    error = answered ? Failure(status, said) : "no answer in time from " + command.front();
     return {};
 }
 
@@ -113,7 +149,7 @@ std::string DeviceHelperPath() {
         return {};
     const std::filesystem::path folder = ExecutableFolder();
     for (const std::filesystem::path& helper :
-         {folder / kHelperName, folder / ".." / "libexec" / "duzez" / kHelperName}) {
+         {folder / kHelperName, folder / ".." / DUZEZ_LIBEXEC_DIR / "duzez" / kHelperName}) {
         if (::access(helper.c_str(), X_OK) == 0)
             return std::filesystem::weakly_canonical(helper, ec).string();
     }

@@ -3,6 +3,7 @@
 // The program's side of the raw-device helper: pkexec asks polkit, the helper opens the
 // device as root and sends the descriptor back; nothing else runs as root.
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,15 @@
 namespace duzez::platform {
 
 // Runs `command` (the helper and the device path, after pkexec in use) with a socket as
-// its standard output and takes the descriptor it sends. Invalid with `error` set from
-// what the helper or pkexec said otherwise.
-UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& error);
+// its standard output and none of this process's other descriptors, and takes the
+// descriptor it sends. Invalid with `error` set from what the helper or pkexec said
+// otherwise, or when nothing came within `patience` (the user may take a while to type
+// a password; a dying drive may never answer).
+UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& error,
+                         std::chrono::milliseconds patience = std::chrono::minutes(2));
 
-// The installed helper: beside the executable (build tree), else ../libexec/duzez/.
+// The installed helper: beside the executable (build tree), else in libexec/duzez/ of
+// the installation.
 // Empty when neither exists or pkexec is missing.
 std::string DeviceHelperPath();
 // The full command that asks polkit and runs the helper for `devicePath`.

@@ -1,6 +1,7 @@
 #include "platform/file_owner.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -63,7 +64,9 @@ std::optional<FileOwner> InvokingUser() {
 }
 
 void GiveTo(int fd, const std::optional<FileOwner>& owner) {
-    if (!owner || fd < 0)
+    struct stat info {};
+    // A name someone else took meanwhile is not this run's to give away.
+    if (!owner || fd < 0 || ::fstat(fd, &info) != 0 || info.st_uid != ::geteuid())
         return;
     const gid_t group = owner->gid ? *owner->gid : static_cast<gid_t>(-1);
     // Refused on FAT, exFAT and NTFS mounts (EPERM): those have no owners to give.

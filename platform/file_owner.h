@@ -24,8 +24,18 @@ std::optional<FileOwner> InvokingUser();
 std::optional<FileOwner> InvokingUserFrom(
     uid_t effectiveUid, const std::function<std::optional<std::string>(const char*)>& env);
 
-// Gives what `fd` refers to (a file or folder this run has just created) to `owner`.
-// Best effort: FAT, exFAT and NTFS mounts refuse owners, and the file is whole anyway.
+// Gives what `fd` refers to (a file or folder this run has just created) to `owner`;
+// never what belongs to anyone but this process's user. Best effort: FAT, exFAT and NTFS
+// mounts refuse owners, and the file is whole anyway.
 void GiveTo(int fd, const std::optional<FileOwner>& owner);
+
+// Modes of what a run creates. Root read the drive for the user: what came from it is
+// that user's alone, as the drive was.
+constexpr mode_t FileMode(const std::optional<FileOwner>& owner) {
+    return owner ? 0600 : 0644;
+}
+constexpr mode_t FolderMode(const std::optional<FileOwner>& owner) {
+    return owner ? 0700 : 0755;
+}
 
 }  // namespace duzez::platform

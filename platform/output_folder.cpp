@@ -39,29 +39,27 @@ bool IsComponent(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
-// Creates the missing folders of `path`, outermost first, and gives each one made to
-// `owner`; the error of the first that could not be made.
-std::error_code CreateFolders(const std::filesystem::path& path,
-                              const std::optional<FileOwner>& owner) {
-    std::vector<std::filesystem::path> missing;
-    std::error_code ec;
-    for (std::filesystem::path at = path; !at.empty() && !std::filesystem::exists(at, ec);
-         at = at.parent_path()) {
-        missing.push_back(at);
-        if (at == at.parent_path())
-            break;
+// Opens `path`, creating what is missing of it, one component at a time from the
+// descriptor of the one before: a folder made here is opened without following a link,
+// so nothing can swap it for one between its making and its use, and it is given to
+// `owner`. Folders that were there are taken as they are (the user may reach the chosen
+// folder through links). Invalid with errno set when a component cannot be made or opened.
+UniqueFd OpenCreatingFolders(const std::filesystem::path& path,
+                             const std::optional<FileOwner>& owner) {
+    UniqueFd at(::open(path.is_absolute() ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const std::filesystem::path& part : path.relative_path()) {
+        const std::string name = part.string();
+        if (!at || name.empty() || name == ".")
+            continue;
+        const bool made = name != ".." && ::mkdirat(at.get(), name.c_str(), FolderMode(owner)) == 0;
+        if (!made && errno != EEXIST && name != "..")
+            return {};
+        UniqueFd next = OpenSubfolder(at.get(), name.c_str(), !made);
+        if (made)
+            GiveTo(next.get(), owner);
+        at = std::move(next);
     }
-    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
-        if (::mkdir(folder->c_str(), 0755) != 0) {
-            if (errno == EEXIST)
-                continue;
-            return {errno, std::generic_category()};
-        }
-        GiveTo(UniqueFd(::open(folder->c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
-                   .get(),
-               owner);
-    }
-    return {};
+    return at;
 }
 
 std::string PartName() {
@@ -74,11 +72,10 @@ std::string PartName() {
 std::unique_ptr<OutputFolder> OutputFolder::Open(const std::filesystem::path& path,
                                                  std::string& error,
                                                  const std::optional<FileOwner>& owner) {
-    const std::error_code ec = CreateFolders(path, owner);
     // The folder the user chose may itself be reached through a link; below it, nothing is.
-    UniqueFd fd = OpenFolder(path);
+    UniqueFd fd = OpenCreatingFolders(path, owner);
     if (!fd) {
-        const int code = ec ? ec.value() : errno;
+        const int code = errno;
         error = "cannot create the folder " + path.string() + ": " + std::strerror(code);
         return nullptr;
     }
@@ -96,7 +93,7 @@ std::unique_ptr<OutputFolder> OutputFolder::Child(const std::string& name) const
         errno = EINVAL;
         return nullptr;
     }
-    const bool made = ::mkdirat(fd_.get(), name.c_str(), 0755) == 0;
+    const bool made = ::mkdirat(fd_.get(), name.c_str(), FolderMode(owner_)) == 0;
     if (!made && errno != EEXIST)
         return nullptr;
     UniqueFd fd = OpenSubfolder(fd_.get(), name.c_str());
@@ -115,7 +112,8 @@ std::unique_ptr<PartFile> PartFile::Create(const OutputFolder& folder) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = PartName();
         UniqueFd fd(::openat(folder.Descriptor(), name.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                             FileMode(folder.Owner())));
         if (fd) {
             GiveTo(fd.get(), folder.Owner());
             return std::unique_ptr<PartFile>(new PartFile(folder, std::move(fd), std::move(name)));

@@ -116,6 +116,13 @@ TEST_F(CreatedFilesOwner, RecoveredFoldersFilesAndReportAreTheSudoUsers) {
                              "new/dest/NOTES.TXT", "report.json"}) {
         ASSERT_TRUE(owners.count(chosen / made)) << made;
         EXPECT_EQ(owners.at(chosen / made), std::make_pair(kUser, gid_t{kUser})) << made;
+        // Read by root from a drive only root could read: the user's alone.
+        const auto mode = std::filesystem::status(chosen / made).permissions();
+        EXPECT_EQ(mode,
+                  std::filesystem::is_directory(chosen / made)
+                      ? std::filesystem::perms::owner_all
+                      : std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+            << made;
     }
     for (const auto& [path, owner] : owners) {
         if (path != chosen) {
@@ -148,6 +155,8 @@ TEST_F(CreatedFilesOwner, AnImageIsTheSudoUsersAndRootKeepsWhatItMakesForItself)
         ASSERT_EQ(run.exitCode, 0) << run.out;
     }
     EXPECT_EQ(Owners(dir_ / "copy.dsk").at(dir_ / "copy.dsk"), std::make_pair(kUser, gid_t{kUser}));
+    EXPECT_EQ(std::filesystem::status(dir_ / "copy.dsk").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     // Root's own run (no sudo) leaves root's files root's.
     const RunResult own = RunCli(
         "recover " + Quoted(card_.string()) + " " + Quoted((dir_ / "mine").string()), dir_.path());

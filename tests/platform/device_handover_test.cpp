@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/device_handover.h"
@@ -124,6 +125,25 @@ TEST_F(HandoverChecks, OpensABlockDeviceReadOnlyAndCloseOnExec) {
     EXPECT_LT(::write(fd.get(), "x", 1), 0);
 }
 
+TEST(DescriptorHandover, ANodeOnAnotherFileSystemBelowDevIsRefused) {
+    struct stat dev {};
+    struct stat shm {};
+    if (::geteuid() != 0 || ::stat("/dev", &dev) != 0 || ::stat("/dev/shm", &shm) != 0 ||
+        dev.st_dev == shm.st_dev)
+        GTEST_SKIP() << "needs root and /dev/shm mounted apart from /dev";
+    // Anyone may write to /dev/shm: a node there is never one the helper hands over.
+    const std::string node = "/dev/shm/duzez-node-" + std::to_string(::getpid());
+    struct stat loop {};
+    const std::string source = ::stat("/dev/loop0", &loop) == 0 ? "/dev/loop0" : "";
+    if (source.empty())
+        GTEST_SKIP() << "no /dev/loop0 to copy a node of";
+    ASSERT_EQ(::mknod(node.c_str(), S_IFBLK | 0600, loop.st_rdev), 0);
+    std::string error;
+    EXPECT_FALSE(platform::OpenBlockDeviceForHandover(node, error));
+    EXPECT_NE(error.find("another file system"), std::string::npos) << error;
+    std::filesystem::remove(node);
+}
+
 TEST(DescriptorHandover, ExactlyOneDescriptorCrossesTheSocket) {
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
@@ -179,6 +199,49 @@ TEST_F(DeviceHelperProgram, RefusesWhatIsNoBlockDeviceBelowDev) {
     }
     EXPECT_EQ(ReadFile(shmFile), "not a disk");
     std::filesystem::remove(shmFile);
+}
+
+TEST(DeviceHelperRun, TheChildGetsNoneOfOurDescriptorsAndAnswersInTime) {
+    TempFolder dir;
+    WriteFile(dir / "ours", "private");
+    // A descriptor some other thread opened without close-on-exec.
+    const UniqueFd plain(::open((dir / "ours").c_str(), O_RDONLY));
+    ASSERT_TRUE(plain);
+    const UniqueFd high(::dup2(plain.get(), 57));
+    ASSERT_EQ(high.get(), 57);
+    std::string error;
+    EXPECT_FALSE(platform::RunDeviceHelper(
+        {"/bin/sh", "-c", "cd /proc/self/fd && echo open: * >&2; exit 3"}, error));
+    EXPECT_EQ(error.rfind("open: ", 0), 0u) << error;
+    EXPECT_EQ(error.find(" 57"), std::string::npos) << error;
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(
+        platform::RunDeviceHelper({"/bin/sleep", "30"}, error, std::chrono::milliseconds(300)));
+    EXPECT_NE(error.find("no answer in time"), std::string::npos) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(DeviceHelperRun, PkexecRefusalsAreToldAsSuch) {
+    const struct {
+        const char* script;
+        const char* told;
+    } cases[] = {
+        {"exit 126", "the password prompt was dismissed"},
+        {"exit 127", "administrator access was not given"},
+        {"echo 'Error executing command as another user: Not authorized' >&2; exit 127",
+         "Not authorized"},
+        {"echo 'duzez-open-device: /dev/sr0: No medium found' >&2; exit 1", "No medium found"},
+        {"exit 0", "the device helper failed"},  // an end without a descriptor
+    };
+    for (const auto& [script, told] : cases) {
+        std::string error;
+        EXPECT_FALSE(platform::RunDeviceHelper({"/bin/sh", "-c", script}, error));
+        EXPECT_NE(error.find(told), std::string::npos) << script << ": " << error;
+    }
+    std::string error;
+    EXPECT_FALSE(platform::RunDeviceHelper({"/nonexistent/helper"}, error));
+    EXPECT_NE(error.find("cannot start"), std::string::npos) << error;
 }
 
 TEST_F(DeviceHelperProgram, HandsABlockDeviceOverAndNothingToAPlainOutput) {

@@ -327,6 +327,15 @@ TEST_F(DestinationTest, AnUnusableDestinationIsNamedBeforeAnythingRuns) {
     EXPECT_EQ(engine.DestinationProblem(dir_ / "fresh" / "folder", &volume), "");
     EXPECT_TRUE(std::filesystem::is_directory(dir_ / "fresh" / "folder"));
     EXPECT_TRUE(FilesBelow(dir_ / "fresh" / "folder").empty()) << "the write test leaves nothing";
+    // The path as the user typed it: a link on the way is theirs to follow, ".." and a
+    // trailing "/" mean what they mean in a shell.
+    std::filesystem::create_directory(dir_ / "real");
+    std::filesystem::create_directory_symlink(dir_ / "real", dir_ / "via");
+    EXPECT_EQ(engine.DestinationProblem(dir_ / "via" / "made" / ".." / "also", &volume), "");
+    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "real" / "made"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "real" / "also"));
+    EXPECT_EQ(engine.DestinationProblem((dir_ / "slash").string() + "/", &volume), "");
+    EXPECT_TRUE(std::filesystem::is_directory(dir_ / "slash"));
 }
 
 }  // namespace
