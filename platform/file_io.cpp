@@ -119,4 +119,16 @@ int WriteAll(int fd, std::span<const std::uint8_t> bytes, std::size_t& written) 
     return 0;
 }
 
+std::FILE* OpenOwnFileForAppending(const std::filesystem::path& path, bool clear) {
+    const int fd =
+        ::open(path.c_str(),
+               O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (clear ? O_TRUNC : O_APPEND), 0644);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (file == nullptr)
+        ::close(fd);
+    return file;
+}
+
 }  // namespace duzez::platform

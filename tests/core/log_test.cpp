@@ -211,6 +211,24 @@ TEST_F(LogTest, UnopenableLogFileSwitchesFileModeOffAndKeepsLinesInMemory) {
     EXPECT_EQ(log.Lines().size(), 1u);
 }
 
+TEST_F(LogTest, ALinkAtTheLogsNameIsNeverFollowed) {
+    CSettings& settings = App().Settings();
+    settings.SetFlag(CSettings::kSaveLogInFile, true);
+    settings.SetFlag(CSettings::kLogToDebugOutput, false);
+    for (const bool clear : {true, false}) {
+        settings.SetFlag(CSettings::kClearLogOnStartup, clear);
+        test::WriteFile(dir_ / "precious", "kept\n");
+        std::filesystem::remove(dir_ / "planted.log");
+        std::filesystem::create_symlink(dir_ / "precious", dir_ / "planted.log");
+        settings.SetLogFileName((dir_ / "planted.log").string());
+        CLog log(App());
+        log.ApplySettings(settings);
+        log.LogInfo("not into the link's target");
+        EXPECT_FALSE(log.FileModeOn()) << clear;
+        EXPECT_EQ(test::ReadFile(dir_ / "precious"), "kept\n") << clear;
+    }
+}
+
 TEST_F(LogTest, ProblemsMetBeforeTheLogExistedBecomeItsFirstLines) {
     test::WriteFile(dir_ / "config" / "registry.reg", "garbage");
     CLog log(App());
