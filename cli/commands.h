@@ -20,6 +20,15 @@ struct GlobalOptions {
     bool verbose = false;  // copy every log line to stderr
 };
 
+// The help of the options several verbs share.
+inline constexpr char kTargetHelp[] =
+    "'#N' from 'drives' (quoted: a shell takes # for a comment), a device or an image";
+inline constexpr char kVolumeHelp[] =
+    "The Nth partition of TARGET (from 1, as 'partitions' lists them)";
+inline constexpr char kFoundHelp[] =
+    "The Nth volume a search of every sector finds (from 1, as 'find-lost' lists them): a "
+    "lost partition";
+
 void AddSettingsCommand(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddDriveCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);
 void AddSignatureCommands(CLI::App& app, CommandBody& body, const GlobalOptions& options);

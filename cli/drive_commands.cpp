@@ -271,8 +271,7 @@ void AddDriveCommands(CLI::App& app, CommandBody& body, const GlobalOptions& opt
     auto target = std::make_shared<std::string>();
     auto infoJson = std::make_shared<bool>(false);
     CLI::App* info = app.add_subcommand("info", "Show what is known about one volume");
-    info->add_option("TARGET", *target, "#N from 'drives', a device path or an image file")
-        ->required();
+    info->add_option("TARGET", *target, kTargetHelp)->required();
     info->add_flag("--json", *infoJson, "One JSON document on stdout");
     info->callback([&body, &options, target, infoJson] {
         body = [&options, target, infoJson] { return ShowInfo(options, *target, *infoJson); };

@@ -253,12 +253,9 @@ void AddListCommand(CLI::App& app, CommandBody& body, const GlobalOptions& optio
     auto args = std::make_shared<ListArguments>();
     CLI::App* list =
         app.add_subcommand("list", "List the folders and files of a volume, as ls -l does");
-    list->add_option("TARGET", args->target, "#N from 'drives', a device or an image")->required();
-    list->add_option("--volume", args->volume,
-                     "The Nth partition of TARGET (from 1, as 'partitions' lists them)");
-    list->add_option("--found", args->found,
-                     "The Nth volume a search of every sector finds (from 1, as 'find-lost' "
-                     "lists them): a lost partition");
+    list->add_option("TARGET", args->target, kTargetHelp)->required();
+    list->add_option("--volume", args->volume, kVolumeHelp);
+    list->add_option("--found", args->found, kFoundHelp);
     list->add_flag("--deleted-only", args->deletedOnly, "Only deleted folders and files");
     AddMatchOption(*list, args->match);
     list->add_flag("--deep", args->deep, "Also search every sector for files by their signatures");

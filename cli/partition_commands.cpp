@@ -243,7 +243,7 @@ void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions&
     auto json = std::make_shared<bool>(false);
     CLI::App* partitions =
         app.add_subcommand("partitions", "The partitions the partition tables list");
-    partitions->add_option("TARGET", *target, "#N from 'drives', a device or an image")->required();
+    partitions->add_option("TARGET", *target, kTargetHelp)->required();
     partitions->add_flag("--json", *json, "One JSON document on stdout");
     partitions->callback([&body, &options, target, json] {
         body = [&options, target, json] { return ShowPartitions(options, *target, *json); };
@@ -253,7 +253,7 @@ void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions&
     auto output = std::make_shared<std::string>();
     auto skipBad = std::make_shared<bool>(false);
     CLI::App* image = app.add_subcommand("image", "Copy a drive sector by sector into a new file");
-    image->add_option("TARGET", *source, "#N from 'drives', a device or an image")->required();
+    image->add_option("TARGET", *source, kTargetHelp)->required();
     image->add_option("OUT", *output, "The image file to create (.dsk)")->required();
     image->add_flag("--skip-bad", *skipBad,
                     "Go on past unreadable sectors: zeros in the image, ranges in OUT.bad");
@@ -266,7 +266,7 @@ void AddPartitionCommands(CLI::App& app, CommandBody& body, const GlobalOptions&
     auto lost = std::make_shared<std::string>();
     auto lostJson = std::make_shared<bool>(false);
     CLI::App* findLost = app.add_subcommand("find-lost", "Search every sector for lost volumes");
-    findLost->add_option("TARGET", *lost, "#N from 'drives', a device or an image")->required();
+    findLost->add_option("TARGET", *lost, kTargetHelp)->required();
     findLost->add_flag("--json", *lostJson, "One JSON document on stdout");
     findLost->callback([&body, &options, lost, lostJson] {
         body = [&options, lost, lostJson] { return FindLost(options, *lost, *lostJson); };

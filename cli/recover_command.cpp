@@ -366,15 +366,12 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
     auto args = std::make_shared<RecoverArguments>();
     CLI::App* recover =
         app.add_subcommand("recover", "Write the files of a volume into a folder on another drive");
-    recover->add_option("TARGET", args->target, "#N from 'drives', a device or an image")
-        ->required();
+    recover->add_option("TARGET", args->target, kTargetHelp)->required();
     recover
         ->add_option("DEST", args->destination, "The folder to write into (created when missing)")
         ->required();
-    recover->add_option("--volume", args->volume, "The Nth partition of TARGET (from 1)");
-    recover->add_option("--found", args->found,
-                        "The Nth volume a search of every sector finds (as 'find-lost' lists "
-                        "them): a lost partition");
+    recover->add_option("--volume", args->volume, kVolumeHelp);
+    recover->add_option("--found", args->found, kFoundHelp);
     recover->add_flag("--deep", args->deep, "Also recover files found by their signatures");
     recover->add_flag("--intact-only", args->intactOnly,
                       "Only photos that decode whole (JPEG, PNG, GIF, TIFF and RAW); other "
@@ -390,16 +387,20 @@ void AddRecoverCommand(CLI::App& app, CommandBody& body, const GlobalOptions& op
     recover->add_flag("--include-overwritten", args->includeOverwritten,
                       "Also write deleted files whose clusters another file now uses");
     recover->add_flag("--json", args->json, "The summary and every file's outcome as JSON");
-    recover->add_option("--report", args->report,
-                        "Also write a JSON record of the run to FILE: every selected file, what "
-                        "became of it and the SHA-256 of what was written (FILE must be new and "
-                        "not on the drive being read)");
+    recover
+        ->add_option("--report", args->report,
+                     "Also write a JSON record of the run to FILE: every selected file, what "
+                     "became of it and the SHA-256 of what was written (FILE must be new and "
+                     "not on the drive being read)")
+        ->type_name("FILE");
     AddMatchOption(*recover, args->match);
-    recover->add_option("--size-method", args->sizeMethod,
-                        "Where a carved file whose format records no length ends: next-any (up "
-                        "to the next file found; the default), next-same (up to the next file of "
-                        "the same type), typical (the format's typical size) or custom:SIZE "
-                        "(custom:10MB)");
+    recover
+        ->add_option("--size-method", args->sizeMethod,
+                     "Where a carved file whose format records no length ends: next-any (up "
+                     "to the next file found; the default), next-same (up to the next file of "
+                     "the same type), typical (the format's typical size) or custom:SIZE "
+                     "(custom:10MB)")
+        ->type_name("METHOD");
     recover->callback([&body, &options, args, recover] {
         args->reportGiven = recover->count("--report") != 0;
         body = [&options, args] { return Recover(options, *args); };
