@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds data/demo/camera-card.img.gz, the camera card the demo recovers from: a 40 MiB
-# FAT32 card whose DCIM folder held eight photos (JPEG and PNG, made by ImageMagick), three
-# of which were then deleted.
+# FAT32 card whose DCIM folder held eight photos (JPEG and PNG, drawn with ImageMagick),
+# three of which were then deleted.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 root=$(repo_root)
@@ -22,13 +22,20 @@ photo() {  # name, ImageMagick source, options
     touch -d "2026-08-14 10:00" "$work/$name"
     mcopy -i "$card" -m "$work/$name" "::/DCIM/100CANON/$name"
 }
-photo IMG_0001.JPG logo: -resize 60% -quality 85
-photo IMG_0002.JPG rose: -resize 600% -quality 90
+# Scenes drawn here, so that every picture on the card is the project's own.
+photo IMG_0001.JPG -size 640x480 gradient:skyblue-white -fill gold \
+      -draw "circle 500,100 540,100" -fill forestgreen \
+      -draw "polygon 0,480 0,330 160,260 320,340 480,240 640,320 640,480" -quality 85
+photo IMG_0002.JPG -seed 11 -size 960x720 plasma:tan-skyblue -blur 0x1 -fill seagreen \
+      -draw "ellipse 480,620 520,160 180,360" -quality 90
 photo IMG_0003.JPG -seed 7 -size 640x480 plasma:red-yellow -quality 88
-photo IMG_0004.JPG wizard: -quality 85
+photo IMG_0004.JPG -size 640x480 gradient:midnightblue-darkorange -fill lightyellow \
+      -draw "circle 320,330 320,290" -fill black \
+      -draw "polygon 0,480 0,380 120,300 260,360 400,280 640,360 640,480" -quality 85
 photo IMG_0005.PNG -size 400x300 gradient:gold-darkgreen -colors 64
 photo IMG_0006.JPG -size 640x480 gradient:navy-orange -swirl 120 -quality 90
-photo IMG_0007.PNG rose: -resize 300%
+photo IMG_0007.PNG -size 480x360 xc:white -fill seagreen -draw "rectangle 236,180 244,360" \
+      -fill tomato -draw "circle 240,160 240,80" -fill gold -draw "circle 240,160 240,135"
 photo IMG_0008.JPG -seed 23 -size 800x600 plasma:fractal -blur 0x2 -quality 85
 
 # The bad day: three photos deleted from the card.
