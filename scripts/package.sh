@@ -20,7 +20,7 @@ cmake --build "$build" >/dev/null
 
 DUZEZ_BUILD_DIR="$build" "$root/scripts/screenshots.sh" "$build/screenshots/all" \
     >"$build/screenshots.log" 2>&1
-for shot in 30-wizard4-1-drive:wizard-drive 03-explorer-after-analysis:explorer \
+for shot in 30-wizard4-1-drive:wizard-drive 16-preview:explorer \
             17-thumbnails:thumbnails 04-recover-dialog:recover; do
     cp "$build/screenshots/all/English/${shot%%:*}.png" "$build/screenshots/${shot#*:}.png"
 done
