@@ -86,13 +86,17 @@ UniqueFd OpenBlockDeviceForHandover(const std::string& path, std::string& error,
         return {};
     }
     // The name may have been replaced between the look and the open.
-    struct stat opened {};
-    if (::fstat(device.get(), &opened) != 0 || !S_ISBLK(opened.st_mode) ||
-        opened.st_rdev != seen.st_rdev) {
+    if (!IsReadOnlyBlockDevice(device.get(), seen.st_rdev)) {
         error = "the device changed while it was being opened";
         return {};
     }
     return device;
+}
+
+bool IsReadOnlyBlockDevice(int fd, dev_t device) {
+    struct stat info {};
+    return (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDONLY && ::fstat(fd, &info) == 0 &&
+           S_ISBLK(info.st_mode) && info.st_rdev == device;
 }
 
 bool SendDescriptor(int socket, int fd) {

@@ -4,6 +4,8 @@
 // block device read-only and hands the descriptor back over a socket pair. The window
 // and the parsers of what the disk holds stay with the user; only this open runs as root.
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,10 @@ namespace duzez::platform {
 // after opening. Invalid with `error` set (why it was refused) otherwise.
 UniqueFd OpenBlockDeviceForHandover(const std::string& path, std::string& error,
                                     const std::string& root = "/dev");
+
+// Whether `fd` reads the block device `device` and cannot write: what the helper checks
+// after its open, and the program checks of what the helper sent.
+bool IsReadOnlyBlockDevice(int fd, dev_t device);
 
 // One descriptor over a Unix socket (SCM_RIGHTS). Receiving takes exactly one descriptor,
 // close-on-exec; anything else is refused and closed.

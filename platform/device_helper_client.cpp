@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +142,29 @@ UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& e
         return device;
     error = answered ? Failure(status, said) : "no answer in time from " + command.front();
     return {};
+}
+
+std::unique_ptr<BlockDevice> OpenThroughPkexecHelper(const std::string& path, std::string& error) {
+    const std::string helper = DeviceHelperPath();
+    if (helper.empty()) {
+        error = "permission denied; neither udisks2 nor pkexec can give access";
+        return nullptr;
+    }
+    std::error_code ec;
+    const std::filesystem::path device = std::filesystem::canonical(path, ec);
+    struct stat wanted {};
+    if (ec || ::stat(device.c_str(), &wanted) != 0) {
+        error = ec ? ec.message() : std::strerror(errno);
+        return nullptr;
+    }
+    UniqueFd fd = RunDeviceHelper(PkexecHelperCommand(helper, device.string()), error);
+    if (!fd)
+        return nullptr;
+    if (!IsReadOnlyBlockDevice(fd.get(), wanted.st_rdev)) {
+        error = "the device helper handed over something else than " + path + " to read";
+        return nullptr;
+    }
+    return DeviceFromDescriptor(std::move(fd), error);
 }
 
 std::string DeviceHelperPath() {

@@ -4,9 +4,11 @@
 // device as root and sends the descriptor back; nothing else runs as root.
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/block_device.h"
 #include "platform/unique_fd.h"
 
 namespace duzez::platform {
@@ -18,6 +20,11 @@ namespace duzez::platform {
 // a password; a dying drive may never answer).
 UniqueFd RunDeviceHelper(const std::vector<std::string>& command, std::string& error,
                          std::chrono::milliseconds patience = std::chrono::minutes(2));
+
+// Opens the block device `path` (a link to one is resolved here: the helper follows none)
+// through pkexec and the installed helper; what comes back must be that device and
+// read-only, whoever sent it. Null with `error` set otherwise.
+std::unique_ptr<BlockDevice> OpenThroughPkexecHelper(const std::string& path, std::string& error);
 
 // The installed helper: beside the executable (build tree), else in libexec/duzez/ of
 // the installation.

@@ -123,6 +123,15 @@ TEST_F(HandoverChecks, OpensABlockDeviceReadOnlyAndCloseOnExec) {
     EXPECT_NE(::fcntl(fd.get(), F_GETFD) & FD_CLOEXEC, 0);
     EXPECT_EQ(FirstBytes(fd.get(), 4), "DDDD");
     EXPECT_LT(::write(fd.get(), "x", 1), 0);
+
+    // What the program accepts back: that device, read-only, and nothing else.
+    EXPECT_TRUE(platform::IsReadOnlyBlockDevice(fd.get(), loopInfo.st_rdev));
+    EXPECT_FALSE(platform::IsReadOnlyBlockDevice(fd.get(), loopInfo.st_rdev + 1));
+    const UniqueFd writable(::open(loop.Device().c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(writable);
+    EXPECT_FALSE(platform::IsReadOnlyBlockDevice(writable.get(), loopInfo.st_rdev));
+    const UniqueFd image(::open((root_ / "disk.img").c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_FALSE(platform::IsReadOnlyBlockDevice(image.get(), loopInfo.st_rdev));
 }
 
 TEST(DescriptorHandover, ANodeOnAnotherFileSystemBelowDevIsRefused) {

@@ -55,40 +55,6 @@ bool UdisksAvailable() {
     return activatable.isValid() && activatable.value().contains(service);
 }
 
-namespace {
-
-// Without udisks2: pkexec asks, and the helper opens the device by its own name (it
-// follows no links, so /dev/disk/by-id/... is resolved here). What comes back must be
-// that device, read-only, whoever sent it.
-std::unique_ptr<platform::BlockDevice> OpenThroughHelper(const std::string& path,
-                                                         const struct stat& wanted,
-                                                         std::string& error) {
-    const std::string helper = platform::DeviceHelperPath();
-    if (helper.empty()) {
-        error = "permission denied; neither udisks2 nor pkexec can give access";
-        return nullptr;
-    }
-    std::error_code ec;
-    const std::filesystem::path device = std::filesystem::canonical(path, ec);
-    if (ec) {
-        error = ec.message();
-        return nullptr;
-    }
-    platform::UniqueFd fd =
-        platform::RunDeviceHelper(platform::PkexecHelperCommand(helper, device.string()), error);
-    if (!fd)
-        return nullptr;
-    struct stat got {};
-    if ((::fcntl(fd.get(), F_GETFL) & O_ACCMODE) != O_RDONLY || ::fstat(fd.get(), &got) != 0 ||
-        !S_ISBLK(got.st_mode) || got.st_rdev != wanted.st_rdev) {
-        error = "the device helper handed over something else than " + path + " to read";
-        return nullptr;
-    }
-    return platform::DeviceFromDescriptor(std::move(fd), error);
-}
-
-}  // namespace
-
 std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::string& path,
                                                                 std::string& error) {
     errno = 0;
@@ -101,7 +67,7 @@ std::unique_ptr<platform::BlockDevice> UdisksDeviceOpener::Open(const std::strin
         return nullptr;
     }
     if (!UdisksAvailable())
-        return OpenThroughHelper(path, info, error);
+        return platform::OpenThroughPkexecHelper(path, error);
     const std::string object = UdisksObjectPath(path);
     if (object.empty())
         return nullptr;
