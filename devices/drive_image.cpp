@@ -131,12 +131,9 @@ namespace {
 // A new file beside the image, like the image itself: never one that exists, never
 // through a link.
 bool WriteBadRanges(const ImageJob& job) {
-    platform::UniqueFd file(::open(BadRangesPath(job.ImagePath).c_str(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                   platform::FileMode(job.Owner)));
+    platform::UniqueFd file = platform::CreateFileFor(BadRangesPath(job.ImagePath), job.Owner);
     if (!file)
         return false;
-    platform::GiveTo(file.get(), job.Owner);
     std::string text;
     for (const auto& [first, count] : job.BadRanges)
         text += std::to_string(first) + ' ' + std::to_string(count) + '\n';
@@ -161,8 +158,7 @@ void Image_Create(ImageJob& job) {
         return;
     }
     // A new file only: an existing file is never replaced from here.
-    platform::UniqueFd file(::open(job.ImagePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                                   platform::FileMode(job.Owner)));
+    platform::UniqueFd file = platform::CreateFileFor(job.ImagePath, job.Owner);
     if (!file) {
         const int code = errno;
         job.Error = std::string("cannot create the image file: ") + std::strerror(code);
@@ -170,7 +166,6 @@ void Image_Create(ImageJob& job) {
         job.Finished = true;
         return;
     }
-    platform::GiveTo(file.get(), job.Owner);
     job.TotalSectors = volume.TotalSectors != 0 ? volume.TotalSectors : volume.TotalSize / 512;
     job.ImageRunning = true;
     std::vector<std::uint8_t> buffer(ImageJob::kBlockSectors * 512);

@@ -1,5 +1,6 @@
 #include "platform/file_owner.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +72,13 @@ void GiveTo(int fd, const std::optional<FileOwner>& owner) {
     const gid_t group = owner->gid ? *owner->gid : static_cast<gid_t>(-1);
     // Refused on FAT, exFAT and NTFS mounts (EPERM): those have no owners to give.
     [[maybe_unused]] const int ignored = ::fchown(fd, owner->uid, group);
+}
+
+UniqueFd CreateFileFor(const std::filesystem::path& path, const std::optional<FileOwner>& owner) {
+    UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         FileMode(owner)));
+    GiveTo(file.get(), owner);
+    return file;
 }
 
 }  // namespace duzez::platform

@@ -6,9 +6,12 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+
+#include "platform/unique_fd.h"
 
 namespace duzez::platform {
 
@@ -28,6 +31,10 @@ std::optional<FileOwner> InvokingUserFrom(
 // never what belongs to anyone but this process's user. Best effort: FAT, exFAT and NTFS
 // mounts refuse owners, and the file is whole anyway.
 void GiveTo(int fd, const std::optional<FileOwner>& owner);
+
+// A new file at `path` (never one that exists, never through a link) with the mode for
+// `owner`, given to it. Invalid with errno set when it cannot be created.
+UniqueFd CreateFileFor(const std::filesystem::path& path, const std::optional<FileOwner>& owner);
 
 // Modes of what a run creates. Root read the drive for the user: what came from it is
 // that user's alone, as the drive was.

@@ -39,6 +39,20 @@ bool IsComponent(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+// The folder `name` in `parent`, made when missing and then given to `owner`. One made
+// here is opened without following a link; one that was there keeps its owner and is
+// followed only when `followExisting`. Invalid with errno set otherwise.
+UniqueFd MakeSubfolder(int parent, const std::string& name, const std::optional<FileOwner>& owner,
+                       bool followExisting) {
+    const bool made = ::mkdirat(parent, name.c_str(), FolderMode(owner)) == 0;
+    if (!made && errno != EEXIST)
+        return {};
+    UniqueFd folder = OpenSubfolder(parent, name.c_str(), followExisting && !made);
+    if (made)
+        GiveTo(folder.get(), owner);
+    return folder;
+}
+
 // Opens `path`, creating what is missing of it, one component at a time from the
 // descriptor of the one before: a folder made here is opened without following a link,
 // so nothing can swap it for one between its making and its use, and it is given to
@@ -51,13 +65,8 @@ UniqueFd OpenCreatingFolders(const std::filesystem::path& path,
         const std::string name = part.string();
         if (!at || name.empty() || name == ".")
             continue;
-        const bool made = name != ".." && ::mkdirat(at.get(), name.c_str(), FolderMode(owner)) == 0;
-        if (!made && errno != EEXIST && name != "..")
-            return {};
-        UniqueFd next = OpenSubfolder(at.get(), name.c_str(), !made);
-        if (made)
-            GiveTo(next.get(), owner);
-        at = std::move(next);
+        at = name == ".." ? OpenSubfolder(at.get(), "..", true)
+                          : MakeSubfolder(at.get(), name, owner, true);
     }
     return at;
 }
@@ -93,18 +102,12 @@ std::unique_ptr<OutputFolder> OutputFolder::Child(const std::string& name) const
         errno = EINVAL;
         return nullptr;
     }
-    const bool made = ::mkdirat(fd_.get(), name.c_str(), FolderMode(owner_)) == 0;
-    if (!made && errno != EEXIST)
-        return nullptr;
-    UniqueFd fd = OpenSubfolder(fd_.get(), name.c_str());
+    UniqueFd fd = MakeSubfolder(fd_.get(), name, owner_, false);
     if (!fd) {
         if (errno == ELOOP)
             errno = ENOTDIR;
         return nullptr;
     }
-    // A folder that was there already keeps its owner.
-    if (made)
-        GiveTo(fd.get(), owner_);
     return std::unique_ptr<OutputFolder>(new OutputFolder(std::move(fd), path_ / name, owner_));
 }
 
