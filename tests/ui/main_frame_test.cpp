@@ -20,10 +20,10 @@
 #include "ui/explorer/explore_view.h"
 #include "ui/explorer/find_bar.h"
 #include "ui/explorer/trash_view.h"
-#include "ui/viewer/hex_view.h"
 #include "ui/frame/commands.h"
 #include "ui/frame/startup.h"
 #include "ui/frame/udisks_opener.h"
+#include "ui/viewer/hex_view.h"
 
 namespace duzez::test {
 namespace {
@@ -223,12 +223,33 @@ TEST_F(MainFrameTest, SwitchingModesClosesTheOldWindowWithoutExiting) {
               static_cast<std::uint32_t>(Command::ModeExplorerViewer));
 }
 
-TEST_F(MainFrameTest, APendingRescanReadsTheDrivesAndShowsThemAtTheNextIdleMoment) {
+// The start-up's rescan happens once, at the first idle moment; when an analysis was
+// already under way then, it must not later take the analysed card out of view.
+TEST_F(MainFrameTest, TheStartUpRescanNeverTakesAnAnalysedCardOutOfView) {
     auto& frame = Frame();
-    frame.Explorer().SetMode(ui::ViewMode::Files, true);
-    machine_->App().Settings().SetRescanPending(true);
-    ASSERT_TRUE(WaitUntil([this] { return !machine_->App().Settings().RescanPending(); }, 5000));
+    auto& settings = machine_->App().Settings();
+    ASSERT_TRUE(settings.RescanPending());
+    ASSERT_TRUE(WaitUntil([&settings] { return !settings.RescanPending(); }, 5000));
     EXPECT_EQ(frame.Explorer().Mode(), ui::ViewMode::MyComputer);
+    // The machine started without its drives listed: the rescan read them.
+    const std::size_t listed = machine_->Computer().Volumes().Snapshot().size();
+    EXPECT_EQ(listed, machine_->Computer().Volumes().Rescan());
+
+    if (!HaveCardTools())
+        GTEST_SKIP() << "dosfstools or mtools missing";
+    const auto card = MakeCameraCard(dir_.path());
+    ASSERT_FALSE(card.empty());
+    devices::CVolume* volume = frame.LoadImageFile(QString::fromStdString(card.string()));
+    ASSERT_NE(volume, nullptr);
+    settings.SetRescanPending(true);
+    frame.RunCommand(Command::StartAnalyzing);
+    ASSERT_TRUE(WaitUntil([this] { return !machine_->App().IsBusy(); }));
+    ASSERT_TRUE(WaitUntil([&settings] { return !settings.RescanPending(); }, 5000));
+    QTest::qWait(300);  // one more tick of the idle timer
+    auto& explorer = frame.Explorer();
+    EXPECT_NE(explorer.Mode(), ui::ViewMode::MyComputer);
+    EXPECT_EQ(explorer.SelectedVolume(), volume);
+    EXPECT_FALSE(volume->FoundObjectTree->ListedObjects().empty());
 }
 
 // The Trash node of the tree shows the desktop's Trash, and its icon says whether it holds

@@ -123,13 +123,7 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
         UpdateProgress();
         UpdateCommands();
         explorer_->UpdateSearch();
-        // Another part asked for the drives to be read again (a medium came or went).
-        auto& settings = modes_.App().Settings();
-        if (settings.RescanPending() && !modes_.App().IsBusy()) {
-            settings.SetRescanPending(false);
-            RunCommand(Command::RescanDrives);
-            explorer_->SetMode(ViewMode::MyComputer, true);
-        }
+        RescanIfPending();
         if (modes_.App().IsBusy())
             explorer_->ListModel().Refresh();
     });
@@ -150,17 +144,7 @@ MainFrame::MainFrame(InterfaceModes& modes, int mode, QWidget* parent)
         AddLogLine(QString::fromStdString(line));
     computer_.Log().LogMessage(StringId::ProgramRunning);
     // The first idle moment: the drives once more, and "My Computer".
-    QTimer::singleShot(0, this, [this] {
-        if (firstIdleDone_)
-            return;
-        firstIdleDone_ = true;
-        // Whatever was opened before this moment (an image given on the command line, a
-        // search) stays in view.
-        if (explorer_->Mode() != ViewMode::MyComputer)
-            return;
-        RescanDrives();
-        explorer_->SetMode(ViewMode::MyComputer, true);
-    });
+    QTimer::singleShot(0, this, [this] { RescanIfPending(); });
     UpdateCommands();
 }
 
@@ -545,6 +529,20 @@ void MainFrame::RescanDrives() {
     explorer_->RebuildDrives();
 }
 
+void MainFrame::RescanIfPending() {
+    auto& settings = modes_.App().Settings();
+    if (!settings.RescanPending() || modes_.App().IsBusy())
+        return;
+    settings.SetRescanPending(false);
+    // Whatever was opened or analysed since start-up (an image, a search, a drive picked in
+    // the wizard) stays in view, and a rescan would drop the volumes found on it.
+    if (explorer_->Mode() != ViewMode::MyComputer ||
+        computer_.LastAnalysedVolume.load() != &computer_.ComputerRoot())
+        return;
+    RescanDrives();
+    explorer_->SetMode(ViewMode::MyComputer, true);
+}
+
 void MainFrame::LoadDriveImage() {
     const QString file = QFileDialog::getOpenFileName(
         this, tr("Load Drive Image"), {}, tr("Drive Image Files ( *.dsk ) (*.dsk);;All files (*)"));
@@ -560,7 +558,6 @@ CVolume* MainFrame::LoadImageFile(const QString& file) {
                           tr("The image cannot be opened: %1").arg(QString::fromStdString(error)));
         return nullptr;
     }
-    firstIdleDone_ = true;  // the rescan of the first idle moment would not select it
     explorer_->RebuildDrives();
     explorer_->SelectVolume(*volume);
     return volume;

@@ -92,6 +92,8 @@ class MainFrame : public QMainWindow {
     void Analyse(devices::CVolume& volume);
     bool StopAnalyzing();
     void RescanDrives();
+    // The start-up's rescan, at the first idle moment that is not busy.
+    void RescanIfPending();
     void LoadDriveImage();
     void SearchLostDrives();
     void Recover();
@@ -142,7 +144,6 @@ class MainFrame : public QMainWindow {
     QMenu* volumeMenu_ = nullptr;
     QTimer quickTimer_;
     QTimer slowTimer_;
-    bool firstIdleDone_ = false;
     int mode_;
 };
 
