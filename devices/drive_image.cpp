@@ -170,7 +170,7 @@ void Image_Create(ImageJob& job) {
     job.ImageRunning = true;
     std::vector<std::uint8_t> buffer(ImageJob::kBlockSectors * 512);
     std::uint64_t position = 0;
-    while (position < job.TotalSectors && job.ImageRunning) {
+    while (position < job.TotalSectors && job.ImageRunning && !job.StopRequested) {
         job.CurrentSector = position;
         const std::uint64_t count = std::min(ImageJob::kBlockSectors, job.TotalSectors - position);
         const std::span<std::uint8_t> block(buffer.data(), static_cast<std::size_t>(count * 512));
@@ -215,13 +215,18 @@ void ImageCopy::Start() {
     thread_ = std::thread([this] { Image_Create(Job); });
 }
 
+void ImageCopy::Stop() {
+    Job.StopRequested = true;
+    Job.ImageRunning = false;
+}
+
 void ImageCopy::Wait() {
     if (thread_.joinable())
         thread_.join();
 }
 
 ImageCopy::~ImageCopy() {
-    Job.ImageRunning = false;
+    Stop();
     Wait();
 }
 

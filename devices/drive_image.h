@@ -29,6 +29,8 @@ struct ImageJob {
     static constexpr std::uint64_t kBlockSectors = 4096;  // 2 MiB
 
     std::atomic<bool> ImageRunning{false};  // clearing it stops the copy before its next block
+    // A stop asked for before the copy raised ImageRunning, which would otherwise undo it.
+    std::atomic<bool> StopRequested{false};
     std::shared_ptr<platform::MessageTarget> NotifyWindow;
     CVolume* SourceVolume = nullptr;
     std::atomic<std::uint64_t> TotalSectors{0};
@@ -63,6 +65,9 @@ class ImageCopy {
 
     ImageJob Job;
     void Start();
+    // Asks the copy to end before its next block, whether or not it has begun; the file
+    // keeps what was written.
+    void Stop();
     void Wait();
 
   private:

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <fstream>
+#include <future>
 
 #include "platform/device_identity.h"
 #include "tests/devices/machine_fixture.h"
@@ -36,9 +37,13 @@ class BlockCounter : public platform::MessageTarget {
 
 class ImageTest : public test::MachineTest {
   protected:
+    // `onOpen` runs on the copy's thread as it opens the drive.
     std::shared_ptr<CVolume> SourceOf(std::uint64_t sectors,
-                                      std::function<bool(std::uint64_t)> bad = {}) {
-        opener_->Add("/dev/card", [sectors, bad, this] {
+                                      std::function<bool(std::uint64_t)> bad = {},
+                                      std::function<void()> onOpen = {}) {
+        opener_->Add("/dev/card", [sectors, bad, onOpen, this] {
+            if (onOpen)
+                onOpen();
             return std::make_unique<test::ScriptedDevice>(
                 sectors * 512,
                 [bad](std::uint64_t offset, std::span<std::uint8_t> buffer) {
@@ -96,6 +101,21 @@ TEST_F(ImageTest, CancelAfterThreeBlocksKeepsSixMebibytes) {
     copy->Start();
     copy->Wait();
     EXPECT_EQ(std::filesystem::file_size(dir_ / "part.dsk"), 6u << 20);
+}
+
+// Cancel pressed, or Ctrl-C, while the copy is still opening the drive: the copy must not
+// start over it.
+TEST_F(ImageTest, AStopBeforeTheCopyBeginsHolds) {
+    std::promise<void> stopped;
+    auto source = SourceOf(100000, {}, [asked = stopped.get_future().share()] { asked.wait(); });
+    std::string error;
+    auto copy = CreateImage(*source, dir_ / "early.dsk", nullptr, false, error);
+    ASSERT_TRUE(copy) << error;
+    copy->Stop();
+    stopped.set_value();
+    copy->Wait();
+    EXPECT_EQ(copy->Job.SectorsWritten.load(), 0u);
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "early.dsk"), 0u);
 }
 
 TEST_F(ImageTest, UnreadableBlockEndsTheCopyUnlessSkipped) {

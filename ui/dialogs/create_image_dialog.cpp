@@ -16,7 +16,6 @@
 #include <QVBoxLayout>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "core/app.h"
 #include "devices/local_computer.h"
@@ -44,16 +43,6 @@ std::filesystem::path PathOf(const QString& text) {
 
 QString ErrorCaption(const devices::CVolume& volume) {
     return Utf8(volume.Computer().App().Languages().GetString(core::StringId::Error));
-}
-
-// The image thread raises ImageRunning only once the file is open: a stop that came
-// before that would be overwritten, so it is repeated until the copy ends.
-void StopAndWait(devices::ImageCopy& copy) {
-    while (!copy.Job.Finished.load()) {
-        copy.Job.ImageRunning = false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    copy.Wait();
 }
 
 }  // namespace
@@ -111,8 +100,10 @@ CreateImageDialog::CreateImageDialog(devices::CVolume& volume, Questions& questi
 // The copy stops and its thread is joined before the dialog's widgets go.
 CreateImageDialog::~CreateImageDialog() {
     timer_.stop();
-    if (copy_)
-        StopAndWait(*copy_);
+    if (copy_) {
+        copy_->Stop();
+        copy_->Wait();
+    }
 }
 
 QString CreateImageDialog::ProposedPath(const devices::CVolume& volume) {
@@ -253,8 +244,10 @@ void CreateImageDialog::Finish() {
 
 void CreateImageDialog::reject() {
     timer_.stop();
-    if (copy_)
-        StopAndWait(*copy_);
+    if (copy_) {
+        copy_->Stop();
+        copy_->Wait();
+    }
     if (!created_.isEmpty()) {
         QDialog::accept();
         return;
