@@ -9,7 +9,7 @@
 
 namespace duzez::cli {
 
-InterruptWatch::InterruptWatch() {
+InterruptWatch::InterruptWatch(std::string stopping) : stopping_(std::move(stopping)) {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
@@ -53,10 +53,7 @@ void InterruptWatch::Watch() {
             continue;
         }
         if (++count_ == 1) {
-            std::fputs(
-                "\nStopping; what was found so far is kept. Press Ctrl-C again to quit "
-                "at once.\n",
-                stderr);
+            std::fprintf(stderr, "\n%s Press Ctrl-C again to quit at once.\n", stopping_.c_str());
             if (stop_)
                 stop_();
             continue;
@@ -68,6 +65,13 @@ void InterruptWatch::Watch() {
         // The conventional status of a program ended by a signal.
         ::_exit(128 + signal);
     }
+}
+
+bool SayIfInterrupted(const InterruptWatch& watch, const char* message) {
+    if (!watch.Interrupted())
+        return false;
+    std::fprintf(stderr, "%s\n", message);
+    return true;
 }
 
 }  // namespace duzez::cli

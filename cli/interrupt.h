@@ -7,6 +7,7 @@
 #include <csignal>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace duzez::cli {
@@ -14,8 +15,9 @@ namespace duzez::cli {
 class InterruptWatch {
   public:
     // Blocks SIGINT and SIGTERM in this thread and in every thread started after it; a
-    // thread of its own takes them. Create it before any other thread starts.
-    InterruptWatch();
+    // thread of its own takes them. Create it before any other thread starts. `stopping`
+    // is what the first interrupt says.
+    explicit InterruptWatch(std::string stopping = "Stopping; what was found so far is kept.");
     ~InterruptWatch();
     InterruptWatch(const InterruptWatch&) = delete;
     InterruptWatch& operator=(const InterruptWatch&) = delete;
@@ -29,11 +31,13 @@ class InterruptWatch {
     int Count() const;
 
     // Sets the first interrupt's handler for a scope and clears both handlers at its end,
-    // before what they name is gone.
+    // before what they name is gone. An interrupt that came before it is acted on at once.
     class Handlers {
       public:
         Handlers(InterruptWatch& watch, std::function<void()> stop) : watch_(watch) {
-            watch_.OnFirst(std::move(stop));
+            watch_.OnFirst(stop);
+            if (watch_.Interrupted())
+                stop();
         }
         ~Handlers() {
             watch_.OnFirst({});
@@ -49,6 +53,7 @@ class InterruptWatch {
   private:
     void Watch();
 
+    std::string stopping_;
     sigset_t signals_{};
     sigset_t previous_{};
     mutable std::mutex mutex_;
@@ -58,5 +63,8 @@ class InterruptWatch {
     bool ending_ = false;
     std::thread thread_;
 };
+
+// After work Ctrl-C may have cut short: whether it did, and if so `message` on stderr.
+bool SayIfInterrupted(const InterruptWatch& watch, const char* message);
 
 }  // namespace duzez::cli

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/list_table.h"
 #include "cli/name_patterns.h"
 #include "cli/session.h"
@@ -20,6 +21,9 @@
 
 namespace duzez::cli {
 namespace {
+
+constexpr const char* kListCutShort =
+    "The analysis was stopped by Ctrl-C: only what it had found is listed.";
 
 using devices::CVolume;
 using filesystems::FoundObject;
@@ -149,7 +153,10 @@ std::string ClosingLine(const ListArguments& args, std::size_t shownFiles, std::
 }
 
 int ListVolume(const GlobalOptions& options, const ListArguments& args) {
+    // Before any thread starts, so that every thread leaves Ctrl-C to it.
+    InterruptWatch interrupts;
     Session session(options);
+    const InterruptWatch::Handlers handlers(interrupts, [&session] { session.RequestStop(); });
     session.Computer().SetPhotosNamedByCapture(args.carvedNames != "offset");
     CVolume* volume = args.found != 0 ? OpenFoundVolume(session, args.target, args.found)
                                       : OpenTarget(session, args.target, args.volume, args.deep);
@@ -165,6 +172,8 @@ int ListVolume(const GlobalOptions& options, const ListArguments& args) {
         PartsOf(session, *volume, args.found != 0 ? args.found : args.volume);
     for (std::size_t index = 0; index < parts.size(); ++index) {
         const VolumePart part = parts[index];  // a copy: the list may grow
+        if (interrupts.Interrupted())
+            break;  // stopped during an earlier part: what it found is listed, no more
         if (!part.analysed)
             AnalyseVolume(session, *part.volume, args.deep);
         unlistable = ReportUnlistablePart(part, args.deep) || unlistable;
@@ -227,10 +236,12 @@ int ListVolume(const GlobalOptions& options, const ListArguments& args) {
                                            {"bytes", shownBytes},
                                            {"filesInVolume", files},
                                            {"foldersInVolume", folders},
+                                           {"interrupted", interrupts.Interrupted()},
                                            {"objects", objects}};
         // Names are the disk's bytes: what is not UTF-8 becomes U+FFFD, not an abort.
         std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
-        return unlistable ? kDoneWithFailures : kDone;
+        return SayIfInterrupted(interrupts, kListCutShort) || unlistable ? kDoneWithFailures
+                                                                         : kDone;
     }
     std::vector<ListRow> rows;
     rows.reserve(listed.size());
@@ -244,7 +255,7 @@ int ListVolume(const GlobalOptions& options, const ListArguments& args) {
     std::fputs(FormatTable(rows, style).c_str(), stdout);
     std::printf("%s; %s (%s)\n", ClosingLine(args, shownFiles, shownBytes, files, folders).c_str(),
                 TerminalText(volume->GetDisplayName()).c_str(), TerminalText(fileSystem).c_str());
-    return unlistable ? kDoneWithFailures : kDone;
+    return SayIfInterrupted(interrupts, kListCutShort) || unlistable ? kDoneWithFailures : kDone;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/session.h"
 #include "cli/terminal_text.h"
 #include "devices/drive_image.h"
@@ -128,6 +129,8 @@ int ShowPartitions(const GlobalOptions& options, const std::string& target, bool
 
 int CreateImage(const GlobalOptions& options, const std::string& target, const std::string& output,
                 bool skipBad) {
+    // Before any thread starts, so that every thread leaves Ctrl-C to it.
+    InterruptWatch interrupts("Stopping; the image keeps what was copied so far.");
     Session session(options);
     CVolume* volume = session.ResolveTarget(target);
     if (volume == nullptr || !OpenForReading(*volume))
@@ -139,6 +142,7 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
         std::fprintf(stderr, "error: %s\n", error.c_str());
         return kBadInput;
     }
+    const InterruptWatch::Handlers handlers(interrupts, [&copy] { copy->Stop(); });
     // Progress only on a terminal: a script reading stderr gets the messages alone.
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
     const auto start = std::chrono::steady_clock::now();
@@ -185,11 +189,18 @@ int CreateImage(const GlobalOptions& options, const std::string& target, const s
         std::fprintf(stderr, "error: the image is incomplete: %s\n", job.Error.c_str());
         return kDoneWithFailures;
     }
+    if (job.SectorsWritten < job.TotalSectors) {
+        std::fprintf(stderr, "error: the image is incomplete: the copy was stopped by Ctrl-C\n");
+        return kDoneWithFailures;
+    }
     return job.BadRanges.empty() ? kDone : kDoneWithFailures;
 }
 
 int FindLost(const GlobalOptions& options, const std::string& target, bool json) {
+    // Before any thread starts, so that every thread leaves Ctrl-C to it.
+    InterruptWatch interrupts;
     Session session(options);
+    const InterruptWatch::Handlers handlers(interrupts, [&session] { session.RequestStop(); });
     CVolume* disk = session.ResolveTarget(target);
     if (disk == nullptr || !OpenForReading(*disk))
         return kBadInput;
@@ -200,8 +211,11 @@ int FindLost(const GlobalOptions& options, const std::string& target, bool json)
         return kBadInput;
     }
     disk->VolumesOnly = 1;
+    // The running flag is set before the stop is looked at: a stop in between still holds.
     session.App().AnalysisRunning = true;
-    ScanSectors(session.Computer(), *disk);
+    if (!session.StopRequested())
+        ScanSectors(session.Computer(), *disk);
+    session.App().AnalysisRunning = false;
     const std::vector<CVolume*> found = VolumesOn(session, *disk);
     // A volume found on a found volume keeps its place on the disk; one found on anything
     // else, its place in what was searched.
@@ -233,7 +247,11 @@ int FindLost(const GlobalOptions& options, const std::string& target, bool json)
         std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     else if (found.empty())
         std::printf("(no volumes found)\n");
-    return kDone;
+    return SayIfInterrupted(interrupts,
+                            "The search was stopped by Ctrl-C: only the volumes it had found "
+                            "are listed.")
+               ? kDoneWithFailures
+               : kDone;
 }
 
 }  // namespace

@@ -466,6 +466,30 @@ TEST(ImageCommand, ProgressLabelsItsTimesOnATerminalOnly) {
               "1048576 of 1048576 sectors written to " + (dir / "b.dsk").string() + "\n");
 }
 
+// Ctrl-C ends the copy at once: the image keeps what was copied, and the run says in
+// words and in its exit code that it is incomplete.
+TEST(ImageCommand, CtrlCStopsTheCopyAndSaysTheImageIsIncomplete) {
+    TempFolder dir;
+    const fs::path source = dir / "source.img";
+    const fs::path image = dir / "cut.dsk";
+    MakeSparseFile(source, 1ull << 30);
+    const InterruptedRun run =
+        RunCliInterrupted({"image", source.string(), image.string()}, dir.path(), dir / "run.log",
+                          [&image](const std::string&) {
+                              std::error_code error;
+                              return fs::file_size(image, error) >= (2u << 20) && !error;
+                          });
+    ASSERT_TRUE(run.signalled) << run.out;
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("the image is incomplete"), std::string::npos) << run.out;
+    const std::uint64_t kept = fs::file_size(image);
+    EXPECT_LT(kept, 1ull << 30);
+    EXPECT_EQ(kept % 512, 0u);
+    EXPECT_NE(run.out.find(std::to_string(kept / 512) + " of 2097152 sectors written"),
+              std::string::npos)
+        << run.out;
+}
+
 // The log lines -v copies to stderr carry a date no one can read two ways.
 TEST(LogLines, CarryAnIsoTimestamp) {
     if (!HaveFatTools())

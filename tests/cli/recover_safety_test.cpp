@@ -1,6 +1,7 @@
 // duzez-cli recover as a careful user and as an attacker would try it: crafted names, the
 // source inside the destination, runs repeated, broken chains, system files, bad options,
-// Ctrl-C. Every promise here is one a person who runs it on their only copy relies on.
+// Ctrl-C (also during a listing or a search). Every promise here is one a person who runs
+// it on their only copy relies on.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -39,6 +40,17 @@ class RecoverSafetyTest : public ::testing::Test {
                                    Quoted(card.string())))
                 << step;
         }
+        return card;
+    }
+    // A large sparse FAT32 card holding KEEP.JPG: its scan is still running when a signal
+    // comes.
+    std::filesystem::path BigCardWithOnePhoto() {
+        WriteFile(dir_ / "KEEP.JPG", Pattern(30000, 19));
+        const auto card = dir_ / "big.img";
+        EXPECT_TRUE(RunCommand("truncate -s 4G " + Quoted(card.string()) + " && mkfs.fat -F 32 " +
+                               Quoted(card.string())));
+        EXPECT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(card.string()) + " " +
+                               Quoted((dir_ / "KEEP.JPG").string()) + " ::/"));
         return card;
     }
     RunResult Cli(const std::string& arguments) { return RunCli(arguments, dir_.path()); }
@@ -275,13 +287,7 @@ TEST_F(NtfsRecoverTest, SystemFilesStayOutUnlessAskedForAndEmptyFilesCount) {
 
 // Ctrl-C during a long scan keeps what the file system phase already found.
 TEST_F(RecoverSafetyTest, CtrlCDuringTheScanStillRecoversWhatWasFound) {
-    WriteFile(dir_ / "KEEP.JPG", Pattern(30000, 19));
-    const auto card = dir_ / "big.img";
-    // A large sparse card, so that its scan is still running when the signal comes.
-    ASSERT_TRUE(RunCommand("truncate -s 4G " + Quoted(card.string()) + " && mkfs.fat -F 32 " +
-                           Quoted(card.string())));
-    ASSERT_TRUE(RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quoted(card.string()) + " " +
-                           Quoted((dir_ / "KEEP.JPG").string()) + " ::/"));
+    const auto card = BigCardWithOnePhoto();
     const auto out = dir_ / "out";
     const auto log = dir_ / "run.log";
     // The signal goes once the log says the sector phase has begun.
@@ -292,6 +298,32 @@ TEST_F(RecoverSafetyTest, CtrlCDuringTheScanStillRecoversWhatWasFound) {
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_NE(run.out.find("The analysis was stopped"), std::string::npos) << run.out;
     EXPECT_EQ(ReadFile(out / "KEEP.JPG"), Pattern(30000, 19));
+}
+
+// A listing and a search for lost volumes stop at the first Ctrl-C too, show what they had
+// found and say, in words and in the exit code, that it is not all there is.
+TEST_F(RecoverSafetyTest, CtrlCCutsAListingOrASearchShortAndSaysSo) {
+    const std::string card = BigCardWithOnePhoto().string();
+    const struct {
+        std::vector<std::string> arguments;
+        const char* shows;
+        const char* says;
+    } runs[] = {
+        {{"-v", "list", card, "--deep"}, "KEEP.JPG", "The analysis was stopped by Ctrl-C"},
+        {{"-v", "list", card, "--deep", "--json"},
+         "\"interrupted\": true",
+         "The analysis was stopped by Ctrl-C"},
+        {{"-v", "find-lost", card}, "Disk offset", "The search was stopped by Ctrl-C"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.arguments[1] + (run.arguments.size() > 4 ? " --json" : ""));
+        const auto result = duzez::test::RunCliInterrupted(
+            run.arguments, dir_.path(), dir_ / "run.log", "Starting drive sector analysis");
+        ASSERT_TRUE(result.signalled) << result.out;
+        EXPECT_EQ(result.exitCode, 1) << result.out;
+        EXPECT_NE(result.out.find(run.shows), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(run.says), std::string::npos) << result.out;
+    }
 }
 
 }  // namespace

@@ -88,6 +88,15 @@ RunResult RunCliOnTerminal(const std::string& arguments, const std::filesystem::
 InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
                                  const std::filesystem::path& config,
                                  const std::filesystem::path& log, const std::string& trigger) {
+    return RunCliInterrupted(arguments, config, log, [&trigger](const std::string& out) {
+        return out.find(trigger) != std::string::npos;
+    });
+}
+
+InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
+                                 const std::filesystem::path& config,
+                                 const std::filesystem::path& log,
+                                 const std::function<bool(const std::string& out)>& ready) {
     std::vector<std::string> words = {DUZEZ_CLI_PATH};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -95,6 +104,8 @@ InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
         argv.push_back(word.data());
     argv.push_back(nullptr);
     InterruptedRun run;
+    // What an earlier run left there must not pass for this one's output.
+    std::filesystem::remove(log);
     const pid_t child = ::fork();
     if (child < 0)
         return run;
@@ -114,7 +125,7 @@ InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
             std::ifstream in(log, std::ios::binary);
             const std::string text((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
-            if (text.find(trigger) != std::string::npos) {
+            if (ready(text)) {
                 ::kill(child, SIGINT);
                 run.signalled = true;
             }

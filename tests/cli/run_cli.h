@@ -6,6 +6,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,11 @@ struct InterruptedRun {
 InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
                                  const std::filesystem::path& config,
                                  const std::filesystem::path& log, const std::string& trigger);
+// The same, stopped once `ready` (asked every few milliseconds with the output so far) holds.
+InterruptedRun RunCliInterrupted(const std::vector<std::string>& arguments,
+                                 const std::filesystem::path& config,
+                                 const std::filesystem::path& log,
+                                 const std::function<bool(const std::string& out)>& ready);
 
 // Why `json` does not follow the schema `name` kept in the repository
 // (schemas/<name>.schema.json); empty when it does.
