@@ -45,6 +45,13 @@ TEST_F(VolumeInformationTest, DescribesTheCardAsMkfsMadeIt) {
     EXPECT_NE(volume_->SerialNumber, 0u);
     EXPECT_TRUE(Row(dialog, Page::kGeneral, "Total Space:")
                     .contains(QStringLiteral("(%1 bytes)").arg(volume_->TotalSize)));
+    // The free space mtools counts on the same card.
+    const std::string free = CommandOutput("MTOOLS_SKIP_CHECK=1 mdir -i '" + volume_->DevicePath +
+                                           "' ::/ | sed -n 's/ bytes free.*//p' | tr -d ' \\n'");
+    ASSERT_FALSE(free.empty());
+    EXPECT_TRUE(Row(dialog, Page::kGeneral, "Free Space:")
+                    .contains(QStringLiteral("(%1 bytes)").arg(QString::fromStdString(free))))
+        << Row(dialog, Page::kGeneral, "Free Space:").toStdString() << " vs " << free;
     // mkfs.fat -s 4: four 512-byte sectors per cluster, and a card image starts at 0.
     EXPECT_EQ(Row(dialog, Page::kInformation, "Sectors per Cluster:"), QStringLiteral("4"));
     EXPECT_EQ(Row(dialog, Page::kInformation, "Bytes per Sector:"), QStringLiteral("512"));

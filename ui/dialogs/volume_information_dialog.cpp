@@ -53,7 +53,7 @@ FileSystemCapabilities CapabilitiesOf(const std::string& fileSystemName) {
     return can;
 }
 
-VolumeInformationDialog::VolumeInformationDialog(const devices::CVolume& volume,
+VolumeInformationDialog::VolumeInformationDialog(devices::CVolume& volume,
                                                  const core::CLanguages& texts, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("volumeInformation"));
@@ -75,7 +75,10 @@ VolumeInformationDialog::VolumeInformationDialog(const devices::CVolume& volume,
     general.emplace_back(tr("S/N:"),
                          QStringLiteral("%1").arg(volume.SerialNumber, 0, 16).toUpper());
     general.emplace_back(tr("Total Space:"), SpaceText(volume.TotalSize, texts));
-    general.emplace_back(tr("Free Space:"), SpaceText(volume.FreeBytes, texts));
+    // Zero bytes free would be a claim; a volume whose tables cannot be read says so.
+    general.emplace_back(tr("Free Space:"), volume.MeasureFreeSpace()
+                                                ? SpaceText(volume.FreeBytes, texts)
+                                                : tr("Unknown"));
 
     const FileSystemCapabilities can = CapabilitiesOf(fileSystemName);
     const auto flag = [&](const QString& label, bool value) {

@@ -46,7 +46,9 @@ class VolumeInformationDialog : public QDialog {
     static constexpr int kCapabilities = 1;
     static constexpr int kInformation = 2;
 
-    VolumeInformationDialog(const devices::CVolume& volume, const core::CLanguages& texts,
+    // Counts the volume's free space in its allocation tables when the system did not
+    // give it.
+    VolumeInformationDialog(devices::CVolume& volume, const core::CLanguages& texts,
                             QWidget* parent = nullptr);
 
     // A page's rows as label and value (tests).
