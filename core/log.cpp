@@ -6,6 +6,7 @@
 #include "core/app.h"
 #include "core/window_messages.h"
 #include "platform/file_io.h"
+#include "platform/file_owner.h"
 #include "platform/program_folders.h"
 
 namespace duzez::core {
@@ -138,8 +139,7 @@ void CLog::ApplySettings(const CSettings& settings) {
 }
 
 bool CLog::OpenFileLocked() {
-    std::error_code ec;
-    std::filesystem::create_directories(fileName_.parent_path(), ec);
+    platform::CreateFolders(fileName_.parent_path());
     file_.reset(platform::OpenOwnFileForAppending(fileName_, createNew_));
     // Clearing applies to the first opening of the run only.
     createNew_ = false;

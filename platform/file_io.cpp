@@ -8,6 +8,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/file_owner.h"
 #include "platform/unique_fd.h"
 
 namespace duzez::platform {
@@ -64,10 +65,9 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::pa
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                          FileError* error) {
-    std::error_code ec;
     const auto folder =
         path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
-    std::filesystem::create_directories(folder, ec);
+    CreateFolders(folder);
 
     std::string name = ".";
     name += path.filename().string();
@@ -79,6 +79,8 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::span<const std:
         return false;
     }
     ::fchmod(fd.get(), 0600);
+    if (const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
+        GiveToOwnerOfFolder(fd.get(), dir.get());
     std::size_t written = 0;
     int code = WriteAll(fd.get(), bytes, written);
     if (code == 0 && ::fsync(fd.get()) != 0)
@@ -125,6 +127,10 @@ std::FILE* OpenOwnFileForAppending(const std::filesystem::path& path, bool clear
                O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (clear ? O_TRUNC : O_APPEND), 0644);
     if (fd < 0)
         return nullptr;
+    const auto folder =
+        path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    if (const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
+        GiveToOwnerOfFolder(fd, dir.get());
     std::FILE* file = ::fdopen(fd, "ab");
     if (file == nullptr)
         ::close(fd);

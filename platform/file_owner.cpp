@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -72,6 +73,40 @@ void GiveTo(int fd, const std::optional<FileOwner>& owner) {
     const gid_t group = owner->gid ? *owner->gid : static_cast<gid_t>(-1);
     // Refused on FAT, exFAT and NTFS mounts (EPERM): those have no owners to give.
     [[maybe_unused]] const int ignored = ::fchown(fd, owner->uid, group);
+}
+
+void GiveToOwnerOfFolder(int fd, int folderFd) {
+    struct stat folder {};
+    if (::geteuid() != 0 || ::fstat(folderFd, &folder) != 0 || folder.st_uid == 0)
+        return;
+    GiveTo(fd, FileOwner{folder.st_uid, folder.st_gid});
+}
+
+bool CreateFolders(const std::filesystem::path& folder) {
+    std::error_code ec;
+    if (folder.empty())
+        return false;
+    if (std::filesystem::is_directory(folder, ec))
+        return true;
+    if (!folder.has_filename())  // "a/b/": the same folder as "a/b"
+        return CreateFolders(folder.parent_path());
+    const std::filesystem::path parent =
+        folder.has_parent_path() ? folder.parent_path() : std::filesystem::path(".");
+    if (!CreateFolders(parent))
+        return false;
+    const UniqueFd above(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!above)
+        return false;
+    const std::string name = folder.filename().string();
+    if (::mkdirat(above.get(), name.c_str(), 0777) != 0 && errno != EEXIST)
+        return false;
+    // The folder made, not a link someone put at its name.
+    const UniqueFd made(
+        ::openat(above.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!made)
+        return false;
+    GiveToOwnerOfFolder(made.get(), above.get());
+    return true;
 }
 
 UniqueFd CreateFileFor(const std::filesystem::path& path, const std::optional<FileOwner>& owner) {

@@ -36,6 +36,15 @@ void GiveTo(int fd, const std::optional<FileOwner>& owner);
 // `owner`, given to it. Invalid with errno set when it cannot be created.
 UniqueFd CreateFileFor(const std::filesystem::path& path, const std::optional<FileOwner>& owner);
 
+// Run as root in a folder that belongs to someone else (the user's home, kept through
+// `sudo -E`), what is made there is given to the folder's owner: the program's own settings
+// and log would otherwise be root's, and the user's next run could not write them. Nothing
+// is given away when not root, or when the folder is root's.
+void GiveToOwnerOfFolder(int fd, int folderFd);
+// std::filesystem::create_directories, with each folder it makes given as above. Whether
+// `folder` is a folder now.
+bool CreateFolders(const std::filesystem::path& folder);
+
 // Modes of what a run creates. Root read the drive for the user: what came from it is
 // that user's alone, as the drive was.
 constexpr mode_t FileMode(const std::optional<FileOwner>& owner) {

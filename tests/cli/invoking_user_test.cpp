@@ -7,6 +7,7 @@
 
 #include <map>
 
+#include "platform/file_io.h"
 #include "platform/file_owner.h"
 #include "tests/cli/run_cli.h"
 #include "tests/support/temp_folder.h"
@@ -163,6 +164,30 @@ TEST_F(CreatedFilesOwner, AnImageIsTheSudoUsersAndRootKeepsWhatItMakesForItself)
     ASSERT_EQ(own.exitCode, 0) << own.out;
     for (const auto& [path, owner] : Owners(dir_ / "mine"))
         EXPECT_EQ(owner.first, 0u) << path;
+}
+
+// sudo -E keeps the user's home: the settings and the log written there stay the user's,
+// or the next run without sudo could save neither. In root's own folders they stay root's.
+TEST_F(CreatedFilesOwner, SettingsAndLogInTheUsersHomeStayTheUsers) {
+    const auto home = dir_ / "home";
+    const auto rootsHome = dir_ / "root";
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(rootsHome);
+    ASSERT_EQ(::chown(home.c_str(), kUser, kUser), 0);
+    for (const auto& folder : {home, rootsHome}) {
+        const RunResult run = RunCli("settings reset", folder / "config");
+        ASSERT_EQ(run.exitCode, 0) << run.out;
+        const auto log = folder / "state" / "duzez" / "log.txt";
+        ASSERT_TRUE(platform::CreateFolders(log.parent_path()));
+        std::FILE* file = platform::OpenOwnFileForAppending(log, false);
+        ASSERT_NE(file, nullptr);
+        std::fclose(file);
+        const uid_t expected = folder == home ? kUser : 0;
+        const auto owners = Owners(folder);
+        EXPECT_GE(owners.size(), 7u);  // config, its two folders and the store; the log's
+        for (const auto& [path, owner] : owners)
+            EXPECT_EQ(owner, std::make_pair(expected, gid_t{expected})) << path;
+    }
 }
 
 }  // namespace
