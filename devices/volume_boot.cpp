@@ -237,7 +237,7 @@ void CVolume::OnFoundItem(filesystems::FoundObject item) {
     }
     if (VolumesOnly.load() != 0)
         return;
-    if (type == F::NtfsFileRecord || type == F::FatDirectory) {
+    if (type == F::NtfsFileRecord || type == F::FatDirectory || type == F::ExFatDirectory) {
         FileSystem->ParseFoundBlock(item);
         return;
     }

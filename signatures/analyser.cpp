@@ -232,7 +232,8 @@ void CAnalyser::ScanChunk() {
                     item.Flags |= Flags::Deleted;
                 if ((state & 2) != 0)
                     item.Flags |= Flags::Folder;
-            } else if (item.SignatureId == FormatIds::FatDirectory) {
+            } else if (item.SignatureId == FormatIds::FatDirectory ||
+                       item.SignatureId == FormatIds::ExFatDirectory) {
                 item.Id = ~0ull;
                 item.Flags = kRecordFlags;
             }

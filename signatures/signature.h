@@ -38,6 +38,7 @@ constexpr std::int32_t NtfsBoot = 7;
 constexpr std::int32_t Fat32Boot = 11;
 constexpr std::int32_t NtfsFileRecord = 24;
 constexpr std::int32_t FatDirectory = 25;
+constexpr std::int32_t ExFatDirectory = 26;
 constexpr std::int32_t LastInternal = 29;
 constexpr std::int32_t CompoundDocument = 100;
 constexpr std::int32_t SizeAtByte4 = 502;

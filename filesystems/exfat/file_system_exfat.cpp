@@ -400,6 +400,29 @@ void CFileSystem_ExFAT::WalkDirectory(const Directory& directory) {
     }
 }
 
+void CFileSystem_ExFAT::ParseFoundBlock(const FoundObject& block) {
+    if (!boot_ || clusterBytes_ == 0 || sectorsPerCluster_ == 0)
+        return;
+    const std::uint64_t sector = block.Start / kSector;
+    if (sector < heapSector_)
+        return;
+    const std::uint64_t cluster = (sector - heapSector_) / sectorsPerCluster_ + 2;
+    // A cluster in use that no walk read as a directory holds a file's bytes now.
+    if (!InHeap(cluster) || directoryClusters_.count(static_cast<std::uint32_t>(cluster)) != 0 ||
+        ClusterInUse(static_cast<std::uint32_t>(cluster))) {
+        return;
+    }
+    // Its length is not known: the cluster found; later ones are found on their own.
+    deletedQueue_.push_back({volume_.Tree().RootFolder().Id, static_cast<std::uint32_t>(cluster),
+                             clusterBytes_, true, true});
+    while (!deletedQueue_.empty() && volume_.AnalysisRunning()) {
+        const Directory directory = deletedQueue_.front();
+        deletedQueue_.pop_front();
+        WalkDirectory(directory);
+    }
+    deletedQueue_.clear();
+}
+
 void CFileSystem_ExFAT::Report(const exfat::FileSet& set, std::uint64_t entryOffset,
                                const Directory& parent) {
     const auto place = exfat::PlaceData(set, clusterCount_, clusterBytes_);

@@ -32,8 +32,10 @@ class CFileSystem_ExFAT : public CFileSystem {
     explicit CFileSystem_ExFAT(AnalysedVolume& volume);
 
     int Analyse() override;
-    // Directory clusters the sector scan finds are not read yet.
-    void ParseFoundBlock(const FoundObject& /*block*/) override {}
+    // A directory cluster the sector scan found that no walk reached (the card was
+    // formatted, or its parent's entry is gone): its entries are listed under the root as
+    // deleted, and the folders they name are walked from there.
+    void ParseFoundBlock(const FoundObject& block) override;
     // A file's data through its FAT chain, or its run when it has none (a deleted file's
     // chain only while no live file has taken its clusters); bytes past the valid data
     // length read as zeros.

@@ -435,6 +435,34 @@ TEST_F(ExFatTest, ABadSectorInsideAFileCostsOnlyThatSector) {
     EXPECT_TRUE(read == expected);
 }
 
+// A quick format leaves the old directories in the heap: the sector phase finds them and
+// gives the files back by name, in the folders that survive (those the old root named are
+// gone with it), and only once however often a directory is met.
+TEST_F(ExFatTest, AQuickFormattedCardGivesItsFilesBackByName) {
+    const auto formatted = *folder_ / "formatted.img";
+    std::filesystem::copy_file(image_, formatted,
+                               std::filesystem::copy_options::overwrite_existing);
+    ASSERT_TRUE(RunCommand("mkfs.exfat -c 4096 '" + formatted.string() + "' >/dev/null"));
+    CVolume* volume = Analyse(formatted);
+    ASSERT_NE(volume, nullptr);
+    EXPECT_EQ(volume->FilesFound.load(), 0u) << "the new root is empty";
+    RunSectorPhase(*volume);
+    const auto listing = Listing(*volume);
+    const std::pair<std::string, std::string> found[] = {
+        {"/100CANON/IMG_0001.JPG", "/DCIM/100CANON/IMG_0001.JPG"},
+        {"/100CANON/IMG_0002.JPG", "/DCIM/100CANON/IMG_0002.JPG"},
+        {"/B/C/D/E/deep.txt", "/A/B/C/D/E/deep.txt"},
+        {"/Ĺong ñame — 東京 📷.jpg", "/Ünïcødé 写真/Ĺong ñame — 東京 📷.jpg"},
+    };
+    for (const auto& [path, original] : found) {
+        ASSERT_TRUE(listing.count(path)) << path << "\n" << testing::PrintToString(listing);
+        EXPECT_TRUE(listing.at(path)->Is(ObjectFlags::Deleted)) << path;
+        EXPECT_EQ(ReadListed(volume, path), originals_.at(original)) << path;
+    }
+    EXPECT_EQ(CountNamed(*volume, "IMG_0001.JPG"), 1u);
+    EXPECT_EQ(CountNamed(*volume, "deep.txt"), 1u);
+}
+
 TEST_F(ExFatTest, AStopEndsTheWalk) {
     CVolume* volume = Load(image_);
     ASSERT_NE(volume, nullptr);
