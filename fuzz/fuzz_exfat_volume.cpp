@@ -3,7 +3,8 @@
 // say. An input with its first bit clear is the whole volume (its boot checksum made to
 // fit, so that the fuzzer gets past it); with it set, the rest of the input is the FAT
 // and the cluster heap of a 1 MiB volume with a sound boot region, so that the fuzzer
-// spends its time on the tables and the directories.
+// spends its time on the tables and the directories. Directory clusters no walk reached
+// are then handed over as the sector scan would.
 
 #include <algorithm>
 #include <cstdint>
@@ -81,6 +82,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes.assign(data, data + size);
         FitBootChecksum(bytes, 0);
     }
+    // The sectors the scan would hand over as directories a walk may not have reached.
+    std::vector<std::uint64_t> directoryHits;
+    for (std::size_t at = 0; at + kSector <= bytes.size(); at += kSector) {
+        if ((bytes[at] & 0x7F) == 0x05)
+            directoryHits.push_back(at);
+    }
     duzez::fuzz::MemoryVolume volume(std::move(bytes), log);
     duzez::filesystems::CFileSystem_ExFAT analyser(volume);
     analyser.FileSystemId = duzez::filesystems::FileSystemIds::ExFat;
@@ -98,6 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         analyser.FileRead(*object, std::span(buffer).first(first), 0, damage);
         if (object->Size > buffer.size())
             analyser.FileRead(*object, buffer, object->Size - buffer.size(), damage);
+    }
+    for (const std::uint64_t start : directoryHits) {
+        duzez::filesystems::FoundObject block;
+        block.Start = start;
+        analyser.ParseFoundBlock(block);
     }
     return 0;
 }
