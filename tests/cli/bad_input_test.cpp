@@ -20,6 +20,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using duzez::test::HaveFatTools;
 using duzez::test::Quoted;
 using duzez::test::RunCli;
 using duzez::test::RunCommand;
@@ -27,10 +28,6 @@ using duzez::test::RunResult;
 
 constexpr const char* kNoRights =
     "permission denied; reading drives needs root or membership of the disk group";
-
-bool HaveFatTools() {
-    return duzez::test::HaveTool("mkfs.fat") && duzez::test::HaveTool("mcopy");
-}
 
 // A FAT16 card image of 10 MB.
 void MakeCard(const fs::path& card) {

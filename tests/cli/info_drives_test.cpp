@@ -29,10 +29,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using Extents = std::vector<std::pair<std::uint64_t, std::uint64_t>>;  // offset, size in bytes
 
-bool HaveFatTools() {
-    return HaveTool("mkfs.fat") && HaveTool("mcopy") && HaveTool("fsck.fat");
-}
-
 // card.img in `dir`, made by mkfs.fat with `options`: a DCIM folder holding a file of
 // patterned bytes of each of `sizes`.
 fs::path FatCard(const TempFolder& dir, const std::string& options, int kib,

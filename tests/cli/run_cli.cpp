@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/source_dir.h"
 #include "tests/support/temp_folder.h"
 
 namespace duzez::test {
@@ -52,11 +53,6 @@ RunResult Run(const std::string& command) {
 std::string CliCommand(const std::string& arguments, const std::filesystem::path& config) {
     return "XDG_CONFIG_HOME=" + Quoted(config.string()) + " " + Quoted(DUZEZ_CLI_PATH) + " " +
            arguments;
-}
-
-std::filesystem::path SourceDir() {
-    const char* dir = std::getenv("DUZEZ_SOURCE_DIR");
-    return dir != nullptr ? dir : DUZEZ_SOURCE_DIR_DEFAULT;
 }
 
 }  // namespace
@@ -234,6 +230,10 @@ std::vector<std::string> TerminalFrames(const std::string& out) {
         at = end + (byErase ? 3 : 1);
     }
     return frames;
+}
+
+bool HaveFatTools() {
+    return HaveTool("mkfs.fat") && HaveTool("mcopy") && HaveTool("fsck.fat");
 }
 
 bool MakeFatImage(const std::filesystem::path& image, const std::string& options, int kib,

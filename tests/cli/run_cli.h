@@ -78,6 +78,9 @@ std::optional<std::string> Row(const std::string& out, const std::string& label)
 // "\033[K" and each plain line, in order, without the empty ones.
 std::vector<std::string> TerminalFrames(const std::string& out);
 
+// Whether dosfstools and mtools are here to make and check FAT images.
+bool HaveFatTools();
+
 // A new FAT image of `kib` KiB made by mkfs.fat -C with `options`, then changed by the
 // mtools `steps`, each a tool and what follows its "-i image": "mmd ::/DCIM",
 // "mcopy 'A.JPG' ::/". False, with a test failure naming the command, when one failed.

@@ -17,14 +17,6 @@ constexpr std::uint64_t MiB = 1024 * 1024;
 constexpr std::int16_t kJpeg = 300;  // "JPEG image", default size 16384 KB
 constexpr std::int16_t kPng = 301;   // "PNG image", default size 16384 KB
 
-// Runs one recovery of `objects` into `destination` and waits for it.
-void RunRecovery(CRecovery& engine, std::vector<FoundObject*> objects,
-                 const std::filesystem::path& destination) {
-    engine.RecoveryList = std::move(objects);
-    engine.StartRecovery(destination);
-    engine.Wait();
-}
-
 // Answers as the dialog would with a fixed choice, and keeps what it was shown.
 class DialogAnswers : public RecoveryQuestions {
   public:

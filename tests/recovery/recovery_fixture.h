@@ -16,6 +16,14 @@ namespace duzez::recovery {
 using filesystems::FoundObject;
 namespace ObjectFlags = filesystems::ObjectFlags;
 
+// Runs one recovery of `objects` into `destination` and waits for it.
+inline void RunRecovery(CRecovery& engine, std::vector<FoundObject*> objects,
+                        const std::filesystem::path& destination) {
+    engine.RecoveryList = std::move(objects);
+    engine.StartRecovery(destination);
+    engine.Wait();
+}
+
 class ScriptedAnswers : public RecoveryQuestions {
   public:
     SizeAnswer AskProbableSize(const FoundObject&) override {

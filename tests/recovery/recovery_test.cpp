@@ -10,14 +10,6 @@
 namespace duzez::recovery {
 namespace {
 
-// Runs one recovery of `objects` into `destination` and waits for it.
-void RunRecovery(CRecovery& engine, std::vector<FoundObject*> objects,
-                 const std::filesystem::path& destination) {
-    engine.RecoveryList = std::move(objects);
-    engine.StartRecovery(destination);
-    engine.Wait();
-}
-
 class RecordingOpener : public platform::ShellOpener {
   public:
     platform::ShellOpenResult Open(const std::filesystem::path& file) override {

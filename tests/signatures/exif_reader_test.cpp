@@ -93,10 +93,7 @@ std::string CameraTiff(bool little, const std::string& make, const std::string& 
     return t.bytes;
 }
 
-std::string Segment(std::uint8_t marker, const std::string& payload) {
-    return std::string{'\xFF', static_cast<char>(marker)} + test::Be(payload.size() + 2, 2) +
-           payload;
-}
+using test::Segment;
 
 const std::string kJfif("JFIF\0\1\1\0\0\1\0\1\0\0", 14);
 

@@ -24,6 +24,7 @@ constexpr std::uint64_t kStart = 8192;
 using test::Be;
 using test::Le;
 using test::Noise;
+using test::Segment;
 
 // The start of a JPEG that was written right after the file on the volume.
 std::string NextFile() {
@@ -48,10 +49,6 @@ struct Volume {
 };
 
 // ---- JPEG ----------------------------------------------------------------------------------
-
-std::string Segment(std::uint8_t marker, const std::string& payload) {
-    return std::string("\xFF", 1) + static_cast<char>(marker) + Be(payload.size() + 2, 2) + payload;
-}
 
 struct MpEntry {
     std::uint32_t size;

@@ -51,4 +51,9 @@ inline std::string Be(std::uint64_t value, int width) {
     return out;
 }
 
+// A JPEG marker segment: FF, the marker, its length (the payload's and its own) and the payload.
+inline std::string Segment(std::uint8_t marker, const std::string& payload) {
+    return std::string{'\xFF', static_cast<char>(marker)} + Be(payload.size() + 2, 2) + payload;
+}
+
 }  // namespace duzez::test

@@ -11,17 +11,14 @@
 #include "platform/registry_store.h"
 #include "signatures/sector_matcher.h"
 #include "signatures/signature_database.h"
+#include "tests/support/source_dir.h"
 #include "tests/support/temp_folder.h"
 
 namespace duzez::signatures {
 namespace {
 
 using Sector = std::array<std::uint8_t, kSectorBytes>;
-
-std::filesystem::path SourceDir() {
-    const char* dir = std::getenv("DUZEZ_SOURCE_DIR");
-    return dir != nullptr ? dir : DUZEZ_SOURCE_DIR_DEFAULT;
-}
+using test::SourceDir;
 
 bool RunTool(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;

@@ -23,6 +23,7 @@
 
 #include "core/ini_file.h"
 #include "core/string_table.h"
+#include "tests/support/source_dir.h"
 #include "tests/ui/ui_machine.h"
 #include "ui/explorer/legend_view.h"
 #include "ui/frame/commands.h"
@@ -31,11 +32,6 @@
 
 namespace duzez::test {
 namespace {
-
-std::filesystem::path SourceDir() {
-    const char* overridden = std::getenv("DUZEZ_SOURCE_DIR");
-    return overridden != nullptr ? overridden : DUZEZ_SOURCE_DIR_DEFAULT;
-}
 
 std::filesystem::path LanguagesDir() {
     return SourceDir() / "data" / "Languages";
@@ -62,9 +58,9 @@ Wanted WindowTexts(const std::filesystem::path& folder, std::string& problem) {
     }
     const QString ts = QString::fromStdString((folder / "texts.ts").string());
     QProcess run;
-    run.start(lupdate, {QStringLiteral("-silent"), QStringLiteral("-no-obsolete"),
-                        QString::fromStdString((SourceDir() / "ui").string()),
-                        QStringLiteral("-ts"), ts});
+    run.start(lupdate,
+              {QStringLiteral("-silent"), QStringLiteral("-no-obsolete"),
+               QString::fromStdString((SourceDir() / "ui").string()), QStringLiteral("-ts"), ts});
     if (!run.waitForFinished(120000) || run.exitCode() != 0) {
         problem = "lupdate failed: " + run.readAllStandardError().toStdString();
         return {};
